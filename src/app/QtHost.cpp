@@ -1,0 +1,53 @@
+#include "QtHost.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include "sys/Poller.h"
+
+QtHost::QtHost() : notifier_(sys::QueueWaitFd(), QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, [this] { QueueReady(); });
+}
+
+// The notifier only collects readiness and schedules the dispatch as a posted event, so that a
+// handler that waits in a nested loop never runs inside the notifier's own activation.
+void QtHost::QueueReady() {
+    sys::CollectReadiness();
+    ScheduleDrain();
+}
+
+void QtHost::ScheduleDrain() {
+    if (drainScheduled_ || sys::PendingMessageCount() == 0)
+        return;
+    drainScheduled_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            drainScheduled_ = false;
+            auto& app = sys::Application::Instance();
+            while (app.ProcessMessage()) {
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtHost::ProcessMessages(sys::Application& app) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    while (app.ProcessMessage()) {
+    }
+}
+
+void QtHost::HandleMessage(sys::Application& app) {
+    if (app.ProcessMessage())
+        return;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void QtHost::Run(sys::Application& app) {
+    if (!app.Terminated())
+        QCoreApplication::exec();
+}
+
+void QtHost::Terminating(sys::Application&) {
+    QCoreApplication::exit(0);
+}

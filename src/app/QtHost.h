@@ -1,0 +1,27 @@
+// The GUI host of the message loop: Qt's event loop and the thread's message queue are one
+// loop. The queue's wait descriptor sits under a QSocketNotifier, so waiting happens inside
+// Qt's loop and both kinds of event are served in the same wait.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include "sys/Application.h"
+
+class QtHost : public QObject, public sys::IMessageHost {
+  public:
+    // Create on the GUI thread after the QApplication.
+    QtHost();
+
+    void ProcessMessages(sys::Application& app) override;
+    void HandleMessage(sys::Application& app) override;
+    void Run(sys::Application& app) override;
+    void Terminating(sys::Application& app) override;
+
+  private:
+    void QueueReady();
+    void ScheduleDrain();
+
+    QSocketNotifier notifier_;
+    bool drainScheduled_ = false;
+};

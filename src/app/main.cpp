@@ -1,0 +1,20 @@
+#include <QApplication>
+#include <memory>
+
+#include "MainUnit.h"
+#include "QtHost.h"
+#include "sys/Application.h"
+
+int main(int argc, char** argv) {
+    QApplication qtApp(argc, argv);
+    auto& app = sys::Application::Instance();
+    app.SetHost(std::make_shared<QtHost>());
+    app.Title = "Quorvane 1.0";
+    {
+        TMainForm form;
+        form.show();
+        app.Run();
+    }
+    app.SetHost(nullptr);  // the Qt host must go before the QApplication
+    return 0;
+}

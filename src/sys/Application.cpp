@@ -1,0 +1,51 @@
+#include "Application.h"
+
+namespace sys {
+
+Application& Application::Instance() {
+    static Application app;
+    return app;
+}
+
+Application::Application() : host_(std::make_shared<EpollHost>()) {}
+
+void Application::SetHost(std::shared_ptr<IMessageHost> host) {
+    host_ = host ? std::move(host) : std::make_shared<EpollHost>();
+}
+
+void Application::Terminate() {
+    PostQuitMessage(0);
+}
+
+bool Application::ProcessMessage() {
+    MSG msg;
+    if (!PeekMessage(msg, 0, 0, 0, PM_REMOVE))
+        return false;
+    if (msg.message == WM_QUIT) {
+        if (!terminated_) {
+            terminated_ = true;
+            host_->Terminating(*this);
+        }
+        return true;
+    }
+    TranslateMessage(msg);
+    DispatchMessage(msg);
+    return true;
+}
+
+void EpollHost::ProcessMessages(Application& app) {
+    while (app.ProcessMessage()) {
+    }
+}
+
+void EpollHost::HandleMessage(Application& app) {
+    if (!app.ProcessMessage())
+        WaitMessage();
+}
+
+void EpollHost::Run(Application& app) {
+    while (!app.Terminated())
+        HandleMessage(app);
+}
+
+}  // namespace sys

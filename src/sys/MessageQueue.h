@@ -1,0 +1,71 @@
+// The per-thread queue behind the message calls: posted messages, descriptor watches on epoll
+// and a wake-up eventfd. Internal to sys; other layers use Messages.h and Poller.h.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "Messages.h"
+
+namespace sys {
+
+class MessageQueue {
+  public:
+    using FdHandler = std::function<void(std::uint32_t events)>;
+
+    // The calling thread's queue, made on first use and kept until the thread ends.
+    static MessageQueue& Current();
+    static std::shared_ptr<MessageQueue> CurrentShared();
+
+    MessageQueue();
+    ~MessageQueue();
+    MessageQueue(const MessageQueue&) = delete;
+    MessageQueue& operator=(const MessageQueue&) = delete;
+
+    // Any thread.
+    void Post(const MSG& msg);
+
+    // Owner thread only.
+    bool Take(MSG& msg, HWND filter, UINT msgMin, UINT msgMax, bool remove);
+    bool Empty() const;
+    std::size_t Size() const;
+    // One epoll_wait (timeoutMs -1 blocks); runs the handlers of ready descriptors.
+    void Poll(int timeoutMs);
+    int EpollFd() const { return epollFd_; }
+
+    std::uint64_t AddWatch(int fd, std::uint32_t events, FdHandler handler);
+    bool ModifyWatch(std::uint64_t id, std::uint32_t events);
+    void RemoveWatch(std::uint64_t id);
+
+    bool SetTimer(HWND h, std::uintptr_t id, unsigned ms);
+    bool KillTimer(HWND h, std::uintptr_t id);
+    void KillTimersOf(HWND h);
+
+  private:
+    struct Watch {
+        int fd;
+        std::shared_ptr<FdHandler> handler;
+    };
+    struct Timer {
+        int fd;
+        std::uint64_t watch;
+    };
+
+    void Wake();
+    void DrainWakeFd();
+
+    mutable std::mutex mutex_;
+    std::deque<MSG> queue_;
+    int epollFd_ = -1;
+    int wakeFd_ = -1;
+    std::uint64_t nextWatch_ = 1;
+    std::unordered_map<std::uint64_t, Watch> watches_;
+    std::map<std::pair<HWND, std::uintptr_t>, Timer> timers_;
+};
+
+}  // namespace sys
