@@ -1,0 +1,121 @@
+#include "CheckRun.h"
+
+#include <string_view>
+
+#include "LastModified.h"
+#include "ResultFile.h"
+#include "sys/Application.h"
+
+namespace {
+
+constexpr std::string_view LastModifiedKey = "Last-Modified:";
+
+// The selection may grow while a run waits, so done can pass the total counted at the start.
+int Percent(std::size_t done, std::size_t total) {
+    if (done >= total)
+        return 100;
+    return static_cast<int>(static_cast<unsigned long long>(done) * 100 / total);
+}
+
+}  // namespace
+
+TCheckRun::TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
+                     std::string resultFile)
+    : list_(list), client_(client), view_(view), resultFile_(std::move(resultFile)) {}
+
+void TCheckRun::CheckNow(bool selectedOnly) {
+    if (checking_)
+        return;
+    Start();
+    try {
+        CheckRows(selectedOnly);
+    } catch (...) {
+        Finish();
+        throw;
+    }
+    Finish();
+    if (!resultFile_.empty())
+        SaveURLs(list_, resultFile_);
+}
+
+void TCheckRun::Break() {
+    breakRequested_ = true;
+    abortRequested_ = true;
+    client_.Abort();
+}
+
+void TCheckRun::AbortCurrent() {
+    abortRequested_ = true;
+    client_.Abort();
+}
+
+void TCheckRun::Start() {
+    checking_ = true;
+    breakRequested_ = false;
+    abortRequested_ = false;
+    view_.RunStateChanged(true);
+}
+
+void TCheckRun::Finish() {
+    checking_ = false;
+    view_.RunStateChanged(false);
+}
+
+void TCheckRun::CheckRows(bool selectedOnly) {
+    const std::size_t count = list_.Count();
+    const std::size_t total = RowsToCheck(count, selectedOnly);
+    std::size_t done = 0;
+    view_.Progress(0);
+    for (std::size_t row = 0; row < count; ++row) {
+        if (selectedOnly && !view_.IsSelected(row))
+            continue;
+        abortRequested_ = false;
+        sys::Application::Instance().ProcessMessages();
+        // The list never shrinks under a run (deleting is refused meanwhile); the check only
+        // keeps a stray removal from reaching past the end.
+        if (breakRequested_ || row >= list_.Count())
+            break;
+        CheckRow(row);
+        view_.Progress(Percent(++done, total));
+    }
+}
+
+std::size_t TCheckRun::RowsToCheck(std::size_t count, bool selectedOnly) const {
+    if (!selectedOnly)
+        return count;
+    std::size_t selected = 0;
+    for (std::size_t row = 0; row < count; ++row)
+        selected += view_.IsSelected(row) ? 1 : 0;
+    return selected;
+}
+
+// Every failure of whatever kind ends here, in the row and the log; the run goes on.
+void TCheckRun::CheckRow(std::size_t row) {
+    try {
+        list_.SetDatum(row, "CHECKING...");
+        client_.PrepareHead(list_[row].URL);
+        client_.Head();
+        LogAnswer(row);
+    } catch (...) {
+        LogFailure(row);
+    }
+}
+
+void TCheckRun::LogAnswer(std::size_t row) {
+    view_.Log("StatusCode = " + std::to_string(client_.StatusCode()));
+    std::string datum = "OK";
+    for (const std::string& line : client_.ResponseHeaderLines()) {
+        view_.Log(line);
+        if (std::string_view(line).substr(0, LastModifiedKey.size()) == LastModifiedKey)
+            datum = LastModifiedDateText(line);
+    }
+    list_.SetDatum(row, std::move(datum));
+}
+
+void TCheckRun::LogFailure(std::size_t row) {
+    if (row < list_.Count())
+        list_.SetDatum(row, abortRequested_ ? "???" : "FAILED");
+    view_.Log("HEAD Failed !");
+    view_.Log("StatusCode   = " + std::to_string(client_.StatusCode()));
+    view_.Log("ReasonPhrase = " + client_.ReasonPhrase());
+}

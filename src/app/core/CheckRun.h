@@ -1,0 +1,76 @@
+// The check run: one HEAD request per favourite, one row after the other, with the outcome
+// written into the row and every answer written to the log. The window and the headless
+// program drive the same run; they differ only in how they show it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "FavoriteList.h"
+
+// What the run needs of the HTTP client.
+class ICheckClient {
+  public:
+    virtual ~ICheckClient() = default;
+    // Readies a direct HEAD request for url (no proxy, proxy port "80", no body kept).
+    virtual void PrepareHead(const std::string& url) = 0;
+    // Returns when the request has ended, processing messages meanwhile. Raises for every
+    // failure, a status of 400 or more included.
+    virtual void Head() = 0;
+    // Ends a running request at once, so that Head raises; harmless when idle.
+    virtual void Abort() = 0;
+    virtual int StatusCode() const = 0;
+    virtual std::string ReasonPhrase() const = 0;
+    // The lines of the last answer (status line included), in arrival order.
+    virtual std::vector<std::string> ResponseHeaderLines() const = 0;
+};
+
+// How the run shows itself.
+class ICheckRunView {
+  public:
+    virtual ~ICheckRunView() = default;
+    virtual void Log(const std::string& line) = 0;
+    // The run started (true) or ended (false): the check and cancel buttons follow it.
+    virtual void RunStateChanged(bool /*checking*/) {}
+    // Percent of the rows to check that are done: 0 at the start, then after every row.
+    virtual void Progress(int /*percent*/) {}
+    virtual bool IsSelected(std::size_t /*row*/) const { return false; }
+};
+
+class TCheckRun {
+  public:
+    // resultFile is written at the end of every run; empty writes nothing.
+    TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
+              std::string resultFile);
+
+    // Checks the selected rows, or all of them. Does nothing while a run is in progress,
+    // since a run addresses its rows by position. Raises only what saving the results raised.
+    void CheckNow(bool selectedOnly);
+    // "Abbrechen" and closing the window: the current request ends, no further row starts.
+    void Break();
+    // "Diese Überprüfung Abbrechen": the current request ends, the run goes on.
+    void AbortCurrent();
+
+    bool Checking() const { return checking_; }
+    bool BreakRequested() const { return breakRequested_; }
+    bool AbortRequested() const { return abortRequested_; }
+    const std::string& ResultFile() const { return resultFile_; }
+
+  private:
+    void Start();
+    void Finish();
+    void CheckRows(bool selectedOnly);
+    std::size_t RowsToCheck(std::size_t count, bool selectedOnly) const;
+    void CheckRow(std::size_t row);
+    void LogAnswer(std::size_t row);
+    void LogFailure(std::size_t row);
+
+    TFavoriteList& list_;
+    ICheckClient& client_;
+    ICheckRunView& view_;
+    std::string resultFile_;
+    bool checking_ = false;
+    bool breakRequested_ = false;
+    bool abortRequested_ = false;
+};

@@ -1,0 +1,226 @@
+#include "ResultFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr const char* ReadPastEndText = "Versuch hinter dem Dateiende zu lesen";
+constexpr const char* NegativeLengthText = "Ungültige Textlänge in der Ergebnisdatei";
+constexpr std::size_t ReadStep = 64 * 1024;
+
+// The texts the user sees for failed file operations; the rarer ones keep the system's text.
+std::string IoErrorText(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return "Zu wenig Speicherplatz";
+        case EACCES:
+        case EPERM:
+            return "Zugriff verweigert";
+        case EROFS:
+            return "Das Dateisystem ist schreibgeschützt";
+        case EFBIG:
+            return "Die Datei ist zu groß";
+        case EIO:
+            return "Ein-/Ausgabefehler";
+        default:
+            return std::strerror(error);
+    }
+}
+
+[[noreturn]] void RaiseIoError(int error) {
+    throw EResultFileError(IoErrorText(error));
+}
+
+// A short read is either an error of the device or the end of the file.
+[[noreturn]] void RaiseShortRead(std::FILE* file) {
+    if (std::ferror(file))
+        RaiseIoError(errno ? errno : EIO);
+    throw EResultFileError(ReadPastEndText);
+}
+
+void WriteBytes(std::FILE* file, const void* bytes, std::size_t count) {
+    if (count > 0 && std::fwrite(bytes, 1, count, file) != count)
+        RaiseIoError(errno ? errno : EIO);
+}
+
+void ReadBytes(std::FILE* file, void* bytes, std::size_t count) {
+    if (count > 0 && std::fread(bytes, 1, count, file) != count)
+        RaiseShortRead(file);
+}
+
+bool AtEnd(std::FILE* file) {
+    int c = std::getc(file);
+    if (c == EOF) {
+        if (std::ferror(file))
+            RaiseIoError(errno ? errno : EIO);
+        return true;
+    }
+    std::ungetc(c, file);
+    return false;
+}
+
+std::string UpperAscii(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+// The rows of the list by upper-cased path, each in list order, so that restoring a large
+// file needs one lookup per record instead of a pass over the list.
+using TPathIndex = std::unordered_map<std::string, std::vector<std::size_t>>;
+
+TPathIndex IndexByPath(const TFavoriteList& list) {
+    TPathIndex index;
+    for (std::size_t i = 0; i < list.Count(); ++i)
+        index[UpperAscii(list[i].Datei)].push_back(i);
+    return index;
+}
+
+void Restore(TFavoriteList& list, const TPathIndex& index, const std::string& status,
+             const std::string& path) {
+    auto found = index.find(UpperAscii(path));
+    if (found == index.end())
+        return;
+    for (std::size_t row : found->second)
+        if (list[row].Datum == "???")
+            list.SetDatum(row, status);
+}
+
+// Closes the file once, reporting the first error of the final flush.
+class TFileCloser {
+  public:
+    explicit TFileCloser(std::FILE* file) : file_(file) {}
+    ~TFileCloser() {
+        if (file_)
+            std::fclose(file_);
+    }
+    TFileCloser(const TFileCloser&) = delete;
+    TFileCloser& operator=(const TFileCloser&) = delete;
+    void Close() {
+        std::FILE* file = file_;
+        file_ = nullptr;
+        if (std::fclose(file) != 0)
+            RaiseIoError(errno);
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+std::string FolderOf(const std::string& fileName) {
+    auto slash = fileName.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// Makes the rename itself survive a crash of the system; a failure here loses nothing.
+void SyncFolder(const std::string& fileName) {
+    int dir = ::open(FolderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+// The new file is created beside the old one, so that the final rename stays in one file
+// system. A leftover from an earlier crash is replaced.
+std::FILE* CreateNewFile(const std::string& newName) {
+    ::unlink(newName.c_str());
+    int fd = ::open(newName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(newName.c_str());
+    }
+    return file;
+}
+
+void WriteRecords(std::FILE* file, const TFavoriteList& list) {
+    for (const TFavoriteRow& row : list.Rows()) {
+        if (row.Datum == "???")
+            continue;
+        WriteStr(file, row.Datum);
+        WriteStr(file, row.Datei);
+    }
+}
+
+}  // namespace
+
+void WriteStr(std::FILE* file, const std::string& text) {
+    if (text.size() > INT32_MAX)
+        throw EResultFileError(IoErrorText(EFBIG));
+    auto length = static_cast<std::uint32_t>(text.size());
+    unsigned char prefix[4] = {
+        static_cast<unsigned char>(length), static_cast<unsigned char>(length >> 8),
+        static_cast<unsigned char>(length >> 16), static_cast<unsigned char>(length >> 24)};
+    WriteBytes(file, prefix, sizeof prefix);
+    WriteBytes(file, text.data(), text.size());
+}
+
+std::string ReadStr(std::FILE* file) {
+    unsigned char prefix[4];
+    ReadBytes(file, prefix, sizeof prefix);
+    auto length = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(prefix[0]) | static_cast<std::uint32_t>(prefix[1]) << 8 |
+        static_cast<std::uint32_t>(prefix[2]) << 16 | static_cast<std::uint32_t>(prefix[3]) << 24);
+    if (length < 0)
+        throw EResultFileError(NegativeLengthText);
+    // Grow step by step with what arrives: a hostile length fails at the real end of the
+    // file instead of asking for gigabytes first.
+    std::string text;
+    auto wanted = static_cast<std::size_t>(length);
+    while (text.size() < wanted) {
+        std::size_t have = text.size();
+        std::size_t step = std::min(wanted - have, ReadStep);
+        text.resize(have + step);
+        ReadBytes(file, text.data() + have, step);
+    }
+    return text;
+}
+
+void SaveURLs(const TFavoriteList& list, const std::string& fileName) {
+    const std::string newName = fileName + ".new";
+    std::FILE* file = CreateNewFile(newName);
+    if (!file)
+        return;
+    try {
+        TFileCloser closer(file);
+        WriteRecords(file, list);
+        if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
+            RaiseIoError(errno);
+        closer.Close();
+        if (::rename(newName.c_str(), fileName.c_str()) != 0)
+            RaiseIoError(errno);
+    } catch (...) {
+        ::unlink(newName.c_str());
+        throw;
+    }
+    SyncFolder(fileName);
+}
+
+void OpenURLs(TFavoriteList& list, const std::string& fileName) {
+    std::FILE* file = std::fopen(fileName.c_str(), "rbe");
+    if (!file)
+        return;
+    TFileCloser closer(file);
+    const TPathIndex index = IndexByPath(list);
+    while (!AtEnd(file)) {
+        std::string status = ReadStr(file);
+        std::string path = ReadStr(file);
+        Restore(list, index, status, path);
+    }
+}

@@ -1,0 +1,33 @@
+// The result file "urls.dat": the status texts of checked favourites, kept from one start of
+// the program to the next. A headerless sequence of records, each a length-prefixed status
+// text followed by a length-prefixed path (signed 32-bit little-endian lengths, raw bytes).
+#pragma once
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "FavoriteList.h"
+
+inline constexpr const char* ResultFileName = "urls.dat";
+
+// A read or write of the result file failed; the text is meant for the standard error box.
+class EResultFileError : public std::runtime_error {
+  public:
+    explicit EResultFileError(const std::string& text) : std::runtime_error(text) {}
+};
+
+// Writes one length-prefixed text. Raises EResultFileError on any output error.
+void WriteStr(std::FILE* file, const std::string& text);
+// Reads one length-prefixed text. Raises EResultFileError for a damaged length or a text cut
+// short; memory grows only with the bytes that are really there, whatever the length claims.
+std::string ReadStr(std::FILE* file);
+
+// Writes every row whose status is not "???" (status, then path), in list order. The file is
+// replaced only once the new one is complete, so a failed write leaves the old one whole.
+// A folder where no file can be created is skipped silently; other failures raise.
+void SaveURLs(const TFavoriteList& list, const std::string& fileName);
+// Restores statuses into rows still at "???" whose path matches a record (ASCII letters
+// compared without case). A missing or unreadable file restores nothing, silently; a damaged
+// one raises after the records before the damage have been restored.
+void OpenURLs(TFavoriteList& list, const std::string& fileName);

@@ -1,0 +1,273 @@
+#include "app/core/CheckRun.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "TempDir.h"
+#include "app/core/ResultFile.h"
+#include "sys/Application.h"
+#include "sys/Messages.h"
+
+using testing::ElementsAre;
+
+namespace {
+
+const std::string Aborted = "Connection aborted on request";
+
+struct Answer {
+    int status = 200;
+    std::string reason = "OK";
+    std::vector<std::string> lines;
+    // What the user does while the request waits (a click of a button, say).
+    std::function<void()> during;
+    bool throwsOther = false;
+};
+
+// Keeps the contract the run relies on: Head raises for 400 and up and after Abort, which
+// leaves 404 and the abort text behind.
+class FakeClient : public ICheckClient {
+  public:
+    std::map<std::string, Answer> answers;
+    std::vector<std::string> requested;
+
+    void PrepareHead(const std::string& url) override { url_ = url; }
+    void Head() override {
+        requested.push_back(url_);
+        status_ = 0;
+        lines_.clear();
+        aborted_ = false;
+        const Answer& answer = answers.at(url_);
+        busy_ = true;
+        if (answer.during)
+            answer.during();
+        busy_ = false;
+        if (aborted_)
+            throw std::runtime_error(reason_);
+        if (answer.throwsOther)
+            throw 42;
+        status_ = answer.status;
+        reason_ = answer.reason;
+        lines_ = answer.lines;
+        if (status_ >= 400)
+            throw std::runtime_error(reason_);
+    }
+    void Abort() override {
+        if (!busy_)
+            return;
+        aborted_ = true;
+        status_ = 404;
+        reason_ = Aborted;
+    }
+    int StatusCode() const override { return status_; }
+    std::string ReasonPhrase() const override { return reason_; }
+    std::vector<std::string> ResponseHeaderLines() const override { return lines_; }
+
+  private:
+    std::string url_;
+    int status_ = 0;
+    std::string reason_;
+    std::vector<std::string> lines_;
+    bool busy_ = false;
+    bool aborted_ = false;
+};
+
+class View : public ICheckRunView {
+  public:
+    std::vector<std::string> log;
+    std::vector<bool> states;
+    std::vector<int> progress;
+    std::set<std::size_t> selected;
+
+    void Log(const std::string& line) override { log.push_back(line); }
+    void RunStateChanged(bool checking) override { states.push_back(checking); }
+    void Progress(int percent) override { progress.push_back(percent); }
+    bool IsSelected(std::size_t row) const override { return selected.count(row) > 0; }
+};
+
+class CheckRunTest : public testing::Test {
+  protected:
+    testsupport::TempDir dir;
+    std::string resultFile = (dir.Path() / ResultFileName).string();
+    TFavoriteList list;
+    FakeClient client;
+    View view;
+    TCheckRun run{list, client, view, resultFile};
+
+    // One row per name, with the address http://name/ and the given earlier status.
+    void Rows(const std::vector<std::string>& names, const std::string& datum = "???") {
+        for (const auto& name : names) {
+            TFavoriteRow row;
+            row.Name = name;
+            row.URL = "http://" + name + "/";
+            row.Datei = "/fav/" + name + ".url";
+            row.Datum = datum;
+            list.Append(row);
+        }
+    }
+    Answer& On(const std::string& name) { return client.answers["http://" + name + "/"]; }
+    std::vector<std::string> Statuses() const {
+        std::vector<std::string> statuses;
+        for (const auto& row : list.Rows())
+            statuses.push_back(row.Datum);
+        return statuses;
+    }
+    // The statuses that the result file gives back to unchecked rows.
+    std::vector<std::string> Stored() const {
+        TFavoriteList fresh;
+        for (auto row : list.Rows()) {
+            row.Datum = "???";
+            fresh.Append(row);
+        }
+        OpenURLs(fresh, resultFile);
+        std::vector<std::string> statuses;
+        for (const auto& row : fresh.Rows())
+            statuses.push_back(row.Datum);
+        return statuses;
+    }
+};
+
+}  // namespace
+
+TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
+    Rows({"dated", "plain", "missing", "silent", "lower", "twice"});
+    On("dated").lines = {"HTTP/1.0 200 OK", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"};
+    On("plain").lines = {"HTTP/1.0 200 OK", "Server: x"};
+    On("missing") = {404, "Not Found", {"HTTP/1.0 404 Not Found"}, {}, false};
+    On("silent") = {0, "", {}, {}, false};  // the connection closed before any status line
+    On("lower").lines = {"HTTP/1.0 200 OK", "last-modified: Wed, 09 Oct 2002 10:10:10 GMT"};
+    On("twice").lines = {"HTTP/1.0 302 Found", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",
+                         "HTTP/1.0 200 OK", "Last-Modified: Fri, 01 Mar 1996 08:00:00 GMT"};
+    run.CheckNow(false);
+
+    const std::string date = "2002/10/09; 10:10:10 GMT";
+    EXPECT_THAT(Statuses(),
+                ElementsAre(date, "OK", "FAILED", "OK", "OK", "1996/03/01; 08:00:00 GMT"));
+    EXPECT_THAT(view.log,
+                ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
+                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
+                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: x", "HEAD Failed !",
+                            "StatusCode   = 404", "ReasonPhrase = Not Found",
+                            "StatusCode = 0",  //
+                            "StatusCode = 200", "HTTP/1.0 200 OK",
+                            "last-modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
+                            "StatusCode = 200", "HTTP/1.0 302 Found",
+                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT", "HTTP/1.0 200 OK",
+                            "Last-Modified: Fri, 01 Mar 1996 08:00:00 GMT"));
+    EXPECT_THAT(view.states, ElementsAre(true, false));
+    EXPECT_THAT(view.progress, ElementsAre(0, 16, 33, 50, 66, 83, 100));
+    EXPECT_FALSE(run.Checking());
+    EXPECT_EQ(Stored(), Statuses());
+}
+
+TEST_F(CheckRunTest, AbortingOneRequestMarksItUncheckedAndGoesOn) {
+    Rows({"a", "b", "c"}, "OK");
+    On("a");
+    On("b").during = [&] {
+        EXPECT_EQ(list[1].Datum, "CHECKING...");
+        run.AbortCurrent();
+    };
+    On("c");
+    run.CheckNow(false);
+
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "OK"));
+    EXPECT_THAT(client.requested, ElementsAre("http://a/", "http://b/", "http://c/"));
+    EXPECT_THAT(std::vector<std::string>(view.log.begin() + 1, view.log.begin() + 4),
+                ElementsAre("HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = " + Aborted));
+    // The aborted row's record is gone from the file, so no older result comes back for it.
+    EXPECT_THAT(Stored(), ElementsAre("OK", "???", "OK"));
+}
+
+TEST_F(CheckRunTest, BreakingDuringTheThirdOfFiveRowsLeavesTheLastTwoAndSaves) {
+    Rows({"a", "b", "c"}, "FAILED");
+    Rows({"d"}, "OK");
+    Rows({"e"}, "2001/01/01; 00:00:00 GMT");
+    for (auto name : {"a", "b", "d", "e"})
+        On(name);
+    On("c").during = [&] { run.Break(); };
+    run.CheckNow(false);
+
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "OK", "???", "OK", "2001/01/01; 00:00:00 GMT"));
+    EXPECT_THAT(client.requested, ElementsAre("http://a/", "http://b/", "http://c/"));
+    EXPECT_THAT(view.states, ElementsAre(true, false));
+    EXPECT_THAT(view.progress, ElementsAre(0, 20, 40, 60));
+    EXPECT_TRUE(run.BreakRequested());
+    EXPECT_EQ(Stored(), Statuses());
+}
+
+// A stop that arrives as a message is taken before the next row starts.
+TEST_F(CheckRunTest, StopArrivingBetweenRowsIsTakenBeforeTheNextRow) {
+    Rows({"a", "b"});
+    sys::HWND stop = sys::AllocateHWnd([&](sys::TMessage&) { run.Break(); });
+    On("a").during = [&] { sys::PostMessage(stop, sys::WM_USER, 0, 0); };
+    On("b");
+    run.CheckNow(false);
+    sys::DeallocateHWnd(stop);
+
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "???"));
+    EXPECT_THAT(client.requested, ElementsAre("http://a/"));
+}
+
+TEST_F(CheckRunTest, NothingToCheckStillEndsTheRunAndWritesTheFile) {
+    for (bool emptyList : {true, false}) {
+        SCOPED_TRACE(emptyList ? "empty list" : "no row selected");
+        list.Clear();
+        view = View();
+        if (!emptyList)
+            Rows({"a", "b"}, "OK");
+        dir.Write(ResultFileName, "stale");
+        run.CheckNow(!emptyList);
+        EXPECT_TRUE(client.requested.empty());
+        EXPECT_THAT(view.states, ElementsAre(true, false));
+        EXPECT_THAT(view.progress, ElementsAre(0));
+        EXPECT_EQ(std::filesystem::file_size(resultFile), emptyList ? 0u : 2 * (4 + 2 + 4 + 10u));
+    }
+}
+
+TEST_F(CheckRunTest, SelectedOnlyChecksTheSelectedRows) {
+    Rows({"a", "b", "c", "d"});
+    On("b");
+    On("d");
+    view.selected = {1, 3};
+    run.CheckNow(true);
+    EXPECT_THAT(client.requested, ElementsAre("http://b/", "http://d/"));
+    EXPECT_THAT(Statuses(), ElementsAre("???", "OK", "???", "OK"));
+    EXPECT_THAT(view.progress, ElementsAre(0, 50, 100));
+}
+
+TEST_F(CheckRunTest, ASecondRunIsRefusedWhileOneIsInProgress) {
+    Rows({"a", "b"});
+    On("a").during = [&] {
+        EXPECT_TRUE(run.Checking());
+        run.CheckNow(false);
+    };
+    On("b");
+    run.CheckNow(false);
+    EXPECT_THAT(client.requested, ElementsAre("http://a/", "http://b/"));
+    EXPECT_THAT(view.states, ElementsAre(true, false));
+}
+
+TEST_F(CheckRunTest, AFailureOfAnyKindIsCaughtPerRow) {
+    Rows({"odd", "b"});
+    On("odd").throwsOther = true;
+    On("b");
+    run.CheckNow(false);
+    EXPECT_THAT(Statuses(), ElementsAre("FAILED", "OK"));
+    EXPECT_THAT(std::vector<std::string>(view.log.begin(), view.log.begin() + 3),
+                ElementsAre("HEAD Failed !", "StatusCode   = 0", "ReasonPhrase = "));
+}
+
+TEST_F(CheckRunTest, ASaveErrorSurfacesAfterTheRunHasEnded) {
+    Rows({"a"});
+    On("a");
+    std::filesystem::create_directory(resultFile);  // the rename over it must fail
+    EXPECT_THROW(run.CheckNow(false), EResultFileError);
+    EXPECT_FALSE(run.Checking());
+    EXPECT_THAT(view.states, ElementsAre(true, false));
+    EXPECT_THAT(Statuses(), ElementsAre("OK"));
+}
