@@ -1,0 +1,179 @@
+// quorvane-check over 1,000 and 10,000 favourites against a fast loopback server, beside curl
+// sending HEAD requests for the same addresses from one process. Prints both wall times and
+// their ratio; quorvane-check should not be the slower one.
+//
+// Usage: bench_check [path of quorvane-check]   (default: the one built beside this program)
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Answers every request at once with a short header and closes, as an HTTP/1.0 server does.
+class TFastServer {
+  public:
+    TFastServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+            ::listen(listener_, 512) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~TFastServer() {
+        stopping_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+    long Served() const { return served_; }
+
+  private:
+    void Serve() {
+        static const char answer[] =
+            "HTTP/1.0 200 OK\r\nServer: bench\r\n"
+            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
+        while (!stopping_) {
+            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            if (ReadRequest(fd)) {
+                [[maybe_unused]] auto sent = ::send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
+                ++served_;
+            }
+            ::shutdown(fd, SHUT_WR);
+            ::close(fd);
+        }
+    }
+    static bool ReadRequest(int fd) {
+        std::string request;
+        char buffer[2048];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return false;
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<long> served_{0};
+};
+
+std::string Address(int port, int i) {
+    return "http://127.0.0.1:" + std::to_string(port) + "/page" + std::to_string(i) + ".html";
+}
+
+// A home folder with count shortcuts in a few subfolders, and a copy of quorvane-check, so
+// that its result file lands in the scratch folder too.
+struct TScratch {
+    fs::path root;
+    fs::path home;
+    fs::path program;
+
+    TScratch(const fs::path& checkProgram, int port, int count) {
+        std::string pattern = (fs::temp_directory_path() / "qv-bench-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        root = pattern;
+        home = root / "home";
+        for (int i = 0; i < count; ++i) {
+            fs::path folder = home / "Favorites" / ("Ordner" + std::to_string(i % 10));
+            fs::create_directories(folder);
+            std::ofstream(folder / ("Seite " + std::to_string(i) + ".url"))
+                << "[DEFAULT]\r\nBASEURL=" << Address(port, i)
+                << "\r\n[InternetShortcut]\r\nURL=" << Address(port, i) << "\r\n";
+        }
+        program = root / "bin" / "quorvane-check";
+        fs::create_directories(program.parent_path());
+        fs::copy_file(checkProgram, program);
+    }
+    ~TScratch() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+// Runs a program with its output thrown away; returns the wall time in seconds.
+double TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
+    std::fflush(stdout);  // the child must not print our buffered lines again
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", home.c_str(), 1);
+        std::freopen("/dev/null", "w", stdout);
+        std::vector<char*> args;
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(argv[0] + " failed");
+    return seconds;
+}
+
+// One curl process, HEAD requests for every address in turn, no connection reuse (HTTP/1.0).
+double TimeCurl(const TScratch& scratch, int port, int count) {
+    fs::path config = scratch.root / "curl.cfg";
+    {
+        std::ofstream out(config);
+        out << "silent\nhead\nhttp1.0\nfail\n";
+        for (int i = 0; i < count; ++i)
+            out << "url = \"" << Address(port, i) << "\"\noutput = \"/dev/null\"\n";
+    }
+    return TimeRun({"curl", "--config", config.string()}, scratch.home);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path checkProgram = argc > 1 ? fs::path(argv[1])
+                                     : fs::canonical("/proc/self/exe").parent_path().parent_path() /
+                                           "src" / "app" / "quorvane-check";
+    if (!fs::exists(checkProgram)) {
+        std::fprintf(stderr, "quorvane-check not found at %s\n", checkProgram.c_str());
+        return 1;
+    }
+    TFastServer server;
+    std::printf("%-8s %16s %10s %12s\n", "rows", "quorvane-check s", "curl s", "ratio q/c");
+    for (int count : {1000, 10000}) {
+        TScratch scratch(checkProgram, server.Port(), count);
+        double quorvane = TimeRun({scratch.program.string()}, scratch.home);
+        double curl = TimeCurl(scratch, server.Port(), count);
+        std::printf("%-8d %16.3f %10.3f %12.2f\n", count, quorvane, curl, quorvane / curl);
+    }
+    std::printf("requests served: %ld\n", server.Served());
+    return 0;
+}

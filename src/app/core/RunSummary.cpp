@@ -1,0 +1,27 @@
+#include "RunSummary.h"
+
+TRunSummary Summarize(const TFavoriteList& list) {
+    TRunSummary summary;
+    summary.Rows = list.Count();
+    for (const TFavoriteRow& row : list.Rows()) {
+        if (row.Datum == "OK")
+            ++summary.Ok;
+        else if (row.Datum == "FAILED")
+            ++summary.Failed;
+        else if (row.Datum == "???" || row.Datum == "CHECKING...")
+            ++summary.Unchecked;
+        else
+            ++summary.Dated;
+    }
+    return summary;
+}
+
+std::string SummaryLine(const TRunSummary& summary) {
+    std::string line = std::to_string(summary.Rows) +
+                       (summary.Rows == 1 ? " Eintrag: " : " Einträge: ") +
+                       std::to_string(summary.Ok) + " OK, " + std::to_string(summary.Dated) +
+                       " mit Datum, " + std::to_string(summary.Failed) + " FAILED";
+    if (summary.Unchecked > 0)
+        line += ", " + std::to_string(summary.Unchecked) + " ungeprüft";
+    return line;
+}

@@ -1,0 +1,19 @@
+// The counts of a list's statuses after a run, and the one line that reports them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "FavoriteList.h"
+
+struct TRunSummary {
+    std::size_t Rows = 0;
+    std::size_t Ok = 0;
+    std::size_t Dated = 0;  // any other stored text: a Last-Modified date
+    std::size_t Failed = 0;
+    std::size_t Unchecked = 0;  // "???"
+};
+
+TRunSummary Summarize(const TFavoriteList& list);
+// "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED", with ", 1 ungeprüft" when rows are left at "???".
+std::string SummaryLine(const TRunSummary& summary);

@@ -1,0 +1,31 @@
+#include "app/core/RunSummary.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TFavoriteList ListOf(std::initializer_list<const char*> statuses) {
+    TFavoriteList list;
+    for (const char* status : statuses) {
+        TFavoriteRow row;
+        row.Datum = status;
+        list.Append(row);
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(RunSummary, CountsEveryKindOfStatus) {
+    const struct {
+        TFavoriteList list;
+        const char* line;
+    } cases[] = {
+        {ListOf({}), "0 Einträge: 0 OK, 0 mit Datum, 0 FAILED"},
+        {ListOf({"OK"}), "1 Eintrag: 1 OK, 0 mit Datum, 0 FAILED"},
+        {ListOf({"OK", "FAILED", "2002/10/09; 10:10:10 GMT", "OK", "???"}),
+         "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED, 1 ungeprüft"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SummaryLine(Summarize(c.list)), c.line);
+}
