@@ -54,7 +54,7 @@ TObject Describe(LPCITEMIDLIST list) {
             object.kind = TObjectKind::Computer;
         } else if (index == 1 && payload == std::string_view(&kRootItem, 1)) {
             object.kind = TObjectKind::FileSystem;
-            object.path = "/";
+            object.path.assign(1, '/');
         } else if (index > 1 && !payload.empty() && payload[0] == kEntryItem &&
                    IsValidName(payload.substr(1))) {
             object.path = JoinPath(object.path, payload.substr(1));

@@ -261,17 +261,4 @@ TEST_F(FavoriteScanTest, ScanWithItsOwnBrowserAppendsAfterExistingRows) {
     EXPECT_EQ(scanner.RootPath(), Root());
 }
 
-TEST(ReadBaseURL, ReadsOnlyUntilTheFirstKeyLine) {
-    testsupport::TempDir dir;
-    // The address spans several reads; everything after its line is never looked at.
-    std::string longAddress = "http://long.example/" + std::string(40000, 'x');
-    std::string content = std::string(50000, ';') + "\nBASEURL=" + longAddress + "\r\n" +
-                          "BASEURL=http://second.example/\n";
-    auto path = dir.Write("long.url", content);
-    EXPECT_EQ(ReadBaseURL(path.string()), longAddress);
-    EXPECT_EQ(ReadBaseURL((dir.Path() / "missing.url").string()), std::nullopt);
-    EXPECT_EQ(ReadBaseURL(dir.Path().string()), std::nullopt);  // a folder
-    EXPECT_EQ(ReadBaseURL("/dev/zero"), std::nullopt);          // endless, not a file
-}
-
 }  // namespace

@@ -15,8 +15,11 @@ void TFavoriteList::AppendRows(std::vector<TFavoriteRow> rows) {
         return;
     std::size_t first = rows_.size();
     Obs().BeforeInsert(first, first + rows.size() - 1);
-    rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
-                 std::make_move_iterator(rows.end()));
+    if (rows_.empty())
+        rows_ = std::move(rows);
+    else
+        rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+                     std::make_move_iterator(rows.end()));
     Obs().AfterInsert();
 }
 

@@ -7,22 +7,15 @@
 #include <sys/types.h>
 
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "FavoriteList.h"
 
 class TShellBrowser;
-
-// The address of a shortcut file: the rest of its first line that begins, upper-cased, with
-// "BASEURL=", bytes as stored. Nothing when no line counts or the file cannot be read (not a
-// regular file, no access); an empty text when the first such line has no address.
-std::optional<std::string> ReadBaseURL(const std::string& path);
-// True when the name's extension (from its last ".") is ".URL" in any letter case.
-bool HasUrlExtension(const std::string& name);
 
 class TFavoriteScanner {
   public:
@@ -47,16 +40,17 @@ class TFavoriteScanner {
     const std::string& RootPath() const { return root_; }
 
   private:
-    struct TEntry {
-        std::string name;
-        unsigned char type;
+    // A folder's entries: their names one after another in one text, each ended by a NUL.
+    struct TEntries {
+        std::string names;
+        std::vector<unsigned char> types;
     };
     template <typename Fn>
     void Batch(Fn&& walk);
     int ChooseIcon();
     void Walk(const std::string& folder, int depth);
-    bool ReadDirectory(const std::string& folder, std::vector<TEntry>& entries);
-    void ReadOne(const std::string& path, const std::string& name);
+    bool ReadDirectory(const std::string& folder, TEntries& entries);
+    void ReadOne(std::string path, std::string_view name, bool regularEntry);
 
     TFavoriteList& list_;
     std::unique_ptr<TShellBrowser> ownBrowser_;
