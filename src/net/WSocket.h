@@ -286,16 +286,30 @@ class TCustomWSocket : public sys::TComponent {
     bool FTerminated = false;
     sockaddr_in RemoteAddr{};
 
+    // Held by every operation that dispatches messages, so that a FreeDeferred arriving
+    // meanwhile destroys the socket only after the outermost of them has returned. Declare it
+    // first in the function: the socket may be gone when it goes out of scope.
+    class TActiveScope {
+      public:
+        explicit TActiveScope(TCustomWSocket* Socket);
+        ~TActiveScope();
+        TActiveScope(const TActiveScope&) = delete;
+        TActiveScope& operator=(const TActiveScope&) = delete;
+
+      private:
+        TCustomWSocket* socket_;
+    };
+
   private:
-    class TActiveScope;
     void NetworkEvent(SOCKET S, long Events, sys::Word Err);
     void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
     void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
-    void FreeNowOrLater();
     bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
 
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;
+    bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
+    unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
 };
 
 // The SOCKS proxy layer: passes everything through while no SOCKS server is named.
