@@ -31,6 +31,19 @@ TCustomWSocket::TCustomWSocket(sys::TComponent* AOwner) : sys::TComponent(AOwner
 
 TCustomWSocket::~TCustomWSocket() {
     MarkDestroying();
+    // The handlers usually belong to an owner that is itself being destroyed right now, so
+    // the close below raises no events at all.
+    OnSessionAvailable = nullptr;
+    OnSessionConnected = nullptr;
+    OnSessionClosed = nullptr;
+    OnChangeState = nullptr;
+    OnDataAvailable = nullptr;
+    OnDataSent = nullptr;
+    OnSendData = nullptr;
+    OnLineTooLong = nullptr;
+    OnDnsLookupDone = nullptr;
+    OnError = nullptr;
+    OnBgException = nullptr;
     try {
         CancelDnsLookup();
     } catch (...) {

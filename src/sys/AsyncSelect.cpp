@@ -47,6 +47,12 @@ void Post(SocketRecord& r, long event, int errnoValue) {
 void ConnectDone(SocketRecord& r) {
     int err = r.connectErrno ? r.connectErrno : PendingError(r.fd);
     r.connectErrno = 0;
+    if (err == ECONNRESET || err == EPIPE) {
+        // Established and reset before we looked: the connect succeeded, the reset is the
+        // close that follows it.
+        r.resetErrno = err;
+        err = 0;
+    }
     r.phase = err ? Phase::Failed : Phase::Connected;
     r.sel.readArmed = r.sel.writeArmed = err == 0;
     Post(r, FD_CONNECT, err);
@@ -64,7 +70,9 @@ void ReadSide(SocketRecord& r, std::uint32_t events) {
         return;
     }
     int err = (events & EPOLLERR) ? PendingError(r.fd) : 0;
-    if (PeerGone(r.fd, err)) {
+    if (err == 0)
+        err = r.resetErrno;
+    if (PeerGone(r.fd, err) || err) {
         r.sel.closeDone = true;
         Post(r, FD_CLOSE, err);
     }

@@ -35,6 +35,7 @@ struct SocketRecord {
     int type = SOCK_STREAM;
     Phase phase = Phase::Idle;
     int connectErrno = 0;  // a connect refused at once, reported through FD_CONNECT
+    int resetErrno = 0;    // a reset taken while completing the connect, for FD_CLOSE
     SelectState sel;
 };
 

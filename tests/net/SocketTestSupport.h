@@ -25,7 +25,52 @@ class TProbeSocket : public TWSocket {
     bool PortIsAssigned() const { return PortAssigned; }
     bool AddrIsAssigned() const { return AddrAssigned; }
     using TWSocket::SocketType;
+
+    // Every send call: bytes offered and the result. SendLimit > 0 makes the "stack" take at
+    // most that many bytes per call.
+    std::vector<std::pair<int, int>> Sends;
+    int SendLimit = 0;
+    // Buffer sizes of the receive calls, and the read notifications that reached the socket.
+    std::vector<int> ReceiveSizes;
+    int ReadNotifications = 0;
+
+  protected:
+    int RawSend(const void* Data, int Len) override {
+        bool limited = SendLimit > 0 && Len > SendLimit;
+        int n = TWSocket::RawSend(Data, limited ? SendLimit : Len);
+        Sends.emplace_back(Len, n);
+        // A stack that takes only part of the bytes signals room again later.
+        if (limited && n > 0)
+            sys::PostMessage(Handle(), WM_SOCKET_SELECT, static_cast<sys::WPARAM>(HSocket()),
+                             sys::winsock::WSAMAKESELECTREPLY(sys::winsock::FD_WRITE, 0));
+        return n;
+    }
+    int RawReceive(void* Buffer, int BufferSize, int Flags) override {
+        ReceiveSizes.push_back(BufferSize);
+        return TWSocket::RawReceive(Buffer, BufferSize, Flags);
+    }
+    void WndProc(sys::TMessage& M) override {
+        if (M.Msg == WM_SOCKET_SELECT && (M.LParam & sys::winsock::FD_READ))
+            ++ReadNotifications;
+        TWSocket::WndProc(M);
+    }
 };
+
+// Raises the exception that a call reports and returns its text ("" when none was raised).
+template <typename F>
+std::string ReportedText(F f) {
+    try {
+        f();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// Runs the loop for a moment, so that events that must not come had their chance.
+inline void Settle(int ms = 100) {
+    testsupport::RunLoopUntil([] { return false; }, std::chrono::milliseconds(ms));
+}
 
 // "Connected(0)", "State(3->4)", "Data(0)", "Closed(0)", ... in the order they happened.
 struct TEventLog {

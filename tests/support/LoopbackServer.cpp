@@ -48,6 +48,7 @@ LoopbackServer::LoopbackServer(Script script) {
             ::close(fd);
         }
         done_ = true;
+        finished_.set_value();
     });
 }
 
@@ -59,6 +60,11 @@ LoopbackServer::~LoopbackServer() {
         ::shutdown(fd, SHUT_RDWR);
     thread_.join();
     ::close(listenFd_);
+}
+
+bool LoopbackServer::WaitDone() {
+    return finished_.get_future().wait_for(std::chrono::seconds(kBoundSeconds)) ==
+           std::future_status::ready;
 }
 
 std::string ReadAll(int fd) {

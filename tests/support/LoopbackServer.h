@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -24,12 +25,15 @@ class LoopbackServer {
     std::string PortText() const { return std::to_string(port_); }
     // True once the script has returned (the connection is closed then).
     bool Done() const { return done_; }
+    // Blocks until then (the server does not need the caller's loop); false after the bound.
+    bool WaitDone();
 
   private:
     int listenFd_ = -1;
     std::atomic<int> connFd_{-1};
     std::uint16_t port_ = 0;
     std::atomic<bool> done_{false};
+    std::promise<void> finished_;
     std::thread thread_;
 };
 
