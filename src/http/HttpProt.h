@@ -16,6 +16,7 @@
 // Do not destroy the client from inside one of its handlers other than OnRequestDone.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -175,8 +176,9 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // EHttpException "HTTP component is busy" (1) while a request runs and
     // "HTTP component has nothing to post" (2) for a POST without RequestBodyStream.
     void StartRequest(THttpRequest Rq);
-    // Starts a request and waits in the message loop until the client is idle again; raises
-    // EHttpException with ReasonPhrase and StatusCode when the status is 400 or more.
+    // Starts a request and waits in the message loop until the client is idle again and
+    // OnRequestDone has come; raises EHttpException with ReasonPhrase and StatusCode when the
+    // status is 400 or more.
     void RequestSync(THttpRequest Rq);
     void Head() { RequestSync(hrHead); }
     // Ends the current request at once with 404 "Connection aborted on request"; without a
@@ -220,6 +222,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void DeriveDocumentName(const std::string& Path);
     void StartTimer();
     void StopTimer();
+    void KillTickTimer();
     // Ends the running request as a local failure: 404 with the reason, socket closed.
     void EndRequest(const std::string& Reason, sys::Word Error);
     void Fail(const std::string& Reason, sys::Word Error);
@@ -227,7 +230,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void PostToSelf(sys::UINT Msg, sys::WPARAM WParam = 0, sys::LPARAM LParam = 0);
     // True while the request that had serial Serial is still running.
     bool StillRunning(std::uint64_t Serial) const;
-    void WaitUntilReady();
+    void WaitUntilDone(std::uint64_t Serial);
     void Relocate();
     void ApplyHeaderField(const std::string& Name, const std::string& Value);
 
@@ -286,5 +289,9 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // Every request gets a new serial; messages and timers carry it, so that a late one of an
     // earlier request is recognised and ignored.
     std::uint64_t FSerial = 0;
-    bool FTimerRunning = false;
+    std::uint64_t FDoneSerial = 0;  // the last request whose OnRequestDone has come
+    static constexpr std::uintptr_t kTickTimer = 1;
+    unsigned FTickPeriod = 0;  // ms; 0 while the timer does not tick
+    bool FDeadlineSet = false;
+    std::chrono::steady_clock::time_point FDeadline;
 };

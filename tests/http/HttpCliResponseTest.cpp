@@ -23,12 +23,14 @@ TEST_F(HttpCliTest, StatusLineDecidesWhetherHeadRaises) {
         {"HTTP/1.1 200 OK\r\nServer: t\r\n\r\n", 0, 200, "OK", {"HTTP/1.1 200 OK", "Server: t"}},
         {"HTTP/1.0 302 Found\r\n\r\n", 0, 302, "Found", {"HTTP/1.0 302 Found"}},
         {"HTTP/1.0 404 Not Found\r\n\r\n", 404, 404, "Not Found", {"HTTP/1.0 404 Not Found"}},
-        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", 500, 500, "Internal Server Error",
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n",
+         500,
+         500,
+         "Internal Server Error",
          {"HTTP/1.1 500 Internal Server Error"}},
         {"HTTP/2 200 OK\r\n\r\n", 0, 0, nullptr, {"HTTP/2 200 OK"}},
         {"http/1.1 200 OK\r\n\r\n", 0, 0, nullptr, {"http/1.1 200 OK"}},
-        {"HTTP/1.1 2xx Odd\r\nServer: t\r\n\r\n", 0, 0, nullptr,
-         {"HTTP/1.1 2xx Odd", "Server: t"}},
+        {"HTTP/1.1 2xx Odd\r\nServer: t\r\n\r\n", 0, 0, nullptr, {"HTTP/1.1 2xx Odd", "Server: t"}},
         {"", 0, 0, nullptr, {}},
     };
     for (const StatusCase& c : cases) {
@@ -57,16 +59,16 @@ TEST_F(HttpCliTest, ErrorStatusClosesWithoutReadingTheRest) {
 }
 
 TEST_F(HttpCliTest, HeaderFieldsAreRecorded) {
-    ScriptedServer server(TScript::Answer(
-        "HTTP/1.0 206 Partial\r\n"
-        "Content-Length: 1234\r\n"
-        "Content-Type: Text/HTML; Charset=ISO-8859-1\r\n"
-        "Content-Range: bytes 100-1333/5000\r\n"
-        "Accept-Ranges: bytes \r\n"
-        "WWW-Authenticate: Basic realm=\"a\"\r\n"
-        "www-authenticate: Digest x\r\n"
-        "Set-Cookie: id=7; path=/\r\n"
-        "X-Other: kept\r\n\r\n"));
+    ScriptedServer server(
+        TScript::Answer("HTTP/1.0 206 Partial\r\n"
+                        "Content-Length: 1234\r\n"
+                        "Content-Type: Text/HTML; Charset=ISO-8859-1\r\n"
+                        "Content-Range: bytes 100-1333/5000\r\n"
+                        "Accept-Ranges: bytes \r\n"
+                        "WWW-Authenticate: Basic realm=\"a\"\r\n"
+                        "www-authenticate: Digest x\r\n"
+                        "Set-Cookie: id=7; path=/\r\n"
+                        "X-Other: kept\r\n\r\n"));
     Lines cookies;
     cli.OnCookie = [&](sys::TObject*, const std::string& data, bool& accept) {
         EXPECT_TRUE(accept);
@@ -120,8 +122,8 @@ TEST_F(HttpCliTest, LinesSplitAcrossPiecesAndBareLineFeeds) {
     };
     for (const std::string& answer : answers) {
         for (std::size_t piece : {1, 5, 17}) {
-            ScriptedServer server(TScript().ReadRequest().Send(answer, piece,
-                                                               std::chrono::milliseconds(2)));
+            ScriptedServer server(
+                TScript().ReadRequest().Send(answer, piece, std::chrono::milliseconds(2)));
             cli.SetURL(server.Url("/"));
             EXPECT_EQ(HeadCode(), 0);
             EXPECT_EQ(cli.ResponseHeaderLines(),
@@ -216,9 +218,8 @@ TEST_F(HttpCliTest, RelocationForms) {
         EXPECT_EQ(HeadCode(), 0) << location;
         EXPECT_EQ(cli.StatusCode(), 200) << location;
         EXPECT_EQ(changes, 1) << location;
-        EXPECT_EQ(cli.ResponseHeaderLines(),
-                  (Lines{"HTTP/1.0 302 Found", "Location: " + location, "HTTP/1.0 200 OK",
-                         "Server: target"}))
+        EXPECT_EQ(cli.ResponseHeaderLines(), (Lines{"HTTP/1.0 302 Found", "Location: " + location,
+                                                    "HTTP/1.0 200 OK", "Server: target"}))
             << location;
         const std::string second = absolute ? target.Received().at(0) : first.Received().at(1);
         EXPECT_EQ(second.substr(0, second.find("\r\n")), c.wantRequestLine) << location;
