@@ -1,5 +1,6 @@
 // THttpCli over loopback: what goes on the wire, failures before an answer, Abort, the
 // time-out, and the blocking wait.
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -83,6 +84,18 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
                     "image/pjpeg, */*\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                     "User-Agent: Mozilla/3.0 (compatible)\r\nHost: 127.0.0.1\r\n"
                     "Content-Length: 7\r\n\r\na=1&b=2";
+         }},
+        {"post with an empty body", hrPost,
+         [&body](THttpCli& c, const ScriptedServer& s) {
+             c.SetURL(s.Url("/form"));
+             c.SetContentTypePost("");
+             body.clear();
+             body.str("");
+             c.SetRequestBodyStream(&body);
+         },
+         [](const ScriptedServer&) {
+             return "POST /form HTTP/1.0\r\n" + kDefaults +
+                    "Host: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
          }},
         {"range, cookie and no-cache", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -397,6 +410,23 @@ TEST_F(HttpCliTest, HeadWorksOnAThreadWithItsOwnLoop) {
     });
     worker.join();
     EXPECT_EQ(status, 200);
+}
+
+TEST_F(HttpCliTest, DestroyedInTheMiddleOfARequest) {
+    // Nothing of the client may be touched afterwards: its socket, window and messages go
+    // with it (the sanitizer build catches any later use).
+    ScriptedServer server(TScript().ReadRequest().Hang());
+    auto client = std::make_unique<THttpCli>();
+    bool done = false;
+    client->OnRequestDone = [&](sys::TObject*, THttpRequest, sys::Word) { done = true; };
+    client->SetURL(server.Url("/"));
+    client->StartRequest(hrGet);
+    ASSERT_TRUE(testsupport::RunLoopUntil([&] { return client->State() == hcWaitingHeader; }));
+    client->Abort();  // leaves its end messages in the queue
+    client.reset();
+    Drain();
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(testsupport::RunLoopUntil([&] { return server.Finished() == 1; }));
 }
 
 TEST_F(HttpCliTest, DocumentNameFollowsTheAddress) {
