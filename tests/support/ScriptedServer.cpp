@@ -133,6 +133,11 @@ std::string ScriptedServer::Url(std::string_view path) const {
     return "http://" + HostPort() + std::string(path);
 }
 
+bool ScriptedServer::WaitFinished(int count, std::chrono::milliseconds bound) const {
+    std::unique_lock lock(mutex_);
+    return finishedChanged_.wait_for(lock, bound, [&] { return finished_.load() >= count; });
+}
+
 std::vector<std::string> ScriptedServer::Received() const {
     std::lock_guard lock(mutex_);
     return received_;
@@ -204,7 +209,11 @@ void ScriptedServer::Run() {
         }
         ++connections_;
         Serve(fd, scripts_[std::min(index, scripts_.size() - 1)], index);
-        ++finished_;
+        {
+            std::lock_guard lock(mutex_);
+            ++finished_;
+        }
+        finishedChanged_.notify_all();
     }
 }
 

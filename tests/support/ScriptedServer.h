@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -75,6 +76,9 @@ class ScriptedServer {
     int Connections() const { return connections_.load(); }
     // Connections whose script has run to its end.
     int Finished() const { return finished_.load(); }
+    // Blocks until count scripts have run to their end (the server needs no loop of the
+    // caller); false when the bound runs out first.
+    bool WaitFinished(int count, std::chrono::milliseconds bound = std::chrono::seconds(10)) const;
 
   private:
     enum class TWait { Ready, Stopped };
@@ -95,6 +99,7 @@ class ScriptedServer {
     std::atomic<int> connections_{0};
     std::atomic<int> finished_{0};
     mutable std::mutex mutex_;
+    mutable std::condition_variable finishedChanged_;
     std::vector<std::string> received_;
     std::thread thread_;
 };
