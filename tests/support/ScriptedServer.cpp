@@ -94,6 +94,11 @@ TScript& TScript::Reset() {
     return *this;
 }
 
+TScript& TScript::Call(std::function<void()> action) {
+    steps_.push_back({TStep::TKind::Call, {}, 0, std::chrono::milliseconds(0), std::move(action)});
+    return *this;
+}
+
 TScript& TScript::Hang() {
     steps_.push_back({TStep::TKind::Hang, {}});
     return *this;
@@ -249,6 +254,9 @@ void ScriptedServer::Serve(int fd, const TScript& script, std::size_t index) {
             case K::Hang:
                 Hang(fd, index);
                 goOn = false;
+                break;
+            case K::Call:
+                step.Action();
                 break;
         }
         if (!goOn)

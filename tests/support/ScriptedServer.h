@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,11 +23,12 @@ namespace testsupport {
 class TScript {
   public:
     struct TStep {
-        enum class TKind { ReadRequest, Send, Delay, Close, Reset, Hang };
+        enum class TKind { ReadRequest, Send, Delay, Close, Reset, Hang, Call };
         TKind Kind;
         std::string Bytes;
         std::size_t PieceSize = 0;  // 0 = all at once
         std::chrono::milliseconds Pause{0};
+        std::function<void()> Action{};
     };
 
     // Reads the request header up to its empty line, and a body as long as its
@@ -43,6 +45,8 @@ class TScript {
     // Never answers: keeps the connection open and reads whatever comes until the client
     // closes it or the server stops.
     TScript& Hang();
+    // Runs action on the server's thread at this point (to signal a client process, say).
+    TScript& Call(std::function<void()> action);
 
     // Shorthand for the common case: read the request, send the answer, close.
     static TScript Answer(std::string bytes);
