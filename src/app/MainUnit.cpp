@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
+#include <utility>
 
 #include "AboutBoxUnit.h"
 #include "FavoriteModel.h"
@@ -154,7 +155,23 @@ void TMainForm::FormDestroy() {
     SaveURLs();
 }
 
-void TMainForm::FavoritenEinlesen() {}
+namespace {
+TMainForm::TScanHook& ScanHook() {
+    static TMainForm::TScanHook hook;
+    return hook;
+}
+}  // namespace
+
+TMainForm::TScanHook TMainForm::SetScanHook(TScanHook hook) {
+    return std::exchange(ScanHook(), std::move(hook));
+}
+
+void TMainForm::FavoritenEinlesen() {
+    if (ScanHook()) {
+        ScanHook()(*this);
+        return;
+    }
+}
 
 void TMainForm::OpenURLs() {}
 

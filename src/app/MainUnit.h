@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QRect>
+#include <functional>
 #include <string>
 
 #include "app/core/FavoriteList.h"
@@ -79,6 +80,11 @@ class TMainForm : public QMainWindow {
     bool SortDescending = false;
 
     // --- Start-up and shut-down ----------------------------------------------------------
+    // What FavoritenEinlesen runs instead of the scan of the Favorites folder, when set: tests
+    // give the window their own rows, or a failure. Returns the previous hook.
+    using TScanHook = std::function<void(TMainForm&)>;
+    static TScanHook SetScanHook(TScanHook hook);
+
     void FormCreate();
     void FormClose();
     void FormDestroy();

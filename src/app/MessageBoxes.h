@@ -44,7 +44,7 @@ TMsgAnswer MessageBox(QWidget* parent, const QString& text, const QString& capti
                       TMsgButtons buttons = TMsgButtons::Ok, TMsgIcon icon = TMsgIcon::None);
 
 // The text of the standard error box: the message with "." appended when its last byte comes
-// after "." in the character table (letters and digits do; "!", "?" and ")" do not).
+// after "." in the character table (letters, digits and "?" do; "!" and ")" do not).
 std::string ErrorBoxText(const std::string& message);
 // The standard error box for an exception that reached the user: the message (see above),
 // the application title as caption, an error icon and an OK button. The program goes on.
