@@ -41,7 +41,9 @@ QFrame* MakePanel() {
     AddLabel(texts, QStringLiteral("Prüft Ihre Internet-Favoriten, besucht Webseiten und "
                                    "entfernt verwaiste Einträge."));
     texts->addStretch();
-    AddLabel(texts, QStringLiteral("© Bramwick · ") + HomePageHost());
+    AddLabel(texts, QStringLiteral("© Bramwick"));
+    QLabel* host = AddLabel(texts, HomePageHost());
+    host->setForegroundRole(QPalette::Link);
     row->addLayout(texts, 1);
     return panel;
 }
