@@ -5,9 +5,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QTreeView>
 #include <cstdlib>
 #include <filesystem>
@@ -45,10 +45,13 @@ void MakeFavorites(const fs::path& favorites) {
 // Runs Qt's loop until the window has painted its status bar (the last thing it paints),
 // with a bound so that a broken start cannot hang the run.
 bool WaitUntilPainted(TMainForm& form) {
-    QElapsedTimer bound;
-    bound.start();
-    while (form.ProgressRect.isEmpty() && bound.elapsed() < 30000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    bool timedOut = false;
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&] { timedOut = true; });
+    bound.start(30000);
+    while (form.ProgressRect.isEmpty() && !timedOut)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return !form.ProgressRect.isEmpty();
 }
 
