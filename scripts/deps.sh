@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth curl python3-pil fonts-dejavu-core)
+          xvfb xauth curl netbase python3-pil fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do
