@@ -1,4 +1,4 @@
-// The main window's life cycle and its handlers, grouped as the menu of work they belong to.
+// The main window's life cycle and its handlers, grouped by the work they belong to.
 #include "MainUnit.h"
 
 #include <QCloseEvent>
