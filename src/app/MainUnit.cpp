@@ -19,6 +19,7 @@
 #include "MessageBoxes.h"
 #include "ShellOpen.h"
 #include "StatusBar.h"
+#include "app/core/FavoriteScan.h"
 #include "app/core/ProgramDir.h"
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
@@ -146,11 +147,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void TMainForm::FormClose() {
-    BreakRequested = true;
-    AbortRequested = true;
-}
-
 void TMainForm::FormDestroy() {
     SaveURLs();
 }
@@ -171,26 +167,10 @@ void TMainForm::FavoritenEinlesen() {
         ScanHook()(*this);
         return;
     }
+    TFavoriteScanner(Favorites).FavoritenEinlesen();
 }
-
-void TMainForm::OpenURLs() {}
-
-void TMainForm::SaveURLs() {}
 
 // --- Check run ---------------------------------------------------------------------------
-
-void TMainForm::CheckBtnClick() {}
-
-void TMainForm::CheckAllBtnClick() {}
-
-void TMainForm::BreakBtnClick() {
-    BreakRequested = true;
-    AbortRequested = true;
-}
-
-void TMainForm::AbortBtnClick() {
-    AbortRequested = true;
-}
 
 void TMainForm::ShowRunState(bool running) {
     CheckBtn->setEnabled(!running);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "MainUnitCheck.h"
 #include "app/core/FavoriteList.h"
 #include "sys/Messages.h"
 
@@ -71,10 +72,13 @@ class TMainForm : public QMainWindow {
     int Progress = 0;        // percent shown by the progress panel; not clamped
     QRect ProgressRect;      // the progress panel's inside as last drawn
 
-    // Run state of a check; all false while idle.
-    bool Checking = false;
-    bool BreakRequested = false;
-    bool AbortRequested = false;
+    // The check run with the window's HTTP client (MainUnitCheck.cpp). Its run state goes by
+    // the window's names below; all false while idle.
+    TMainFormCheck CheckRun{*this};
+    THttpCli* const HttpCli1 = &CheckRun.HttpCli;
+    bool& Checking = CheckRun.Run.Checking;
+    bool& BreakRequested = CheckRun.Run.BreakRequested;
+    bool& AbortRequested = CheckRun.Run.AbortRequested;
     // Sort state of the list.
     int SortColumn = 0;
     bool SortDescending = false;

@@ -97,7 +97,7 @@ class CheckRunTest : public testing::Test {
     TFavoriteList list;
     FakeClient client;
     View view;
-    TCheckRun run{list, client, view, resultFile};
+    TCheckRun run{list, client, view, [this] { SaveURLs(list, resultFile); }};
 
     // One row per name, with the address http://name/ and the given earlier status.
     void Rows(const std::vector<std::string>& names, const std::string& datum = "???") {
@@ -161,7 +161,7 @@ TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
                             "Last-Modified: Fri, 01 Mar 1996 08:00:00 GMT"));
     EXPECT_THAT(view.states, ElementsAre(true, false));
     EXPECT_THAT(view.progress, ElementsAre(0, 16, 33, 50, 66, 83, 100));
-    EXPECT_FALSE(run.Checking());
+    EXPECT_FALSE(run.Checking);
     EXPECT_EQ(Stored(), Statuses());
 }
 
@@ -196,7 +196,7 @@ TEST_F(CheckRunTest, BreakingDuringTheThirdOfFiveRowsLeavesTheLastTwoAndSaves) {
     EXPECT_THAT(client.requested, ElementsAre("http://a/", "http://b/", "http://c/"));
     EXPECT_THAT(view.states, ElementsAre(true, false));
     EXPECT_THAT(view.progress, ElementsAre(0, 20, 40, 60));
-    EXPECT_TRUE(run.BreakRequested());
+    EXPECT_TRUE(run.BreakRequested);
     EXPECT_EQ(Stored(), Statuses());
 }
 
@@ -243,7 +243,7 @@ TEST_F(CheckRunTest, SelectedOnlyChecksTheSelectedRows) {
 TEST_F(CheckRunTest, ASecondRunIsRefusedWhileOneIsInProgress) {
     Rows({"a", "b"});
     On("a").during = [&] {
-        EXPECT_TRUE(run.Checking());
+        EXPECT_TRUE(run.Checking);
         run.CheckNow(false);
     };
     On("b");
@@ -267,7 +267,7 @@ TEST_F(CheckRunTest, ASaveErrorSurfacesAfterTheRunHasEnded) {
     On("a");
     std::filesystem::create_directory(resultFile);  // the rename over it must fail
     EXPECT_THROW(run.CheckNow(false), EResultFileError);
-    EXPECT_FALSE(run.Checking());
+    EXPECT_FALSE(run.Checking);
     EXPECT_THAT(view.states, ElementsAre(true, false));
     EXPECT_THAT(Statuses(), ElementsAre("OK"));
 }

@@ -32,12 +32,13 @@ int CheckFavorites() {
     ConfigureCheckClient(http);
     THttpCheckClient client(http);
     TConsoleView view;
-    TCheckRun run(list, client, view, ExecutableDir() + ResultFileName);
+    const std::string resultFile = ExecutableDir() + ResultFileName;
+    TCheckRun run(list, client, view, [&] { SaveURLs(list, resultFile); });
     TInterrupt interrupt([&run] { run.Break(); });
 
     TFavoriteScanner(list).FavoritenEinlesen();
     try {
-        OpenURLs(list, run.ResultFile());
+        OpenURLs(list, resultFile);
     } catch (const std::exception& error) {
         ReportError(error);
     }
@@ -45,7 +46,7 @@ int CheckFavorites() {
     try {
         // A Ctrl+C during the scan stops the run before its first row; the file is written.
         if (interrupt.Happened())
-            SaveURLs(list, run.ResultFile());
+            SaveURLs(list, resultFile);
         else
             run.CheckNow(false);
     } catch (const std::exception& error) {

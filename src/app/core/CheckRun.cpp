@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "LastModified.h"
-#include "ResultFile.h"
 #include "sys/Application.h"
 
 namespace {
@@ -20,11 +19,11 @@ int Percent(std::size_t done, std::size_t total) {
 }  // namespace
 
 TCheckRun::TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
-                     std::string resultFile)
-    : list_(list), client_(client), view_(view), resultFile_(std::move(resultFile)) {}
+                     std::function<void()> saveResults)
+    : list_(list), client_(client), view_(view), saveResults_(std::move(saveResults)) {}
 
 void TCheckRun::CheckNow(bool selectedOnly) {
-    if (checking_)
+    if (Checking)
         return;
     Start();
     try {
@@ -34,30 +33,30 @@ void TCheckRun::CheckNow(bool selectedOnly) {
         throw;
     }
     Finish();
-    if (!resultFile_.empty())
-        SaveURLs(list_, resultFile_);
+    if (saveResults_)
+        saveResults_();
 }
 
 void TCheckRun::Break() {
-    breakRequested_ = true;
-    abortRequested_ = true;
+    BreakRequested = true;
+    AbortRequested = true;
     client_.Abort();
 }
 
 void TCheckRun::AbortCurrent() {
-    abortRequested_ = true;
+    AbortRequested = true;
     client_.Abort();
 }
 
 void TCheckRun::Start() {
-    checking_ = true;
-    breakRequested_ = false;
-    abortRequested_ = false;
+    Checking = true;
+    BreakRequested = false;
+    AbortRequested = false;
     view_.RunStateChanged(true);
 }
 
 void TCheckRun::Finish() {
-    checking_ = false;
+    Checking = false;
     view_.RunStateChanged(false);
 }
 
@@ -69,11 +68,11 @@ void TCheckRun::CheckRows(bool selectedOnly) {
     for (std::size_t row = 0; row < count; ++row) {
         if (selectedOnly && !view_.IsSelected(row))
             continue;
-        abortRequested_ = false;
+        AbortRequested = false;
         sys::Application::Instance().ProcessMessages();
         // The list never shrinks under a run (deleting is refused meanwhile); the check only
         // keeps a stray removal from reaching past the end.
-        if (breakRequested_ || row >= list_.Count())
+        if (BreakRequested || row >= list_.Count())
             break;
         CheckRow(row);
         view_.Progress(Percent(++done, total));
@@ -114,7 +113,7 @@ void TCheckRun::LogAnswer(std::size_t row) {
 
 void TCheckRun::LogFailure(std::size_t row) {
     if (row < list_.Count())
-        list_.SetDatum(row, abortRequested_ ? "???" : "FAILED");
+        list_.SetDatum(row, AbortRequested ? "???" : "FAILED");
     view_.Log("HEAD Failed !");
     view_.Log("StatusCode   = " + std::to_string(client_.StatusCode()));
     view_.Log("ReasonPhrase = " + client_.ReasonPhrase());

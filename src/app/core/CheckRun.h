@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,9 @@ class ICheckRunView {
 
 class TCheckRun {
   public:
-    // resultFile is written at the end of every run; empty writes nothing.
+    // saveResults writes the result file; the run calls it at the end of every run.
     TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
-              std::string resultFile);
+              std::function<void()> saveResults = {});
 
     // Checks the selected rows, or all of them. Does nothing while a run is in progress,
     // since a run addresses its rows by position. Raises only what saving the results raised.
@@ -52,10 +53,11 @@ class TCheckRun {
     // "Diese Überprüfung Abbrechen": the current request ends, the run goes on.
     void AbortCurrent();
 
-    bool Checking() const { return checking_; }
-    bool BreakRequested() const { return breakRequested_; }
-    bool AbortRequested() const { return abortRequested_; }
-    const std::string& ResultFile() const { return resultFile_; }
+    // The run state, all false while idle. Plain fields, so that the window can hold them
+    // under its own names; only the run and the two requests above change them.
+    bool Checking = false;
+    bool BreakRequested = false;
+    bool AbortRequested = false;
 
   private:
     void Start();
@@ -69,8 +71,5 @@ class TCheckRun {
     TFavoriteList& list_;
     ICheckClient& client_;
     ICheckRunView& view_;
-    std::string resultFile_;
-    bool checking_ = false;
-    bool breakRequested_ = false;
-    bool abortRequested_ = false;
+    std::function<void()> saveResults_;
 };

@@ -135,18 +135,24 @@ void SyncFolder(const std::string& fileName) {
 }
 
 // The new file is created beside the old one, so that the final rename stays in one file
-// system. A leftover from an earlier crash is replaced.
-std::FILE* CreateNewFile(const std::string& newName) {
-    ::unlink(newName.c_str());
-    int fd = ::open(newName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
+// system. Its name is unique to the process and the call, so that two programs saving at
+// once cannot write into each other's file.
+std::FILE* CreateNewFile(const std::string& fileName, std::string& newName) {
+    static unsigned serial = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        newName = fileName + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        int fd = ::open(newName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return nullptr;
+        if (std::FILE* file = ::fdopen(fd, "wb"))
+            return file;
         ::close(fd);
         ::unlink(newName.c_str());
+        return nullptr;
     }
-    return file;
+    return nullptr;
 }
 
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
@@ -193,8 +199,8 @@ std::string ReadStr(std::FILE* file) {
 }
 
 void SaveURLs(const TFavoriteList& list, const std::string& fileName) {
-    const std::string newName = fileName + ".new";
-    std::FILE* file = CreateNewFile(newName);
+    std::string newName;
+    std::FILE* file = CreateNewFile(fileName, newName);
     if (!file)
         return;
     try {

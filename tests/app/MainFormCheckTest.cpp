@@ -1,0 +1,313 @@
+// The check run through the window, end to end: a temporary home with a Favorites folder, the
+// window's own scan, HTTP client and result file, and a loopback server whose scripts press
+// the window's buttons at chosen moments of an answer, as a user would while the run waits.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ScopedEnv.h"
+#include "ScriptedMessageBoxes.h"
+#include "ScriptedServer.h"
+#include "TempDir.h"
+#include "app/MainUnit.h"
+#include "app/core/FavoriteScan.h"
+#include "app/core/ResultFile.h"
+#include "sys/Application.h"
+#include "sys/Messages.h"
+
+using testing::ElementsAre;
+using testsupport::TScript;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string Date = "2002/10/09; 10:10:10 GMT";
+const std::string Ok200 = "HTTP/1.0 200 OK\r\n\r\n";
+
+// What a user does while the run waits: the server's script posts, the window's loop runs it.
+class TUserAction {
+  public:
+    explicit TUserAction(std::function<void()> action) : action_(std::move(action)) {
+        window_ = sys::AllocateHWnd([this](sys::TMessage&) { action_(); });
+    }
+    ~TUserAction() { sys::DeallocateHWnd(window_); }
+    // A script step that triggers the action; safe on the server's thread.
+    std::function<void()> Trigger() const {
+        return [h = window_] { sys::PostMessage(h, sys::WM_USER, 0, 0); };
+    }
+
+  private:
+    std::function<void()> action_;
+    sys::HWND window_ = 0;
+};
+
+// The status line has arrived, the rest of the answer is slow: the action happens now.
+TScript SlowAnswer(const TUserAction& action) {
+    TScript script;
+    script.ReadRequest().Send("HTTP/1.0 200 OK\r\n").Call(action.Trigger()).Hang();
+    return script;
+}
+
+class MainFormCheckTest : public testing::Test {
+  protected:
+    testsupport::TempDir dir;
+    testsupport::ScopedEnv homeEnv{"HOME", (dir.Path() / "home").string()};
+    fs::path resultFile = dir.Path() / "bin" / ResultFileName;
+    TScriptedMessageBoxesScope Boxes;
+    std::unique_ptr<TMainForm> Form;
+
+    void SetUp() override {
+        sys::Application::Instance().Title = "Quorvane 1.0";
+        fs::create_directories(dir.Path() / "home" / "Favorites");
+        fs::create_directories(resultFile.parent_path());
+    }
+    void TearDown() override {
+        Form.reset();
+        TMainForm::SetScanHook(nullptr);
+    }
+
+    // Shortcuts r1.url .. rN.url pointing at the server; returns their paths.
+    std::vector<std::string> Shortcuts(const testsupport::ScriptedServer& server, int count) {
+        std::vector<std::string> paths;
+        for (int i = 1; i <= count; ++i) {
+            std::string name = "r" + std::to_string(i);
+            paths.push_back(dir.Write("home/Favorites/" + name + ".url",
+                                      "[DEFAULT]\r\nBASEURL=" + server.Url("/" + name) + "\r\n")
+                                .string());
+        }
+        return paths;
+    }
+
+    // The window with its own scan of the temporary home; only the program folder, where the
+    // result file lives, is moved into the temporary folder.
+    TMainForm& Create() {
+        Form.reset();  // an earlier window writes its file when it goes, so it goes first
+        TMainForm::SetScanHook([this](TMainForm& form) {
+            form.ProgramDir = resultFile.parent_path().string() + "/";
+            TFavoriteScanner(form.Favorites).FavoritenEinlesen();
+        });
+        Form = std::make_unique<TMainForm>();
+        return *Form;
+    }
+
+    std::vector<std::string> Statuses() const {
+        std::vector<std::string> statuses;
+        for (const auto& row : Form->Favorites.Rows())
+            statuses.push_back(row.Datum);
+        return statuses;
+    }
+    std::vector<std::string> MemoLines() const {
+        QString text = Form->Memo1->toPlainText();
+        std::vector<std::string> lines;
+        if (!text.isEmpty())
+            for (const QString& line : text.split('\n'))
+                lines.push_back(line.toStdString());
+        return lines;
+    }
+    // The statuses the result file gives back to the window's rows, in list order.
+    std::vector<std::string> Stored() const { return Stored(Form->Favorites.Rows()); }
+    std::vector<std::string> Stored(const std::vector<TFavoriteRow>& rows) const {
+        TFavoriteList fresh;
+        for (auto row : rows) {
+            row.Datum = "???";
+            fresh.Append(row);
+        }
+        OpenURLs(fresh, resultFile.string());
+        std::vector<std::string> statuses;
+        for (const auto& row : fresh.Rows())
+            statuses.push_back(row.Datum);
+        return statuses;
+    }
+    void StoreEarlierResults(const std::vector<std::string>& paths, const std::string& status) {
+        TFavoriteList list;
+        for (const auto& path : paths) {
+            TFavoriteRow row;
+            row.Datei = path;
+            row.Datum = status;
+            list.Append(row);
+        }
+        SaveURLs(list, resultFile.string());
+    }
+    void ExpectIdle() const {
+        EXPECT_FALSE(Form->Checking);
+        EXPECT_TRUE(Form->CheckBtn->isEnabled());
+        EXPECT_TRUE(Form->CheckAllBtn->isEnabled());
+        EXPECT_FALSE(Form->BreakBtn->isEnabled());
+        EXPECT_FALSE(Form->AbortBtn->isEnabled());
+    }
+};
+
+}  // namespace
+
+TEST_F(MainFormCheckTest, RunOverAllRowsFillsRowsLogAndFile) {
+    struct {
+        bool checking = false, checkBtn = true, checkAllBtn = false, breakBtn = false,
+             abortBtn = false;
+        int progress = -1;
+    } during;
+    TUserAction look([&] {
+        during = {Form->Checking,
+                  Form->CheckBtn->isEnabled(),
+                  Form->CheckAllBtn->isEnabled(),
+                  Form->BreakBtn->isEnabled(),
+                  Form->AbortBtn->isEnabled(),
+                  Form->Progress};
+        Form->CheckAllBtn->click();  // a second run is refused while this one runs
+    });
+    TScript third;
+    third.ReadRequest().Call(look.Trigger()).Send("HTTP/1.0 200 OK\r\nServer: test\r\n\r\n");
+    testsupport::ScriptedServer server({
+        TScript::Answer("HTTP/1.0 200 OK\r\nLast-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\n\r\n"),
+        TScript::Answer("HTTP/1.0 404 Not Found\r\n\r\n"), third,
+        TScript::Answer("HTTP/1.0 200 OK\r\nLast-Modified: Wed, 09 Okt 2002 10:10:10 GMT\r\n\r\n"),
+        TScript().ReadRequest().Close(),  // no status line at all
+    });
+    Shortcuts(server, 5);
+    TMainForm& form = Create();
+    ASSERT_EQ(form.Favorites.Count(), 5u);
+    ExpectIdle();
+
+    form.CheckAllBtn->click();
+
+    EXPECT_THAT(Statuses(), ElementsAre(Date, "FAILED", "OK", "2002/01/09; 10:10:10 GMT", "OK"));
+    EXPECT_THAT(MemoLines(),
+                ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
+                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
+                            "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
+                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test",
+                            "StatusCode = 200", "HTTP/1.0 200 OK",
+                            "Last-Modified: Wed, 09 Okt 2002 10:10:10 GMT",  //
+                            "StatusCode = 0"));
+    EXPECT_TRUE(during.checking);
+    EXPECT_FALSE(during.checkBtn);
+    EXPECT_TRUE(during.checkAllBtn);
+    EXPECT_TRUE(during.breakBtn);
+    EXPECT_TRUE(during.abortBtn);
+    EXPECT_EQ(during.progress, 40);  // two of five rows done when the third one is asked for
+    EXPECT_EQ(form.Progress, 100);
+    EXPECT_EQ(server.Connections(), 5);
+    ExpectIdle();
+    EXPECT_EQ(Stored(), Statuses());
+    EXPECT_TRUE(Boxes->Shown.empty());
+}
+
+TEST_F(MainFormCheckTest, AbortingOneSlowAnswerMarksItUncheckedAndChecksTheNextRow) {
+    TUserAction abort([&] { Form->AbortBtn->click(); });
+    testsupport::ScriptedServer server(
+        {TScript::Answer(Ok200), SlowAnswer(abort), TScript::Answer(Ok200)});
+    Shortcuts(server, 3);
+    TMainForm& form = Create();
+
+    form.CheckAllBtn->click();
+
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "OK"));
+    EXPECT_THAT(MemoLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
+                                         "HEAD Failed !", "StatusCode   = 404",
+                                         "ReasonPhrase = Connection aborted on request",  //
+                                         "StatusCode = 200", "HTTP/1.0 200 OK"));
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_FALSE(form.BreakRequested);
+    ExpectIdle();
+    EXPECT_THAT(Stored(), ElementsAre("OK", "???", "OK"));
+}
+
+TEST_F(MainFormCheckTest, StoppingDuringTheThirdOfFiveRowsLeavesTheLastTwoAndWritesTheFile) {
+    TUserAction stop([&] { Form->BreakBtn->click(); });
+    testsupport::ScriptedServer server(
+        {TScript::Answer(Ok200), TScript::Answer(Ok200), SlowAnswer(stop)});
+    StoreEarlierResults(Shortcuts(server, 5), "FAILED");
+    TMainForm& form = Create();
+    ASSERT_THAT(Statuses(), ElementsAre("FAILED", "FAILED", "FAILED", "FAILED", "FAILED"));
+
+    form.CheckAllBtn->click();
+
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "OK", "???", "FAILED", "FAILED"));
+    EXPECT_EQ(server.Connections(), 3);
+    EXPECT_TRUE(form.BreakRequested);
+    EXPECT_EQ(form.Progress, 60);
+    ExpectIdle();
+    EXPECT_THAT(Stored(), ElementsAre("OK", "OK", "???", "FAILED", "FAILED"));
+}
+
+TEST_F(MainFormCheckTest, ClosingTheWindowDuringARunEndsTheRowAndWritesTheFile) {
+    TUserAction close([&] { Form->close(); });
+    testsupport::ScriptedServer server({TScript::Answer(Ok200), SlowAnswer(close)});
+    StoreEarlierResults(Shortcuts(server, 3), "FAILED");
+    TMainForm& form = Create();
+    form.show();
+
+    form.CheckAllBtn->click();
+
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "FAILED"));
+    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_THAT(Stored(), ElementsAre("OK", "???", "FAILED"));
+    const std::vector<TFavoriteRow> rows = form.Favorites.Rows();
+    fs::remove(resultFile);
+    Form.reset();  // destroying the window writes the file once more
+    EXPECT_THAT(Stored(rows), ElementsAre("OK", "???", "FAILED"));
+}
+
+TEST_F(MainFormCheckTest, NothingToCheckReturnsToIdleAndWritesTheFile) {
+    testsupport::ScriptedServer server(TScript::Answer(Ok200));
+    {
+        SCOPED_TRACE("an empty list");
+        TMainForm& form = Create();
+        ASSERT_EQ(form.Favorites.Count(), 0u);
+        form.CheckAllBtn->click();
+        ExpectIdle();
+        EXPECT_EQ(fs::file_size(resultFile), 0u);
+    }
+    {
+        SCOPED_TRACE("no row selected, then two of three");
+        Form.reset();  // it would write its empty list over the earlier results
+        StoreEarlierResults(Shortcuts(server, 3), "FAILED");
+        TMainForm& form = Create();
+        form.ListView1->clearSelection();
+        form.CheckBtn->click();
+        EXPECT_EQ(server.Connections(), 0);
+        ExpectIdle();
+        EXPECT_THAT(Stored(), ElementsAre("FAILED", "FAILED", "FAILED"));
+
+        auto* selection = form.ListView1->selectionModel();
+        for (int row : {0, 2})
+            selection->select(form.ListView1->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        form.CheckBtn->click();
+        EXPECT_EQ(server.Connections(), 2);
+        EXPECT_THAT(Statuses(), ElementsAre("OK", "FAILED", "OK"));
+        EXPECT_EQ(form.Progress, 100);
+    }
+    EXPECT_TRUE(Boxes->Shown.empty());
+}
+
+TEST_F(MainFormCheckTest, ADamagedResultFileIsReportedOnceAndReplacedByTheNextSave) {
+    testsupport::ScriptedServer server(TScript::Answer(Ok200));
+    auto paths = Shortcuts(server, 2);
+    std::string bytes = std::string("\x06\x00\x00\x00", 4) + "FAILED" +
+                        std::string(1, static_cast<char>(paths[0].size())) +
+                        std::string("\x00\x00\x00", 3) + paths[0] + std::string("\x02\x00", 2);
+    dir.Write("bin/urls.dat", bytes);
+    TMainForm& form = Create();
+    ASSERT_EQ(Boxes->Shown.size(), 1u);
+    EXPECT_EQ(Boxes->Shown[0].Text.toStdString(), "Versuch hinter dem Dateiende zu lesen.");
+    EXPECT_EQ(Boxes->Shown[0].Icon, TMsgIcon::Error);
+    std::vector<std::string> expected(2, "???");
+    for (std::size_t i = 0; i < 2; ++i)
+        if (form.Favorites[i].Datei == paths[0])
+            expected[i] = "FAILED";
+    EXPECT_EQ(Statuses(), expected);
+
+    const std::vector<TFavoriteRow> rows = form.Favorites.Rows();
+    Form.reset();  // the save at the end replaces the damaged file
+    EXPECT_EQ(Stored(rows), expected);
+}
