@@ -1,0 +1,55 @@
+#include "app/Opener.h"
+
+#include <gtest/gtest.h>
+
+#include <QDesktopServices>
+#include <QObject>
+#include <QUrl>
+#include <vector>
+
+#include "TempDir.h"
+
+namespace {
+
+// Takes the place of the desktop's browser for every scheme a shortcut might name, so that
+// nothing is really launched and every hand-over is seen.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+  public:
+    UrlRecorder() {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~UrlRecorder() override {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    std::vector<QString> opened;
+
+  public slots:
+    void Open(const QUrl& url) { opened.push_back(url.toString()); }
+
+  private:
+    static constexpr const char* kSchemes[] = {"http", "https", "ftp", "file", "javascript"};
+};
+
+}  // namespace
+
+TEST(DesktopOpener, OpensTheShortcutsWebAddressAndNothingElse) {
+    testsupport::TempDir dir;
+    UrlRecorder recorder;
+    TDesktopOpener opener;
+    auto open = [&](const char* content) {
+        opener.OpenShortcut(dir.Write("s.url", content).string());
+    };
+    open(
+        "[DEFAULT]\nBASEURL=http://base.example/\n[InternetShortcut]\nURL=https://b.example/"
+        "a?x=1\n");
+    open("[InternetShortcut]\nURL=file:///usr/bin/xterm\n");
+    open("[InternetShortcut]\nURL=javascript:alert(1)\n");
+    open("[InternetShortcut]\n");
+    opener.OpenShortcut((dir.Path() / "missing.url").string());
+    EXPECT_EQ(recorder.opened, std::vector<QString>{"https://b.example/a?x=1"});
+}
+
+#include "OpenerTest.moc"
