@@ -1,6 +1,5 @@
 #include "ListSort.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <utility>
