@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth curl)
+          xvfb xauth curl netbase)
 
 missing=()
 for p in "${packages[@]}"; do

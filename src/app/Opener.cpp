@@ -3,7 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-#include "app/core/ShortcutFile.h"
+#include "app/core/ShortcutAddress.h"
 
 void TDesktopOpener::OpenShortcut(const std::string& path) {
     std::string address = ReadShortcutAddress(path);

@@ -2,40 +2,36 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <optional>
+#include <string>
+
 #include "TempDir.h"
 
-TEST(ShortcutFile, ReadsTheUrlEntryOfTheInternetShortcutSection) {
-    struct Case {
-        const char* what;
-        const char* content;
-        const char* address;
-    } cases[] = {
-        {"plain", "[InternetShortcut]\r\nURL=http://a.example/x?y=1\r\n", "http://a.example/x?y=1"},
-        {"section and key in any case, blanks around",
-         "[DEFAULT]\nBASEURL=http://base.example/\n[ internetshortcut ]\n  url = http://b.example/ "
-         "\n",
-         "http://b.example/"},
-        {"the section wins over an earlier entry elsewhere",
-         "[Other]\nURL=http://other.example/\n[InternetShortcut]\nURL=http://right.example/\n",
-         "http://right.example/"},
-        {"another section when the shortcut section has none", "[Other]\nURL=http://o.example/\n",
-         "http://o.example/"},
-        {"BASEURL alone is no address", "[DEFAULT]\nBASEURL=http://base.example/\n", ""},
-        {"empty file", "", ""},
-    };
+namespace {
+
+TEST(ReadBaseURL, ReadsOnlyUntilTheFirstKeyLine) {
     testsupport::TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto file = dir.Write("s.url", c.content);
-        EXPECT_EQ(ReadShortcutAddress(file.string()), c.address);
-    }
-    EXPECT_EQ(ReadShortcutAddress((dir.Path() / "missing.url").string()), "");
+    // The key straddles the end of the first 16 KiB read and the address spans further reads;
+    // everything after the address line is never looked at.
+    std::string longAddress = "http://long.example/" + std::string(40000, 'x');
+    std::string content = std::string(16380, ';') + "\nBASEURL=" + longAddress + "\r\n" +
+                          "BASEURL=http://second.example/\n";
+    auto path = dir.Write("long.url", content);
+    EXPECT_EQ(ReadBaseURL(path.string()), longAddress);
+    EXPECT_EQ(ReadBaseURL((dir.Path() / "missing.url").string()), std::nullopt);
+    EXPECT_EQ(ReadBaseURL(dir.Path().string()), std::nullopt);  // a folder
+    EXPECT_EQ(ReadBaseURL("/dev/zero"), std::nullopt);          // endless, not a file
 }
 
-TEST(ShortcutFile, OnlyWebAddressesMayBeVisited) {
-    for (const char* web : {"http://a.example/", "HTTPS://a.example", "ftp://files.example/x"})
-        EXPECT_TRUE(IsWebAddress(web)) << web;
-    for (const char* other : {"file:///usr/bin/xterm", "javascript:alert(1)", "/etc/passwd",
-                              "www.example.com", "http:relative", "", "mailto:a@b.example"})
-        EXPECT_FALSE(IsWebAddress(other)) << other;
+TEST(ReadBaseURL, AnEntryKnownAsRegularFileIsNotFollowedWhenItBecameALink) {
+    testsupport::TempDir dir;
+    auto target = dir.Write("target.url", "BASEURL=http://target.example/\n");
+    std::filesystem::create_symlink(target, dir.Path() / "link.url");
+    std::string link = (dir.Path() / "link.url").string();
+    EXPECT_EQ(ReadBaseURL(link), "http://target.example/");
+    EXPECT_EQ(ReadBaseURLOfRegularEntry(link), std::nullopt);
+    EXPECT_EQ(ReadBaseURLOfRegularEntry(target.string()), "http://target.example/");
 }
+
+}  // namespace

@@ -1,11 +1,25 @@
 #include "FavoriteList.h"
 
+#include <iterator>
 #include <stdexcept>
 
 void TFavoriteList::Append(TFavoriteRow row) {
     std::size_t at = rows_.size();
     Obs().BeforeInsert(at, at);
     rows_.push_back(std::move(row));
+    Obs().AfterInsert();
+}
+
+void TFavoriteList::AppendRows(std::vector<TFavoriteRow> rows) {
+    if (rows.empty())
+        return;
+    std::size_t first = rows_.size();
+    Obs().BeforeInsert(first, first + rows.size() - 1);
+    if (rows_.empty())
+        rows_ = std::move(rows);
+    else
+        rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()),
+                     std::make_move_iterator(rows.end()));
     Obs().AfterInsert();
 }
 

@@ -41,6 +41,8 @@ class TFavoriteList {
     const std::vector<TFavoriteRow>& Rows() const { return rows_; }
 
     void Append(TFavoriteRow row);
+    // Appends many rows with one insert notification (the scan's whole result, say).
+    void AppendRows(std::vector<TFavoriteRow> rows);
     void Remove(std::size_t index);
     void Clear();
     // Replaces all rows at once (one reset instead of one insert per row).

@@ -1,60 +1,121 @@
 #include "ShortcutFile.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
 
 namespace {
 
-std::string Trim(const std::string& s) {
-    const char* blanks = " \t\r";
-    auto first = s.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return "";
-    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-std::string UpperAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+class TFd {
+  public:
+    explicit TFd(int fd) : fd_(fd) {}
+    ~TFd() {
+        if (fd_ >= 0)
+            close(fd_);
     }
-    return s;
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Finds the first line that begins with the key, fed the file's bytes in chunks. Lines end at
+// LF, CR or CR LF.
+class TBaseUrlFinder {
+  public:
+    // True once the address line is complete.
+    bool Feed(const char* data, std::size_t size) {
+        const char* end = data + size;
+        for (const char* at = data; at < end;) {
+            if (capturing_) {
+                const char* stop = FindLineEnd(at, end);
+                address_.append(at, stop);
+                return stop < end;
+            }
+            char c = *at++;
+            if (c == '\n' || c == '\r') {
+                matched_ = 0;
+                dead_ = false;
+            } else if (!dead_) {
+                if (UpperAscii(c) == kKey[matched_])
+                    capturing_ = ++matched_ == kKeyLength;
+                else
+                    dead_ = true;
+            }
+        }
+        return false;
+    }
+    bool Found() const { return capturing_; }
+    std::string Take() { return std::move(address_); }
+
+  private:
+    static const char* FindLineEnd(const char* at, const char* end) {
+        while (at < end && *at != '\n' && *at != '\r')
+            ++at;
+        return at;
+    }
+    static constexpr const char* kKey = "BASEURL=";
+    static constexpr std::size_t kKeyLength = 8;
+    std::size_t matched_ = 0;
+    bool dead_ = false;  // the line has stopped matching the key
+    bool capturing_ = false;
+    std::string address_;
+};
+
+ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
+    ssize_t got;
+    do {
+        got = read(fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
+
+std::optional<std::string> ReadBaseURLFrom(int fd) {
+    TBaseUrlFinder finder;
+    std::array<char, 16384> buffer;
+    for (;;) {
+        ssize_t got = ReadSome(fd, buffer.data(), buffer.size());
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0 || finder.Feed(buffer.data(), static_cast<std::size_t>(got)))
+            break;
+    }
+    if (!finder.Found())
+        return std::nullopt;
+    return finder.Take();
+}
+
+// Non-blocking, so that a FIFO put in a file's place cannot stall the scan.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
 }  // namespace
 
-std::string ReadShortcutAddress(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    std::string section;
-    std::string fallback;
-    bool haveFallback = false;
-    while (std::getline(in, line)) {
-        std::string text = Trim(line);
-        if (!text.empty() && text.front() == '[') {
-            auto close = text.find(']');
-            section =
-                UpperAscii(Trim(text.substr(1, close == std::string::npos ? close : close - 1)));
-            continue;
-        }
-        auto eq = text.find('=');
-        if (eq == std::string::npos || UpperAscii(Trim(text.substr(0, eq))) != "URL")
-            continue;
-        std::string value = Trim(text.substr(eq + 1));
-        if (section == "INTERNETSHORTCUT")
-            return value;
-        if (!haveFallback) {
-            fallback = value;
-            haveFallback = true;
-        }
-    }
-    return fallback;
+std::optional<std::string> ReadBaseURLOfRegularEntry(const std::string& path) {
+    TFd fd(open(path.c_str(), kOpenFlags | O_NOFOLLOW));
+    return fd.Get() < 0 ? std::nullopt : ReadBaseURLFrom(fd.Get());
 }
 
-bool IsWebAddress(const std::string& address) {
-    auto colon = address.find(':');
-    if (colon == std::string::npos)
+std::optional<std::string> ReadBaseURL(const std::string& path) {
+    TFd fd(open(path.c_str(), kOpenFlags));
+    struct stat st {};
+    if (fd.Get() < 0 || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return ReadBaseURLFrom(fd.Get());
+}
+
+bool HasUrlExtension(std::string_view name) {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 4)
         return false;
-    std::string scheme = UpperAscii(address.substr(0, colon));
-    bool web = scheme == "HTTP" || scheme == "HTTPS" || scheme == "FTP";
-    return web && address.compare(colon, 3, "://") == 0;
+    return UpperAscii(name[dot + 1]) == 'U' && UpperAscii(name[dot + 2]) == 'R' &&
+           UpperAscii(name[dot + 3]) == 'L';
 }

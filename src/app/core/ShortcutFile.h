@@ -1,13 +1,16 @@
-// Reading the address that opening an Internet shortcut goes to.
+// Reading Internet shortcut files: only the line that begins with "BASEURL=" is used.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
-// The value of the URL= entry of the [InternetShortcut] section, or of the first URL= entry
-// anywhere when that section has none; keys and section names in any letter case, blanks
-// around key and value ignored. Empty when the file cannot be read or has no such entry.
-std::string ReadShortcutAddress(const std::string& path);
-
-// True for the addresses that visiting may hand to the browser: http, https and ftp. Anything
-// else (file:, javascript:, a bare path) could make the desktop run a local program.
-bool IsWebAddress(const std::string& address);
+// The address of a shortcut file: the rest of its first line that begins, upper-cased, with
+// "BASEURL=", bytes as stored. Nothing when no line counts or the file cannot be read (not a
+// regular file, no access); an empty text when the first such line has no address.
+std::optional<std::string> ReadBaseURL(const std::string& path);
+// The same for a folder entry already known to be a regular file: a link put in its place
+// meanwhile is not followed, so that no device is read endlessly, and no fstat is needed.
+std::optional<std::string> ReadBaseURLOfRegularEntry(const std::string& path);
+// True when the name's extension (from its last ".") is ".URL" in any letter case.
+bool HasUrlExtension(std::string_view name);

@@ -1,0 +1,65 @@
+// The favourites scan: finds the user's Favorites folder through the shell browser, walks it
+// and every folder below it, and appends one row per Internet shortcut file (".url" in any
+// letter case) that names an address. Free of widgets: the window and the headless program
+// both run it. Pending messages are processed once per directory entry.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "FavoriteList.h"
+
+class TShellBrowser;
+
+class TFavoriteScanner {
+  public:
+    // Folders nested deeper than this are not entered.
+    static constexpr int kMaxDepth = 1000;
+
+    // Uses the given browser (FileSystemOnly true and Filter "*", as the window keeps it), or
+    // a browser of its own when none is given.
+    explicit TFavoriteScanner(TFavoriteList& list, TShellBrowser* browser = nullptr);
+    ~TFavoriteScanner();
+
+    // The whole scan: the rows go to the end of the list. No Favorites folder: no rows.
+    void FavoritenEinlesen();
+    // Walks one folder and everything below it; depth 0 is the Favorites folder.
+    void ScanFolder(const std::string& folder, int depth);
+    // Reads one shortcut file and appends its row if it names an address.
+    void ReadURLFile(const std::string& path, const std::string& name);
+
+    // The icon index every row of the scan gets, and the Favorites path the rows are relative
+    // to (ends with "/"); both set by FavoritenEinlesen.
+    int ImageIndex() const { return imageIndex_; }
+    const std::string& RootPath() const { return root_; }
+
+  private:
+    // A folder's entries: their names one after another in one text, each ended by a NUL.
+    struct TEntries {
+        std::string names;
+        std::vector<unsigned char> types;
+    };
+    template <typename Fn>
+    void Batch(Fn&& walk);
+    int ChooseIcon();
+    void Walk(const std::string& folder, int depth);
+    bool ReadDirectory(const std::string& folder, TEntries& entries);
+    void ReadOne(std::string path, std::string_view name, bool regularEntry);
+
+    TFavoriteList& list_;
+    std::unique_ptr<TShellBrowser> ownBrowser_;
+    TShellBrowser& browser_;
+    int imageIndex_ = -1;
+    std::string root_;
+    // Rows found by the call in progress; handed to the list in one go when it returns.
+    std::vector<TFavoriteRow> pending_;
+    bool batching_ = false;
+    // Folders entered by the call in progress, so that a link loop is entered only once.
+    std::set<std::pair<dev_t, ino_t>> visited_;
+};

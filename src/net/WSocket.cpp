@@ -1,0 +1,398 @@
+// The socket core: creation and destruction, the hidden window and its messages, the network
+// event handler, the state machine, closing and error reporting.
+#include "WSocket.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "WinsockApi.h"
+#include "sys/Application.h"
+
+using sys::Word;
+
+TCustomWSocket::TActiveScope::TActiveScope(TCustomWSocket* Socket) : socket_(Socket) {
+    ++socket_->ActiveCalls;
+}
+
+TCustomWSocket::TActiveScope::~TActiveScope() {
+    if (--socket_->ActiveCalls == 0 && socket_->FreePending)
+        delete socket_;
+}
+
+std::string SocketErrorText(int ErrCode) {
+    return ws::ErrorText(ErrCode);
+}
+
+TCustomWSocket::TCustomWSocket(sys::TComponent* AOwner) : sys::TComponent(AOwner) {
+    WindowHandle = sys::AllocateHWnd([this](sys::TMessage& M) { WndProc(M); });
+    TCustomWSocket::ResetToDefaults();
+    WSocketInstanceCreated();
+}
+
+TCustomWSocket::~TCustomWSocket() {
+    MarkDestroying();
+    // The handlers usually belong to an owner that is itself being destroyed right now, so
+    // the close below raises no events at all.
+    OnSessionAvailable = nullptr;
+    OnSessionConnected = nullptr;
+    OnSessionClosed = nullptr;
+    OnChangeState = nullptr;
+    OnDataAvailable = nullptr;
+    OnDataSent = nullptr;
+    OnSendData = nullptr;
+    OnLineTooLong = nullptr;
+    OnDnsLookupDone = nullptr;
+    OnError = nullptr;
+    OnBgException = nullptr;
+    try {
+        CancelDnsLookup();
+    } catch (...) {
+    }
+    try {
+        if (FState != wsClosed)
+            Close();
+    } catch (...) {
+    }
+    // A close that failed its report still must not leave the descriptor behind.
+    if (SocketHandle != INVALID_SOCKET && WSocketLayerStarted())
+        Winsock().closesocket(SocketHandle);
+    SocketHandle = INVALID_SOCKET;
+    WSocketInstanceDestroyed();
+    ClearSendBuffers();
+    FDnsResultList.clear();
+    sys::DeallocateHWnd(WindowHandle);
+    WindowHandle = 0;
+}
+
+void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
+    TActiveScope scope(this);
+    try {
+        switch (MsgRec.Msg) {
+            case WM_SOCKET_SELECT:
+                NetworkEvent(MsgRec.WParam, ws::WSAGETSELECTEVENT(MsgRec.LParam),
+                             static_cast<Word>(ws::WSAGETSELECTERROR(MsgRec.LParam)));
+                break;
+            case WM_SOCKET_HOSTBYNAME:
+                HostByNameDone(MsgRec.WParam,
+                               static_cast<Word>(ws::WSAGETASYNCERROR(MsgRec.LParam)));
+                break;
+            case WM_SOCKET_HOSTBYADDR:
+                HostByAddrDone(MsgRec.WParam,
+                               static_cast<Word>(ws::WSAGETASYNCERROR(MsgRec.LParam)));
+                break;
+            case WM_SOCKET_CLOSE_DEFERRED:
+                Close();
+                break;
+            case WM_SOCKET_FREE_DEFERRED:
+                FreePending = true;  // the scope destroys the socket once nothing of it runs
+                break;
+            case WM_SOCKET_TEST_EXCEPTION:
+                throw ESocketException("Test exception in WSocket");
+            default:
+                MsgRec.Result =
+                    sys::DefWindowProc(WindowHandle, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
+        }
+    } catch (const std::exception& E) {
+        HandleBgException(E);
+    }
+}
+
+void TCustomWSocket::NetworkEvent(SOCKET S, long Events, Word Err) {
+    if (S != SocketHandle || FPaused)
+        return;
+    // After each step a handler may have closed the socket (or opened a new one): the
+    // remaining bits belong to a connection that is gone then.
+    if (Events & ws::FD_CONNECT) {
+        ChangeState(wsConnected);
+        DoSessionConnected(Err);
+        if (Err != 0 && S == SocketHandle && FState != wsClosed)
+            Close();
+        if (S != SocketHandle)
+            return;
+    }
+    if (Events & ws::FD_READ) {
+        ReceiveLoop(Err);
+        if (S != SocketHandle)
+            return;
+    }
+    if (Events & ws::FD_WRITE) {
+        TryToSend();
+        if (S == SocketHandle && FAllSent)
+            DoDataSent(Err);
+        if (S != SocketHandle)
+            return;
+    }
+    if (Events & ws::FD_ACCEPT) {
+        DoSessionAvailable(Err);
+        if (S != SocketHandle)
+            return;
+    }
+    if ((Events & ws::FD_CLOSE) && FState != wsConnecting) {
+        ReceiveLoop(0);  // what is still buffered comes first
+        if (S != SocketHandle)
+            return;
+        if (!CloseInvoked) {
+            CloseInvoked = true;
+            DoSessionClosed(Err);
+        }
+        if (S == SocketHandle && FState != wsClosed)
+            Close();
+    }
+}
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+    TSocketState OldState = FState;
+    FState = NewState;
+    DoChangeState(OldState, NewState);
+}
+
+void TCustomWSocket::Close() {
+    InternalClose(true, 0);
+}
+
+void TCustomWSocket::CloseDeferred() {
+    sys::PostMessage(WindowHandle, WM_SOCKET_CLOSE_DEFERRED, 0, 0);
+}
+
+void TCustomWSocket::FreeDeferred() {
+    sys::PostMessage(WindowHandle, WM_SOCKET_FREE_DEFERRED, 0, 0);
+}
+
+void TCustomWSocket::InternalClose(bool Shut, Word Error) {
+    if (SocketHandle == INVALID_SOCKET) {
+        if (FState != wsClosed) {
+            ChangeState(wsClosed);
+            ResetToDefaults();
+        }
+        return;
+    }
+    if (FState == wsClosed)
+        return;
+    if (Shut)
+        Shutdown(1);
+    SOCKET Old = SocketHandle;
+    SocketHandle = INVALID_SOCKET;  // notifications for the old handle are ignored from now on
+    if (Winsock().closesocket(Old) == ws::SOCKET_ERROR) {
+        FLastError = Winsock().WSAGetLastError();
+        // The descriptor is released even when the call reports a failure, so there is nothing
+        // to try again; a layer that is not started any more has nothing to close either.
+        if (FLastError != ws::WSAEWOULDBLOCK && FLastError != ws::WSANOTINITIALISED) {
+            ReportSocketError("Disconnect (closesocket)");
+            return;
+        }
+    }
+    ChangeState(wsClosed);
+    if (!IsDestroying() && !CloseInvoked) {
+        CloseInvoked = true;
+        DoSessionClosed(Error);
+    }
+    // A handler that opened a new connection from OnSessionClosed keeps it.
+    if (SocketHandle != INVALID_SOCKET || FState != wsClosed)
+        return;
+    try {
+        ResetToDefaults();
+    } catch (...) {
+    }
+}
+
+void TCustomWSocket::Abort() {
+    CancelDnsLookup();
+    ClearSendBuffers();
+    if (FState == wsConnected && ProtoNumber == IPPROTO_TCP) {
+        FLingerOnOff = wsLingerOff;
+        ApplyLinger();
+    }
+    InternalClose(false, 0);
+}
+
+void TCustomWSocket::Shutdown(int How) {
+    if (SocketHandle != INVALID_SOCKET)
+        Winsock().shutdown(SocketHandle, How);
+}
+
+void TCustomWSocket::ApplyLinger() {
+    if (FLingerOnOff == wsLingerNoSet)
+        return;
+    if (SocketHandle == INVALID_SOCKET) {
+        ReportError("Cannot set linger option at this time");
+        return;
+    }
+    ws::LINGER li{static_cast<ws::u_short>(FLingerOnOff),
+                  static_cast<ws::u_short>(FLingerTimeout & 0xFFFF)};
+    if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &li, sizeof li) ==
+        ws::SOCKET_ERROR)
+        ReportSocketError("setsockopt(SO_LINGER)");
+}
+
+void TCustomWSocket::ResetToDefaults() {
+    RemoteAddr.sin_family = AF_INET;
+    AddressFamily = AF_INET;
+    PortAssigned = AddrAssigned = AddrResolved = false;
+    PortResolved = ProtoResolved = LocalPortResolved = false;
+    ProtoAssigned = true;
+    ProtoNumber = IPPROTO_TCP;
+    FProto = "tcp";
+    SocketType = SOCK_STREAM;
+    FLocalPort = "0";
+    FLocalAddr = "0.0.0.0";
+    FLingerOnOff = wsLingerOn;
+    FLingerTimeout = 0;
+    SocketHandle = INVALID_SOCKET;
+    FState = wsClosed;
+    FAllSent = true;
+    FPaused = false;
+    FReadCount = 0;
+    CloseInvoked = false;
+    FFlushTimeout = 60;
+}
+
+int TCustomWSocket::Pause() {
+    FPaused = true;
+    return Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0);
+}
+
+int TCustomWSocket::Resume() {
+    FPaused = false;
+    return Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents);
+}
+
+void TCustomWSocket::PumpMessages() {
+    TActiveScope scope(this);
+    if (!FMultiThreaded) {
+        sys::Application::Instance().ProcessMessages();
+        return;
+    }
+    sys::MSG Msg;
+    while (sys::PeekMessage(Msg, 0, 0, 0, sys::PM_REMOVE)) {
+        if (Msg.message == sys::WM_QUIT) {
+            FTerminated = true;
+            continue;
+        }
+        sys::TranslateMessage(Msg);
+        sys::DispatchMessage(Msg);
+    }
+}
+
+void TCustomWSocket::WaitForMessage() {
+    TActiveScope scope(this);
+    if (!FMultiThreaded) {
+        sys::Application::Instance().HandleMessage();
+        return;
+    }
+    sys::WaitMessage();
+    PumpMessages();
+}
+
+// Error reporting.
+
+void TCustomWSocket::ReportError(const std::string& Msg) {
+    if (OnError) {
+        DoError();
+        return;
+    }
+    throw ESocketException(Msg);
+}
+
+void TCustomWSocket::ReportErrorFmt(const char* Fmt, ...) {
+    char Text[1024];
+    va_list Args;
+    va_start(Args, Fmt);
+    std::vsnprintf(Text, sizeof Text, Fmt, Args);
+    va_end(Args);
+    ReportError(Text);
+}
+
+void TCustomWSocket::ReportSocketError(const std::string& FuncName) {
+    int N = Winsock().WSAGetLastError();
+    std::string Text =
+        "Error " + std::to_string(N) + " in function " + FuncName + "\r\n" + SocketErrorText(N);
+    if (N == ws::WSAECONNRESET || N == ws::WSAENOTCONN) {
+        Winsock().closesocket(SocketHandle);
+        SocketHandle = INVALID_SOCKET;
+        ChangeState(wsClosed);
+    }
+    FLastError = N;
+    ReportError(Text);
+}
+
+void TCustomWSocket::HandleBgException(const std::exception& E) {
+    bool CanClose = true;
+    if (OnBgException) {
+        try {
+            auto Handler = OnBgException;
+            Handler(this, E, CanClose);
+        } catch (...) {
+        }
+    }
+    if (CanClose) {
+        try {
+            Abort();
+        } catch (...) {
+        }
+    }
+}
+
+// Event triggers. Each calls a copy of its handler, so that a handler may reassign or clear
+// the event while it runs.
+
+bool TCustomWSocket::DoDataAvailable(Word Error) {
+    if (!OnDataAvailable)
+        return false;
+    auto Handler = OnDataAvailable;
+    Handler(this, Error);
+    return true;
+}
+
+void TCustomWSocket::DoSessionAvailable(Word Error) {
+    if (auto Handler = OnSessionAvailable)
+        Handler(this, Error);
+}
+
+void TCustomWSocket::DoSessionConnected(Word Error) {
+    if (auto Handler = OnSessionConnected)
+        Handler(this, Error);
+}
+
+void TCustomWSocket::DoSessionClosed(Word Error) {
+    if (auto Handler = OnSessionClosed)
+        Handler(this, Error);
+}
+
+void TCustomWSocket::DoDataSent(Word Error) {
+    if (auto Handler = OnDataSent)
+        Handler(this, Error);
+}
+
+void TCustomWSocket::DoChangeState(TSocketState OldState, TSocketState NewState) {
+    if (auto Handler = OnChangeState)
+        Handler(this, OldState, NewState);
+}
+
+void TCustomWSocket::DoDnsLookupDone(Word Error) {
+    if (auto Handler = OnDnsLookupDone)
+        Handler(this, Error);
+}
+
+void TCustomWSocket::DoError() {
+    if (auto Handler = OnError)
+        Handler(this);
+}
+
+void TCustomWSocket::DoSendData(int BytesSent) {
+    if (auto Handler = OnSendData)
+        Handler(this, BytesSent);
+}
+
+bool TCustomWSocket::TimeValIsSet(const timeval& Tv) {
+    return Tv.tv_sec != 0 || Tv.tv_usec != 0;
+}
+
+void TCustomWSocket::TimeValClear(timeval& Tv) {
+    Tv.tv_sec = 0;
+    Tv.tv_usec = 0;
+}
+
+bool TCustomWSocket::TimeValCompare(const timeval& A, const timeval& B, bool Equal) {
+    bool Same = A.tv_sec == B.tv_sec && A.tv_usec == B.tv_usec;
+    return Equal ? Same : !Same;
+}

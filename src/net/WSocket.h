@@ -1,0 +1,337 @@
+// The event-driven IPv4 TCP/UDP socket component and its class chain:
+//   TCustomWSocket -> TCustomSocksWSocket -> TCustomLineWSocket -> TCustomSyncWSocket
+//   -> TWSocket (the component applications create).
+//
+// Threads: a socket belongs to the thread that created it; all its events run on that thread
+// from its message loop (sys::Application::HandleMessage / ProcessMessages or PumpMessages).
+//
+// Properties are getter/setter pairs (Addr()/SetAddr(), ...). Events are public
+// std::function members that may be empty; each is raised through a Do... trigger that does
+// nothing when it is empty. The first parameter of every event is the sender: the socket
+// itself, as sys::TObject* (use dynamic_cast or compare with the socket's address).
+//
+// Errors: usage errors and failed socket calls go through ReportError: an ESocketException,
+// or, when OnError is assigned, that handler (the operation then continues after the report;
+// LastError() holds the socket error number of failed calls). An exception escaping an
+// OnDataAvailable handler is swallowed by the receive loop; one escaping any other handler
+// (any std::exception) goes to OnBgException and aborts the socket unless CanClose is cleared.
+//
+// Re-entrancy: a handler may Close, Abort or FreeDeferred the socket that calls it, and may
+// pump messages. FreeDeferred destroys the socket from the loop once no operation of it is
+// running any more. Do not delete a socket directly from inside one of its own handlers.
+#pragma once
+
+#include <sys/time.h>
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "WSockbuf.h"
+#include "sys/Classes.h"
+#include "sys/Messages.h"
+#include "sys/WinSock.h"
+
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+enum TWSocketOption { wsoNoReceiveLoop };
+
+// A set of TWSocketOption: SetComponentOptions({wsoNoReceiveLoop}).
+class TWSocketOptions {
+  public:
+    TWSocketOptions() = default;
+    TWSocketOptions(std::initializer_list<TWSocketOption> options) {
+        for (auto o : options)
+            bits_ |= 1u << o;
+    }
+    bool Contains(TWSocketOption o) const { return (bits_ >> o) & 1u; }
+    bool operator==(const TWSocketOptions&) const = default;
+
+  private:
+    unsigned bits_ = 0;
+};
+
+class ESocketException : public sys::Exception {
+  public:
+    using sys::Exception::Exception;
+};
+
+// Event types. Error is the socket error number that came with the event (0 = none).
+using TDataAvailable = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TDataSent = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TSessionClosed = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TSessionAvailable = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TSessionConnected = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TDnsLookupDone = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TSendData = std::function<void(sys::TObject* Sender, int BytesSent)>;
+using TChangeState =
+    std::function<void(sys::TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+using TBgExceptionEvent =
+    std::function<void(sys::TObject* Sender, const std::exception& E, bool& CanClose)>;
+using TNotifyEvent = std::function<void(sys::TObject* Sender)>;
+
+// Messages of the hidden window of every socket.
+constexpr sys::UINT WM_SOCKET_SELECT = sys::WM_USER + 1;
+constexpr sys::UINT WM_SOCKET_HOSTBYNAME = sys::WM_USER + 2;
+constexpr sys::UINT WM_SOCKET_HOSTBYADDR = sys::WM_USER + 3;
+constexpr sys::UINT WM_SOCKET_CLOSE_DEFERRED = sys::WM_USER + 4;
+constexpr sys::UINT WM_SOCKET_FREE_DEFERRED = sys::WM_USER + 5;
+constexpr sys::UINT WM_SOCKET_TEST_EXCEPTION = sys::WM_USER + 6;
+
+// The English text of a socket error number; "Not a WinSock error" for unknown numbers.
+std::string SocketErrorText(int ErrCode);
+// Four dot-separated decimal groups of at most 255, blanks around them allowed.
+bool IsDottedIP(const std::string& S);
+// Address in network order of a host name or dotted text (blocking); raises ESocketException.
+in_addr_t WSocketResolveHost(const std::string& Host);
+// Port in host order of a number or a service name for Proto; raises ESocketException.
+std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
+// Protocol number of a number or a protocol name; raises ESocketException.
+int WSocketResolveProto(const std::string& Proto);
+
+// The socket layer starts on the first socket call of any component and shuts down when the
+// last component is destroyed.
+bool WSocketLayerStarted();
+int WSocketInstanceCount();
+void UnloadWinsock();
+
+class TCustomWSocket : public sys::TComponent {
+  public:
+    using SOCKET = sys::winsock::SOCKET;
+    static constexpr SOCKET INVALID_SOCKET = sys::winsock::INVALID_SOCKET;
+
+    explicit TCustomWSocket(sys::TComponent* AOwner = nullptr);
+    ~TCustomWSocket() override;
+
+    // Endpoint texts; the setters are refused unless State() is wsClosed.
+    const std::string& Addr() const { return FAddr; }
+    void SetAddr(const std::string& Value);
+    const std::string& Port() const { return FPort; }
+    virtual void SetPort(const std::string& Value);
+    const std::string& Proto() const { return FProto; }
+    virtual void SetProto(const std::string& Value);
+    const std::string& LocalAddr() const { return FLocalAddr; }
+    void SetLocalAddr(const std::string& Value);
+    const std::string& LocalPort() const { return FLocalPort; }
+    void SetLocalPort(const std::string& Value);
+    std::string PeerAddr() { return GetPeerAddr(); }
+    std::string PeerPort() { return GetPeerPort(); }
+
+    const std::string& DnsResult() const { return FDnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+    TSocketState State() const { return FState; }
+    int ReadCount() const { return FReadCount; }
+    int RcvdCount() { return GetRcvdCount(); }
+    int LastError() const { return FLastError; }
+    bool AllSent() const { return FAllSent; }
+    bool Paused() const { return FPaused; }
+    // The own message pump has taken a quit message.
+    bool Terminated() const { return FTerminated; }
+    SOCKET HSocket() const { return SocketHandle; }
+    sys::HWND Handle() const { return WindowHandle; }
+
+    bool MultiThreaded() const { return FMultiThreaded; }
+    void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+    TWSocketOptions ComponentOptions() const { return FComponentOptions; }
+    void SetComponentOptions(TWSocketOptions Value) { FComponentOptions = Value; }
+    // Kept and published only: Flush waits without a limit.
+    int FlushTimeout() const { return FFlushTimeout; }
+    void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
+    TSocketSendFlags SendFlags();
+    void SetSendFlags(TSocketSendFlags Value);
+    TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+    int LingerTimeout() const { return FLingerTimeout; }
+    void SetLingerTimeout(int Value) { FLingerTimeout = Value; }
+
+    // Events.
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TSessionClosed OnSessionClosed;
+    TChangeState OnChangeState;
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSendData OnSendData;
+    TNotifyEvent OnLineTooLong;  // published for the line layer; nothing raises it
+    TDnsLookupDone OnDnsLookupDone;
+    TNotifyEvent OnError;
+    TBgExceptionEvent OnBgException;
+
+    // Client socket: resolves Proto, Port, LocalPort and Addr, opens the socket and starts
+    // the connect; OnSessionConnected(Error) tells the outcome. Datagrams connect at once.
+    virtual void Connect();
+    // Graceful close: OnSessionClosed, then every per-connection setting back to default.
+    virtual void Close();
+    virtual void CloseDeferred();
+    // Destroys the socket from the loop; the way a handler disposes of its own socket.
+    virtual void FreeDeferred();
+    // Immediate close: lookup cancelled, queued data dropped, no lingering.
+    virtual void Abort();
+    // Waits in the loop until the send queue is empty or the socket is gone.
+    virtual void Flush();
+    // Waits in the loop, delivering data, until the socket is closed.
+    virtual void WaitUntilClosed();
+    // Server socket: Addr and Port name the local endpoint to listen on.
+    virtual void Listen();
+    virtual SOCKET Accept();
+    virtual int Receive(void* Buffer, int BufferSize);
+    virtual std::string ReceiveString();
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+    // Queues Len bytes and sends what the network takes at once. Returns Len (0 for Len <= 0),
+    // or -1 when not connected. OnDataSent follows from the loop when the queue is empty.
+    virtual int Send(const void* Data, int Len);
+    virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
+    virtual int SendString(const std::string& Str);
+    virtual void DnsLookup(const std::string& HostName);
+    virtual void ReverseDnsLookup(const std::string& HostAddr);
+    virtual void CancelDnsLookup();
+    virtual std::string GetPeerAddr();
+    virtual std::string GetPeerPort();
+    virtual int GetPeerSockAddr(sockaddr_in& Name, int NameLen);
+    virtual std::string GetBoundPort();
+    virtual bool TimeValIsSet(const timeval& Tv);
+    virtual void TimeValClear(timeval& Tv);
+    virtual bool TimeValCompare(const timeval& A, const timeval& B, bool Equal);
+    virtual int GetLocalSockAddr(sockaddr_in& Name, int& NameLen);
+    // Adopts a connected socket handle (from Accept of a listening socket).
+    virtual void Dup(SOCKET NewSocket);
+    virtual void Shutdown(int How);
+    virtual int Pause();
+    virtual int Resume();
+    // Handles every pending message of the thread (see MultiThreaded), then returns.
+    virtual void PumpMessages();
+
+    void ClearSendBuffers();
+
+  protected:
+    virtual void WndProc(sys::TMessage& MsgRec);
+    virtual void ResetToDefaults();
+    virtual void InternalClose(bool Shut, sys::Word Error);
+    virtual int GetRcvdCount();
+    virtual void BindLocalAddress();
+    virtual int RawSend(const void* Data, int Len);
+    virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
+    virtual void ReportError(const std::string& Msg);
+    virtual void HandleBgException(const std::exception& E);
+    virtual bool DoDataAvailable(sys::Word Error);
+    virtual void DoSessionAvailable(sys::Word Error);
+    virtual void DoSessionConnected(sys::Word Error);
+    virtual void DoSessionClosed(sys::Word Error);
+    virtual void DoDataSent(sys::Word Error);
+    virtual void DoChangeState(TSocketState OldState, TSocketState NewState);
+    virtual void DoDnsLookupDone(sys::Word Error);
+    virtual void DoError();
+    virtual int RawReceive(void* Buffer, int BufferSize, int Flags);
+    virtual int RawReceiveFrom(SOCKET S, void* Buffer, int BufferSize, int Flags, sockaddr_in& From,
+                               int& FromLen);
+
+    void DoSendData(int BytesSent);
+    void ChangeState(TSocketState NewState);
+    void ReportSocketError(const std::string& FuncName);
+    void ApplyLinger();
+    void TryToSend();
+    void QueueSendData(const void* Data, int Len);
+    void ReceiveLoop(sys::Word Error);
+    // Handles one message of the loop and returns (waiting for it when there is none).
+    void WaitForMessage();
+
+    // Property storage.
+    std::string FAddr, FPort, FProto, FLocalAddr, FLocalPort;
+    std::string FDnsResult;
+    std::vector<std::string> FDnsResultList;
+    TSocketState FState = wsClosed;
+    int FReadCount = 0;
+    int FLastError = 0;
+    bool FMultiThreaded = false;
+    TWSocketOptions FComponentOptions;
+    int FFlushTimeout = 60;
+    TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+    int FLingerTimeout = 0;
+
+    // Internal state.
+    std::deque<std::unique_ptr<TBuffer>> SendBufferList;
+    int SendBufferSize = TBuffer::DefaultSize;
+    int SendFlagsValue = 0;
+    sys::HWND WindowHandle = 0;
+    alignas(8) char LookupBuffer[1025] = {};
+    sys::winsock::HANDLE LookupHandle = 0;
+    long SelectEvents = 0;
+    SOCKET SocketHandle = INVALID_SOCKET;
+    bool AddrAssigned = false, AddrResolved = false;
+    int AddressFamily = AF_INET;
+    int ProtoNumber = IPPROTO_TCP;
+    bool ProtoAssigned = true, ProtoResolved = false, LocalPortResolved = false;
+    bool PortAssigned = false, PortResolved = false;
+    std::uint16_t PortNumber = 0;
+    int LocalPortNumber = 0;
+    int SocketType = SOCK_STREAM;
+    bool FAllSent = true;
+    bool FPaused = false;
+    bool CloseInvoked = false;
+    bool FTerminated = false;
+    sockaddr_in RemoteAddr{};
+
+    // Held by every operation that dispatches messages, so that a FreeDeferred arriving
+    // meanwhile destroys the socket only after the outermost of them has returned. Declare it
+    // first in the function: the socket may be gone when it goes out of scope.
+    class TActiveScope {
+      public:
+        explicit TActiveScope(TCustomWSocket* Socket);
+        ~TActiveScope();
+        TActiveScope(const TActiveScope&) = delete;
+        TActiveScope& operator=(const TActiveScope&) = delete;
+
+      private:
+        TCustomWSocket* socket_;
+    };
+
+  private:
+    void NetworkEvent(SOCKET S, long Events, sys::Word Err);
+    void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
+    void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
+    bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
+
+    int ActiveCalls = 0;  // operations of this socket running on the stack
+    bool FreePending = false;
+    bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
+    unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
+};
+
+// The SOCKS proxy layer: passes everything through while no SOCKS server is named.
+class TCustomSocksWSocket : public TCustomWSocket {
+  public:
+    using TCustomWSocket::TCustomWSocket;
+};
+
+// The line mode layer: passes everything through while line mode is off.
+class TCustomLineWSocket : public TCustomSocksWSocket {
+  public:
+    using TCustomSocksWSocket::TCustomSocksWSocket;
+};
+
+// The synchronous wait layer.
+class TCustomSyncWSocket : public TCustomLineWSocket {
+  public:
+    using TCustomLineWSocket::TCustomLineWSocket;
+};
+
+// The socket component that applications create and own.
+class TWSocket : public TCustomSyncWSocket {
+  public:
+    using TCustomSyncWSocket::TCustomSyncWSocket;
+};

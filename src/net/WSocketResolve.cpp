@@ -1,0 +1,520 @@
+// Endpoint properties and their resolution, name look-ups, Connect, Listen, Accept and Dup.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "WSocket.h"
+#include "WinsockApi.h"
+
+using sys::Word;
+
+namespace {
+
+bool IsBlank(char c) {
+    return static_cast<unsigned char>(c) <= ' ';
+}
+
+std::string Trim(const std::string& S) {
+    std::size_t First = 0, Last = S.size();
+    while (First < Last && IsBlank(S[First]))
+        ++First;
+    while (Last > First && IsBlank(S[Last - 1]))
+        --Last;
+    return S.substr(First, Last - First);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The decimal value of the digits after leading blanks, up to the first other character.
+long LeadingNumber(const std::string& S) {
+    std::size_t i = 0;
+    while (i < S.size() && S[i] == ' ')
+        ++i;
+    long Value = 0;
+    for (; i < S.size() && IsDigit(S[i]); ++i)
+        Value = Value < 100000000 ? Value * 10 + (S[i] - '0') : Value;
+    return Value;
+}
+
+std::string Format(const char* Fmt, const std::string& Text, int Number) {
+    char Buffer[512];
+    std::snprintf(Buffer, sizeof Buffer, Fmt, Text.c_str(), Number);
+    return Buffer;
+}
+
+constexpr long kConnectEvents =
+    ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;            // 59
+constexpr long kListenEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CLOSE;  // 43
+constexpr long kDupEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_CONNECT | ws::FD_CLOSE;    // 51
+
+}  // namespace
+
+bool IsDottedIP(const std::string& S) {
+    std::size_t i = 0, n = S.size();
+    while (i < n && S[i] == ' ')
+        ++i;
+    if (i >= n || S[i] == '.')
+        return false;
+    int Dots = 0;
+    long Group = 0;
+    for (; i < n; ++i) {
+        char c = S[i];
+        if (c == '.') {
+            if (++Dots > 3 || Group > 255)
+                return false;
+            Group = 0;
+            if (i + 1 >= n || !IsDigit(S[i + 1]))
+                return false;
+        } else if (IsDigit(c)) {
+            Group = Group < 100000 ? Group * 10 + (c - '0') : Group;
+        } else {
+            while (i < n && S[i] == ' ')
+                ++i;
+            if (i < n)
+                return false;
+            break;
+        }
+    }
+    return Dots == 3 && Group <= 255;
+}
+
+in_addr_t WSocketResolveHost(const std::string& Host) {
+    if (Host.empty() || Host.size() > 256)
+        throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
+    std::string Name = Trim(Host);
+    if (IsDottedIP(Host)) {
+        in_addr_t Addr = Winsock().inet_addr(Name.c_str());
+        if (Addr == INADDR_NONE && Name != "255.255.255.255")
+            throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid IP address.");
+        return Addr;
+    }
+    const hostent* Entry = Winsock().gethostbyname(Name.c_str());
+    if (!Entry || !Entry->h_addr_list[0])
+        throw ESocketException(
+            Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", Host,
+                   Winsock().WSAGetLastError()));
+    in_addr_t Addr;
+    std::memcpy(&Addr, Entry->h_addr_list[0], sizeof Addr);
+    return Addr;
+}
+
+std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
+    if (Port.empty() || Port.size() >= 32)
+        throw ESocketException("WSocketResolvePort: Invalid Port.");
+    if (IsDigit(Port[0]))
+        return static_cast<std::uint16_t>(LeadingNumber(Port) & 0xFFFF);
+    std::string Name = Trim(Port), Protocol = Trim(Proto);
+    const servent* Entry =
+        Winsock().getservbyname(Name.c_str(), Protocol.empty() ? nullptr : Protocol.c_str());
+    if (!Entry)
+        throw ESocketException(Format("WSocketResolvePort: Cannot convert port '%s', Error #%d",
+                                      Port, Winsock().WSAGetLastError()));
+    return ntohs(static_cast<std::uint16_t>(Entry->s_port));
+}
+
+int WSocketResolveProto(const std::string& Proto) {
+    if (Proto.empty() || Proto.size() >= 32)
+        throw ESocketException("WSocketResolveProto: Invalid Protocol.");
+    std::string Name = Trim(Proto);
+    if (!Name.empty() && IsDigit(Name[0]))
+        return static_cast<int>(LeadingNumber(Name));
+    const protoent* Entry = Winsock().getprotobyname(Name.c_str());
+    if (!Entry)
+        throw ESocketException(
+            Format("WSocketResolveProto: Cannot convert protocol '%s', Error #%d", Name,
+                   Winsock().WSAGetLastError()));
+    return static_cast<std::int16_t>(Entry->p_proto);
+}
+
+// Property setters.
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+    if (AddrAssigned && Value == FAddr)
+        return;
+    if (FState != wsClosed) {
+        ReportError("Cannot change Addr if not closed");
+        return;
+    }
+    FAddr = Trim(Value);
+    AddrAssigned = !FAddr.empty();
+    if (AddrAssigned)
+        AddrResolved = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+    if (PortAssigned && Value == FPort)
+        return;
+    if (FState != wsClosed) {
+        ReportError("Cannot change Port if not closed");
+        return;
+    }
+    FPort = Trim(Value);
+    PortAssigned = !FPort.empty();
+    if (PortAssigned)
+        PortResolved = false;
+}
+
+void TCustomWSocket::SetProto(const std::string& Value) {
+    if (ProtoAssigned && Value == FProto)
+        return;
+    if (FState != wsClosed) {
+        ReportError("Cannot change Proto if not closed");
+        return;
+    }
+    FProto = Trim(Value);
+    ProtoAssigned = !FProto.empty();
+    if (ProtoAssigned)
+        ProtoResolved = false;
+}
+
+void TCustomWSocket::SetLocalPort(const std::string& Value) {
+    if (FState != wsClosed) {
+        ReportError("Cannot change LocalPort if not closed");
+        return;
+    }
+    FLocalPort = Value;
+    LocalPortResolved = false;
+}
+
+void TCustomWSocket::SetLocalAddr(const std::string& Value) {
+    if (FState != wsClosed) {
+        ReportError("Cannot change LocalAddr if not closed");
+        return;
+    }
+    std::string Text = Value.empty() ? "0.0.0.0" : Value;
+    in_addr Addr{Winsock().inet_addr(Text.c_str())};
+    if (Addr.s_addr == INADDR_NONE)
+        ReportError("SetLocalAddr(): Invalid IP address");
+    FLocalAddr = Winsock().inet_ntoa(Addr);
+}
+
+// Name look-ups.
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty()) {
+        ReportError("DNS lookup: invalid host name.");
+        DoDnsLookupDone(ws::WSAEINVAL);
+        return;
+    }
+    if (LookupHandle != 0) {
+        Winsock().WSACancelAsyncRequest(LookupHandle);
+        LookupHandle = 0;
+    }
+    FDnsResult.clear();
+    FDnsResultList.clear();
+    in_addr Addr{Winsock().inet_addr(HostName.c_str())};
+    if (Addr.s_addr != INADDR_NONE) {
+        FDnsResult = Winsock().inet_ntoa(Addr);
+        DoDnsLookupDone(0);
+        return;
+    }
+    LookupHandle = Winsock().WSAAsyncGetHostByName(
+        WindowHandle, WM_SOCKET_HOSTBYNAME, HostName.c_str(), LookupBuffer, sizeof LookupBuffer);
+    if (LookupHandle == 0)
+        ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(),
+                       Winsock().WSAGetLastError());
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    // An address text has at most 256 characters; a longer one is refused before any copy.
+    if (HostAddr.empty() || HostAddr.size() > 256) {
+        ReportError("DNS lookup: invalid host name.");
+        DoDnsLookupDone(ws::WSAEINVAL);
+        return;
+    }
+    if (LookupHandle != 0) {
+        Winsock().WSACancelAsyncRequest(LookupHandle);
+        LookupHandle = 0;
+    }
+    FDnsResult.clear();
+    FDnsResultList.clear();
+    in_addr_t Addr = Winsock().inet_addr(HostAddr.c_str());
+    LookupHandle = Winsock().WSAAsyncGetHostByAddr(WindowHandle, WM_SOCKET_HOSTBYADDR,
+                                                   reinterpret_cast<const char*>(&Addr), 4, AF_INET,
+                                                   LookupBuffer, sizeof LookupBuffer);
+    if (LookupHandle == 0)
+        ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(),
+                       Winsock().WSAGetLastError());
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+    if (LookupHandle == 0)
+        return;
+    if (Winsock().WSACancelAsyncRequest(LookupHandle) != 0) {
+        LookupHandle = 0;
+        ReportSocketError("WSACancelAsyncRequest");
+        return;
+    }
+    LookupHandle = 0;
+    if (!IsDestroying())
+        DoDnsLookupDone(ws::WSAEINTR);
+}
+
+void TCustomWSocket::HostByNameDone(ws::HANDLE Task, Word Err) {
+    if (Task != LookupHandle)
+        return;  // cancelled or replaced by a newer look-up
+    LookupHandle = 0;
+    if (Err == 0) {
+        const auto* Entry = reinterpret_cast<const hostent*>(LookupBuffer);
+        for (char** P = Entry->h_addr_list; *P; ++P) {
+            in_addr Addr;
+            std::memcpy(&Addr, *P, sizeof Addr);
+            FDnsResultList.push_back(Winsock().inet_ntoa(Addr));
+        }
+        if (!FDnsResultList.empty())
+            FDnsResult = FDnsResultList.front();
+    }
+    DoDnsLookupDone(Err);
+}
+
+void TCustomWSocket::HostByAddrDone(ws::HANDLE Task, Word Err) {
+    if (Task != LookupHandle)
+        return;
+    LookupHandle = 0;
+    if (Err == 0) {
+        const auto* Entry = reinterpret_cast<const hostent*>(LookupBuffer);
+        FDnsResult = Entry->h_name;
+        FDnsResultList.assign(1, FDnsResult);
+    }
+    DoDnsLookupDone(Err);
+}
+
+// Endpoints.
+
+bool TCustomWSocket::ResolveEndpoint(const char* Prefix, bool LocalPortToo) {
+    try {
+        if (!ProtoResolved) {
+            ProtoNumber = WSocketResolveProto(FProto);
+            SocketType = ProtoNumber == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            ProtoResolved = true;
+        }
+        if (!PortResolved) {
+            PortNumber = WSocketResolvePort(FPort, FProto);
+            RemoteAddr.sin_port = htons(PortNumber);
+            PortResolved = true;
+        }
+        if (LocalPortToo && !LocalPortResolved) {
+            LocalPortNumber = WSocketResolvePort(FLocalPort, FProto);
+            LocalPortResolved = true;
+        }
+        if (!AddrResolved) {
+            RemoteAddr.sin_addr.s_addr = WSocketResolveHost(FAddr);
+            AddrResolved = true;
+        }
+    } catch (const std::exception& E) {
+        ReportError(Prefix + std::string(E.what()));
+        return false;
+    }
+    return true;
+}
+
+void TCustomWSocket::BindLocalAddress() {
+    sockaddr_in Local{};
+    Local.sin_family = AF_INET;
+    Local.sin_port = htons(static_cast<std::uint16_t>(LocalPortNumber));
+    Local.sin_addr.s_addr = WSocketResolveHost(FLocalAddr);
+    if (Winsock().bind(SocketHandle, reinterpret_cast<sockaddr*>(&Local), sizeof Local) ==
+        ws::SOCKET_ERROR) {
+        ReportErrorFmt("winsock.bind failed, error #%d", Winsock().WSAGetLastError());
+        return;
+    }
+    sockaddr_in Bound{};
+    int Len = sizeof Bound;
+    if (Winsock().getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Bound), &Len) ==
+        ws::SOCKET_ERROR) {
+        ReportErrorFmt("winsock.getsockname failed, error #%d", Winsock().WSAGetLastError());
+        return;
+    }
+    LocalPortNumber = ntohs(Bound.sin_port);
+    FLocalPort = std::to_string(LocalPortNumber);
+}
+
+void TCustomWSocket::Connect() {
+    if (SocketHandle != INVALID_SOCKET && FState != wsClosed)
+        return ReportError("Connect: Socket already in use");
+    if (!PortAssigned)
+        return ReportError("Connect: No Port Specified");
+    if (!AddrAssigned)
+        return ReportError("Connect: No IP Address Specified");
+    if (!ProtoAssigned)
+        return ReportError("Connect: No Protocol Specified");
+    if (!ResolveEndpoint("connect: ", true))
+        return;
+    ClearSendBuffers();  // data left from an earlier connection is dropped
+    SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
+    if (SocketHandle == INVALID_SOCKET)
+        return ReportSocketError("Connect (socket)");
+    ChangeState(wsOpened);
+    const int On = -1;
+    if (SocketType == SOCK_DGRAM) {
+        BindLocalAddress();
+        if (RemoteAddr.sin_addr.s_addr == INADDR_BROADCAST &&
+            Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_BROADCAST, &On, sizeof On) ==
+                ws::SOCKET_ERROR)
+            return ReportSocketError("setsockopt(SO_BROADCAST)");
+    } else {
+        if (LocalPortNumber != 0 || FLocalAddr != "0.0.0.0")
+            BindLocalAddress();
+        ApplyLinger();
+        if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof On) ==
+            ws::SOCKET_ERROR)
+            return ReportSocketError("setsockopt(SO_KEEPALIVE)");
+        if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On) ==
+            ws::SOCKET_ERROR)
+            return ReportSocketError("setsockopt(SO_REUSEADDR)");
+    }
+    SelectEvents = kConnectEvents;
+    if (Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents) ==
+        ws::SOCKET_ERROR)
+        return ReportSocketError("WSAAsyncSelect");
+    if (SocketType == SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        DoSessionConnected(0);
+        return;
+    }
+    if (Winsock().connect(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr),
+                          sizeof RemoteAddr) == 0 ||
+        Winsock().WSAGetLastError() == ws::WSAEWOULDBLOCK) {
+        ChangeState(wsConnecting);  // FD_CONNECT brings the outcome
+        return;
+    }
+    FLastError = Winsock().WSAGetLastError();
+    ReportSocketError("Connect");
+}
+
+void TCustomWSocket::Listen() {
+    auto Refuse = [this](const char* What) {
+        Winsock().WSASetLastError(ws::WSAEINVAL);
+        ReportSocketError(What);
+    };
+    if (!PortAssigned)
+        return Refuse("listen: port not assigned");
+    if (!ProtoAssigned)
+        return Refuse("listen: protocol not assigned");
+    if (!AddrAssigned)
+        return Refuse("listen: address not assigned");
+    if (!ResolveEndpoint("listen: ", false))
+        return;
+    ClearSendBuffers();
+    SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
+    if (SocketHandle == INVALID_SOCKET)
+        return ReportSocketError("socket");
+    if (Winsock().bind(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr), sizeof RemoteAddr) ==
+        ws::SOCKET_ERROR) {
+        // The state is still closed, so Close alone would leave the new socket open.
+        SOCKET Unbound = SocketHandle;
+        try {
+            ReportSocketError("Bind");
+        } catch (...) {
+            Winsock().closesocket(Unbound);
+            SocketHandle = INVALID_SOCKET;
+            throw;
+        }
+        Winsock().closesocket(Unbound);
+        SocketHandle = INVALID_SOCKET;
+        Close();
+        return;
+    }
+    ChangeState(wsBound);
+    if (SocketType == SOCK_DGRAM) {
+        ChangeState(wsListening);
+        ChangeState(wsConnected);
+        DoSessionConnected(0);
+    } else {
+        if (Winsock().listen(SocketHandle, 5) == ws::SOCKET_ERROR)
+            return ReportSocketError("Listen");
+        ChangeState(wsListening);
+    }
+    SelectEvents = kListenEvents;
+    if (Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents) ==
+        ws::SOCKET_ERROR)
+        ReportSocketError("WSAASyncSelect");
+}
+
+TCustomWSocket::SOCKET TCustomWSocket::Accept() {
+    if (FState != wsListening) {
+        Winsock().WSASetLastError(ws::WSAEINVAL);
+        ReportSocketError("not a listening socket");
+        return INVALID_SOCKET;
+    }
+    int Len = sizeof RemoteAddr;
+    SOCKET NewSocket =
+        Winsock().accept(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr), &Len);
+    if (NewSocket == INVALID_SOCKET)
+        ReportSocketError("Accept");
+    return NewSocket;
+}
+
+void TCustomWSocket::Dup(SOCKET NewSocket) {
+    if (NewSocket == 0 || NewSocket == INVALID_SOCKET) {
+        Winsock().WSASetLastError(ws::WSAEINVAL);
+        return ReportSocketError("Dup");
+    }
+    if (FState != wsClosed) {
+        int Rc = Winsock().closesocket(SocketHandle);
+        SocketHandle = INVALID_SOCKET;
+        if (Rc == ws::SOCKET_ERROR)
+            return ReportSocketError("Dup (closesocket)");
+        ChangeState(wsClosed);
+    }
+    SocketHandle = NewSocket;
+    ApplyLinger();
+    SelectEvents = kDupEvents;
+    if (Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents) ==
+        ws::SOCKET_ERROR)
+        return ReportSocketError("WSAAsyncSelect");
+    ChangeState(wsConnected);
+}
+
+// Address queries.
+
+std::string TCustomWSocket::GetPeerAddr() {
+    if (FState != wsConnected)
+        return "error";
+    sockaddr_in Peer{};
+    int Len = sizeof Peer;
+    if (Winsock().getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &Len) ==
+        ws::SOCKET_ERROR) {
+        ReportSocketError("GetPeerName");
+        return "error";
+    }
+    return Winsock().inet_ntoa(Peer.sin_addr);
+}
+
+std::string TCustomWSocket::GetPeerPort() {
+    if (FState != wsConnected)
+        return "error";
+    sockaddr_in Peer{};
+    int Len = sizeof Peer;
+    if (Winsock().getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &Len) ==
+        ws::SOCKET_ERROR) {
+        ReportSocketError("GetPeerPort");
+        return "error";
+    }
+    return std::to_string(ntohs(Peer.sin_port));
+}
+
+int TCustomWSocket::GetPeerSockAddr(sockaddr_in& Name, int NameLen) {
+    if (FState != wsConnected)
+        return -1;
+    return Winsock().getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&Name), &NameLen);
+}
+
+std::string TCustomWSocket::GetBoundPort() {
+    if (FState != wsBound && FState != wsConnected && FState != wsListening)
+        return "error";
+    sockaddr_in Local{};
+    int Len = sizeof Local;
+    if (Winsock().getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Local), &Len) ==
+        ws::SOCKET_ERROR)
+        return "error";
+    char Text[16];
+    std::snprintf(Text, sizeof Text, "%d", ntohs(Local.sin_port));
+    return Text;
+}
+
+int TCustomWSocket::GetLocalSockAddr(sockaddr_in& Name, int& NameLen) {
+    return Winsock().getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Name), &NameLen);
+}

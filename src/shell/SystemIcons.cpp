@@ -1,0 +1,166 @@
+#include "SystemIcons.h"
+
+#include <QAbstractFileIconProvider>
+#include <QGuiApplication>
+#include <QMimeDatabase>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace shell {
+
+namespace {
+
+TIconKey FileTypeKey(std::string_view fileName) {
+    QMimeDatabase mimes;
+    QMimeType type =
+        fileName.empty()
+            ? mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
+            : mimes.mimeTypeForFile(
+                  QString::fromUtf8(fileName.data(), static_cast<int>(fileName.size())),
+                  QMimeDatabase::MatchExtension);
+    return {TIconKind::File, type.iconName().toStdString(), type.genericIconName().toStdString()};
+}
+
+TIconKey KindKey(TIconKind kind) {
+    switch (kind) {
+        case TIconKind::Folder:
+            return {kind, "folder", {}};
+        case TIconKind::Computer:
+            return {kind, "computer", {}};
+        case TIconKind::Drive:
+            return {kind, "drive-harddisk", {}};
+        case TIconKind::Desktop:
+            return {kind, "user-desktop", "folder"};
+        case TIconKind::File:
+            break;
+    }
+    return FileTypeKey({});
+}
+
+struct TTableState {
+    mutable std::mutex mutex;
+    std::vector<TIconKey> keys;
+    TFallbackIconProvider fallback;
+    std::atomic<int> smallSize{16};
+    std::atomic<int> largeSize{32};
+
+    TTableState() {
+        // The standard kinds come first, so that their indexes are the same in every run.
+        for (TIconKind kind : {TIconKind::File, TIconKind::Folder, TIconKind::Computer,
+                               TIconKind::Drive, TIconKind::Desktop})
+            keys.push_back(KindKey(kind));
+    }
+};
+
+TTableState& State() {
+    // Never destroyed: icons may be asked for while the process shuts down.
+    static TTableState* state = new TTableState;
+    return *state;
+}
+
+QAbstractFileIconProvider::IconType ProviderType(TIconKind kind) {
+    switch (kind) {
+        case TIconKind::Folder:
+            return QAbstractFileIconProvider::Folder;
+        case TIconKind::Computer:
+            return QAbstractFileIconProvider::Computer;
+        case TIconKind::Drive:
+            return QAbstractFileIconProvider::Drive;
+        case TIconKind::Desktop:
+            return QAbstractFileIconProvider::Desktop;
+        case TIconKind::File:
+            break;
+    }
+    return QAbstractFileIconProvider::File;
+}
+
+QIcon ThemeIcon(const std::string& name) {
+    return name.empty() ? QIcon() : QIcon::fromTheme(QString::fromStdString(name));
+}
+
+}  // namespace
+
+int TSystemIconTable::IndexOf(const TIconKey& key) {
+    auto& state = State();
+    std::lock_guard lock(state.mutex);
+    for (std::size_t i = 0; i < state.keys.size(); ++i)
+        if (state.keys[i] == key)
+            return static_cast<int>(i);
+    state.keys.push_back(key);
+    return static_cast<int>(state.keys.size() - 1);
+}
+
+TIconKey TSystemIconTable::KeyAt(int index) const {
+    auto& state = State();
+    std::lock_guard lock(state.mutex);
+    if (index < 0 || static_cast<std::size_t>(index) >= state.keys.size())
+        return state.keys.front();
+    return state.keys[static_cast<std::size_t>(index)];
+}
+
+int TSystemIconTable::Count() const {
+    auto& state = State();
+    std::lock_guard lock(state.mutex);
+    return static_cast<int>(state.keys.size());
+}
+
+TSystemIconTable& SystemIconTable() {
+    static TSystemIconTable table;
+    return table;
+}
+
+int SystemIconIndex(LPCITEMIDLIST absolute) {
+    TObjectIconInfo info = ObjectIconInfo(absolute);
+    TIconKey key = info.kind == TIconKind::File ? FileTypeKey(info.fileName) : KindKey(info.kind);
+    return SystemIconTable().IndexOf(key);
+}
+
+int FileTypeIconIndex(std::string_view fileName) {
+    return SystemIconTable().IndexOf(FileTypeKey(fileName));
+}
+
+void SetFallbackIconProvider(TFallbackIconProvider provider) {
+    auto& state = State();
+    std::lock_guard lock(state.mutex);
+    state.fallback = std::move(provider);
+}
+
+QIcon SystemIcon(int index) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return {};
+    TIconKey key = SystemIconTable().KeyAt(index);
+    QIcon icon = ThemeIcon(key.iconName);
+    if (icon.isNull())
+        icon = ThemeIcon(key.genericIconName);
+    if (icon.isNull())
+        icon = ThemeIcon(KindKey(key.kind).iconName);
+    if (icon.isNull()) {
+        TFallbackIconProvider fallback;
+        {
+            auto& state = State();
+            std::lock_guard lock(state.mutex);
+            fallback = state.fallback;
+        }
+        if (fallback)
+            icon = fallback(key.kind);
+    }
+    if (icon.isNull())
+        icon = QAbstractFileIconProvider().icon(ProviderType(key.kind));
+    return icon;
+}
+
+void SetSystemIconSizes(int small, int large) {
+    State().smallSize = small;
+    State().largeSize = large;
+}
+
+int SmallSystemIconSize() {
+    return State().smallSize;
+}
+
+int LargeSystemIconSize() {
+    return State().largeSize;
+}
+
+}  // namespace shell

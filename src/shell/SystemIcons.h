@@ -1,0 +1,55 @@
+// The system's list of file and folder icons, shared by the whole process: every kind of icon
+// gets an index on first sight and keeps it for the life of the process, so that the indexes
+// the shell browser reports (SmallIconIndex) stay valid in both sizes. Indexes are handed out
+// without any GUI; icons are only made when a QGuiApplication exists.
+#pragma once
+
+#include <QIcon>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "IDList.h"
+#include "ShellNamespace.h"
+
+namespace shell {
+
+// What an index stands for: the object's kind and its icon names in the icon theme.
+struct TIconKey {
+    TIconKind kind = TIconKind::File;
+    std::string iconName;
+    std::string genericIconName;
+    bool operator==(const TIconKey&) const = default;
+};
+
+// Indexes that never change once given. Index 0 is the icon of a file of unknown type.
+class TSystemIconTable {
+  public:
+    int IndexOf(const TIconKey& key);
+    // The key of an index; the unknown-file key for an index out of range.
+    TIconKey KeyAt(int index) const;
+    int Count() const;
+};
+
+TSystemIconTable& SystemIconTable();
+
+// The icon index of the object named by an absolute id list (its small and large icons share
+// it). An object that is gone gets the icon of its file type, or of an unknown file.
+int SystemIconIndex(LPCITEMIDLIST absolute);
+// The icon index of a file of this name's type, without looking at the disk.
+int FileTypeIconIndex(std::string_view fileName);
+
+// The program can supply icons for the kinds (its style's standard icons, say) for when the
+// icon theme has none.
+using TFallbackIconProvider = std::function<QIcon(TIconKind)>;
+void SetFallbackIconProvider(TFallbackIconProvider provider);
+
+// The icon of an index; a null icon without a QGuiApplication, or when nothing supplies one.
+QIcon SystemIcon(int index);
+
+// Pixel sizes of the small and large icons (16 and 32 unless the program sets its style's).
+void SetSystemIconSizes(int small, int large);
+int SmallSystemIconSize();
+int LargeSystemIconSize();
+
+}  // namespace shell

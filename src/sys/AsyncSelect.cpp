@@ -1,0 +1,194 @@
+// WSAAsyncSelect on the calling thread's epoll set. The watch asks only for the readiness that
+// can lead to a notification now: every notification consumes its permission, and the watch is
+// dropped when nothing is permitted, so a descriptor that stays ready (or hung up, which epoll
+// reports whatever was asked) never makes the loop spin.
+#include <fcntl.h>
+#include <sys/epoll.h>
+
+#include "SocketTable.h"
+
+namespace sys::winsock {
+
+namespace detail {
+
+namespace {
+
+int PendingBytes(int fd) {
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) < 0 ? 0 : n;
+}
+
+int PendingError(int fd) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    return err;
+}
+
+// True when the peer has closed (or reset) and nothing is left to read.
+bool PeerGone(int fd, int& err) {
+    char probe;
+    ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0)
+        return true;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        err = errno;
+        return true;
+    }
+    return false;
+}
+
+void Post(SocketRecord& r, long event, int errnoValue) {
+    if (r.sel.mask & event)
+        PostMessage(r.sel.hwnd, r.sel.msg, static_cast<WPARAM>(r.handle),
+                    WSAMAKESELECTREPLY(event, errnoValue ? ErrorFromErrno(errnoValue) : 0));
+}
+
+void ConnectDone(SocketRecord& r) {
+    int err = r.connectErrno ? r.connectErrno : PendingError(r.fd);
+    r.connectErrno = 0;
+    if (err == ECONNRESET || err == EPIPE) {
+        // Established and reset before we looked: the connect succeeded, the reset is the
+        // close that follows it.
+        r.resetErrno = err;
+        err = 0;
+    }
+    r.phase = err ? Phase::Failed : Phase::Connected;
+    r.sel.readArmed = r.sel.writeArmed = err == 0;
+    Post(r, FD_CONNECT, err);
+}
+
+void ReadSide(SocketRecord& r, std::uint32_t events) {
+    if (r.type != SOCK_STREAM) {
+        r.sel.readArmed = false;
+        Post(r, FD_READ, 0);
+        return;
+    }
+    if (PendingBytes(r.fd) > 0) {
+        r.sel.readArmed = false;
+        Post(r, FD_READ, 0);
+        return;
+    }
+    int err = (events & EPOLLERR) ? PendingError(r.fd) : 0;
+    if (err == 0)
+        err = r.resetErrno;
+    if (PeerGone(r.fd, err) || err) {
+        r.sel.closeDone = true;
+        Post(r, FD_CLOSE, err);
+    }
+}
+
+void OnReady(SOCKET handle, std::uint32_t events) {
+    std::lock_guard lock(Table().mutex);
+    SocketRecord* r = Find(handle);
+    if (!r)
+        return;
+    constexpr std::uint32_t kHangUp = EPOLLERR | EPOLLHUP;
+    if (r->phase == Phase::Connecting) {
+        if (events & (EPOLLOUT | kHangUp))
+            ConnectDone(*r);
+    } else if (r->phase == Phase::Listening) {
+        if (r->sel.acceptArmed && (events & (EPOLLIN | kHangUp))) {
+            r->sel.acceptArmed = false;
+            Post(*r, FD_ACCEPT, 0);
+        }
+    } else {
+        if (r->sel.readArmed && !r->sel.closeDone && (events & (EPOLLIN | EPOLLRDHUP | kHangUp)))
+            ReadSide(*r, events);
+        if (r->sel.writeArmed && (events & (EPOLLOUT | kHangUp))) {
+            r->sel.writeArmed = false;
+            Post(*r, FD_WRITE, 0);
+        }
+    }
+    UpdateWatch(*r);
+}
+
+std::uint32_t WantedEvents(const SocketRecord& r) {
+    const SelectState& s = r.sel;
+    if (s.hwnd == 0 || s.mask == 0 || s.owner != std::this_thread::get_id())
+        return 0;
+    bool datagram = r.type != SOCK_STREAM;
+    switch (r.phase) {
+        case Phase::Connecting:
+            return datagram ? 0u : std::uint32_t{EPOLLOUT};
+        case Phase::Listening:
+            return s.acceptArmed ? std::uint32_t{EPOLLIN} : 0u;
+        case Phase::Idle:
+            if (!datagram)
+                return 0;
+            [[fallthrough]];
+        case Phase::Connected: {
+            std::uint32_t bits = 0;
+            if (s.readArmed && !s.closeDone)
+                bits |= EPOLLIN | EPOLLRDHUP;
+            if (s.writeArmed)
+                bits |= EPOLLOUT;
+            return bits;
+        }
+        case Phase::Failed:
+            return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void UpdateWatch(SocketRecord& r) {
+    if (r.sel.owner != std::this_thread::get_id())
+        return;  // only the owning thread's loop can change its watches
+    std::uint32_t wanted = WantedEvents(r);
+    if (wanted == 0) {
+        DropWatch(r);
+    } else if (r.sel.watch == 0) {
+        SOCKET handle = r.handle;
+        r.sel.watch = WatchFd(r.fd, wanted, [handle](std::uint32_t ev) { OnReady(handle, ev); });
+        r.sel.watched = r.sel.watch ? wanted : 0;
+    } else if (wanted != r.sel.watched) {
+        ModifyFdWatch(r.sel.watch, wanted);
+        r.sel.watched = wanted;
+    }
+}
+
+void DropWatch(SocketRecord& r) {
+    if (r.sel.watch != 0 && r.sel.owner == std::this_thread::get_id())
+        UnwatchFd(r.sel.watch);
+    r.sel.watch = 0;
+    r.sel.watched = 0;
+}
+
+}  // namespace detail
+
+int WSAAsyncSelect(SOCKET s, HWND h, UINT msg, long mask) {
+    if (StartupCount() <= 0) {
+        WSASetLastError(WSANOTINITIALISED);
+        return SOCKET_ERROR;
+    }
+    std::lock_guard lock(detail::Table().mutex);
+    detail::SocketRecord* r = detail::Find(s);
+    if (!r) {
+        WSASetLastError(WSAENOTSOCK);
+        return SOCKET_ERROR;
+    }
+    if (mask != 0 && !IsWindow(h)) {
+        WSASetLastError(WSAEINVAL);
+        return SOCKET_ERROR;
+    }
+    int flags = ::fcntl(r->fd, F_GETFL);
+    if (flags >= 0 && !(flags & O_NONBLOCK))
+        ::fcntl(r->fd, F_SETFL, flags | O_NONBLOCK);
+    detail::DropWatch(*r);
+    detail::SelectState& sel = r->sel;
+    sel.hwnd = mask ? h : 0;
+    sel.msg = msg;
+    sel.mask = mask;
+    sel.owner = std::this_thread::get_id();
+    // A new selection re-enables every notification that its condition allows now.
+    bool usable = r->phase == detail::Phase::Connected || r->type != SOCK_STREAM;
+    sel.readArmed = true;
+    sel.acceptArmed = true;
+    sel.writeArmed = usable;
+    detail::UpdateWatch(*r);
+    return 0;
+}
+
+}  // namespace sys::winsock

@@ -1,0 +1,55 @@
+// The process-wide table behind socket handles, and the per-socket state of WSAAsyncSelect.
+// Internal to sys: WinSock.cpp makes and drops entries, AsyncSelect.cpp drives notifications.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "Poller.h"
+#include "WinSock.h"
+
+namespace sys::winsock::detail {
+
+enum class Phase { Idle, Connecting, Connected, Listening, Failed };
+
+// Which notifications may be posted next; each is consumed when its event is signalled and
+// re-enabled by the call named in WinSock.h.
+struct SelectState {
+    HWND hwnd = 0;
+    UINT msg = 0;
+    long mask = 0;
+    std::thread::id owner;
+    FdWatchId watch = 0;
+    std::uint32_t watched = 0;  // epoll bits of the watch
+    bool readArmed = false;
+    bool writeArmed = false;
+    bool acceptArmed = false;
+    bool closeDone = false;  // FD_CLOSE signalled; nothing more comes from the read side
+};
+
+struct SocketRecord {
+    int fd = -1;
+    SOCKET handle = INVALID_SOCKET;
+    int type = SOCK_STREAM;
+    Phase phase = Phase::Idle;
+    int connectErrno = 0;  // a connect refused at once, reported through FD_CONNECT
+    int resetErrno = 0;    // a reset taken while completing the connect, for FD_CLOSE
+    SelectState sel;
+};
+
+struct SocketTable {
+    std::mutex mutex;
+    std::unordered_map<int, SocketRecord> byFd;
+};
+
+SocketTable& Table();
+// The record of a live handle, or nullptr. The caller holds Table().mutex.
+SocketRecord* Find(SOCKET s);
+// Brings the epoll watch of a record in line with its state. Caller holds the mutex.
+void UpdateWatch(SocketRecord& r);
+// Stops notifications of a record that is about to go. Caller holds the mutex.
+void DropWatch(SocketRecord& r);
+
+}  // namespace sys::winsock::detail

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "RunLoop.h"
+#include "sys/AsyncLookup.h"
+
+using namespace sys;
+namespace ws = sys::winsock;
+using testsupport::RunLoopUntil;
+using ws::FD_ACCEPT;
+using ws::FD_CLOSE;
+using ws::FD_CONNECT;
+using ws::FD_READ;
+using ws::FD_WRITE;
+using ws::HANDLE;
+using ws::INVALID_SOCKET;
+using ws::SOCKET;
+using ws::SOCKET_ERROR;
+using ws::WSAECONNREFUSED;
+using ws::WSAECONNRESET;
+using ws::WSAEINVAL;
+using ws::WSAENOBUFS;
+using ws::WSAENOTSOCK;
+using ws::WSAEWOULDBLOCK;
+using ws::WSAHOST_NOT_FOUND;
+using ws::WSANOTINITIALISED;
+
+namespace {
+
+constexpr UINT kMsg = WM_USER + 9;
+
+class AsyncLookup : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ws::WSAStartup(0x0101, nullptr);
+        window_ = AllocateHWnd([this](TMessage& m) {
+            if (m.Msg == kMsg)
+                done_.emplace_back(m.WParam, ws::WSAGETASYNCERROR(m.LParam));
+        });
+    }
+    void TearDown() override {
+        DeallocateHWnd(window_);
+        ws::WSACleanup();
+    }
+    HWND window_ = 0;
+    std::vector<std::pair<HANDLE, int>> done_;
+    alignas(8) char buf_[1025];
+};
+
+}  // namespace
+
+TEST_F(AsyncLookup, NameLookupFillsTheHostEntryAndPostsItsHandle) {
+    HANDLE task = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_);
+    ASSERT_NE(task, 0u);
+    ASSERT_TRUE(RunLoopUntil([&] { return !done_.empty(); }));
+    EXPECT_EQ(done_[0], (std::pair<HANDLE, int>{task, 0}));
+    auto* entry = reinterpret_cast<const hostent*>(buf_);
+    EXPECT_EQ(entry->h_addrtype, AF_INET);
+    EXPECT_EQ(entry->h_length, 4);
+    ASSERT_NE(entry->h_addr_list[0], nullptr);
+    in_addr first;
+    std::memcpy(&first, entry->h_addr_list[0], 4);
+    EXPECT_STREQ(ws::inet_ntoa(first), "127.0.0.1");
+}
+
+TEST_F(AsyncLookup, FailuresCarryTheErrorAndTooSmallBuffersAreRefused) {
+    HANDLE missing = ws::WSAAsyncGetHostByName(window_, kMsg, "nothing.invalid", buf_, sizeof buf_);
+    HANDLE cramped = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, 16);
+    ASSERT_TRUE(RunLoopUntil([&] { return done_.size() == 2; }));
+    for (auto [task, error] : done_)
+        EXPECT_EQ(error, task == missing ? WSAHOST_NOT_FOUND : WSAENOBUFS);
+    EXPECT_NE(missing, cramped);
+}
+
+TEST_F(AsyncLookup, CancelledTaskPostsNothing) {
+    HANDLE task =
+        ws::WSAAsyncGetHostByAddr(window_, kMsg, "\x7f\0\0\x01", 4, AF_INET, buf_, sizeof buf_);
+    ASSERT_NE(task, 0u);
+    EXPECT_EQ(ws::WSACancelAsyncRequest(task), 0);
+    HANDLE marker = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_);
+    ASSERT_TRUE(RunLoopUntil([&] { return !done_.empty(); }));
+    RunLoopUntil([] { return false; }, std::chrono::milliseconds(200));
+    ASSERT_EQ(done_.size(), 1u);
+    EXPECT_EQ(done_[0].first, marker);
+    EXPECT_GT(marker, task);
+    EXPECT_EQ(ws::WSACancelAsyncRequest(marker + 1000), SOCKET_ERROR);
+    EXPECT_EQ(ws::WSAGetLastError(), WSAEINVAL);
+}

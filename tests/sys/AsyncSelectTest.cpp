@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "RunLoop.h"
+#include "sys/WinSock.h"
+
+using namespace sys;
+namespace ws = sys::winsock;
+using testsupport::RunLoopUntil;
+using ws::FD_ACCEPT;
+using ws::FD_CLOSE;
+using ws::FD_CONNECT;
+using ws::FD_READ;
+using ws::FD_WRITE;
+using ws::HANDLE;
+using ws::INVALID_SOCKET;
+using ws::SOCKET;
+using ws::SOCKET_ERROR;
+using ws::WSAECONNREFUSED;
+using ws::WSAECONNRESET;
+using ws::WSAEINVAL;
+using ws::WSAENOBUFS;
+using ws::WSAENOTSOCK;
+using ws::WSAEWOULDBLOCK;
+using ws::WSAHOST_NOT_FOUND;
+using ws::WSANOTINITIALISED;
+
+namespace {
+
+constexpr UINT kMsg = WM_USER + 7;
+
+struct Note {
+    SOCKET socket;
+    long event;
+    int error;
+};
+
+// Starts the layer and records the notifications that reach one window.
+class AsyncSelect : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(ws::WSAStartup(0x0101, nullptr), 0);
+        window_ = AllocateHWnd([this](TMessage& m) {
+            if (m.Msg == kMsg)
+                notes_.push_back(
+                    {m.WParam, ws::WSAGETSELECTEVENT(m.LParam), ws::WSAGETSELECTERROR(m.LParam)});
+        });
+    }
+    void TearDown() override {
+        for (SOCKET s : sockets_)
+            ws::closesocket(s);
+        DeallocateHWnd(window_);
+        ws::WSACleanup();
+    }
+
+    SOCKET Track(SOCKET s) {
+        sockets_.push_back(s);
+        return s;
+    }
+    // A listening socket on 127.0.0.1 and its port.
+    SOCKET ListenOn(std::uint16_t& port) {
+        SOCKET l = Track(ws::socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(ws::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(ws::listen(l, 4), 0);
+        int len = sizeof a;
+        ws::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        return l;
+    }
+    // An accepted socket whose plain peer descriptor is returned in peer.
+    SOCKET AcceptedPair(int& peer, long mask) {
+        std::uint16_t port;
+        SOCKET l = ListenOn(port);
+        peer = testsupport::ConnectTo(port);
+        SOCKET s = Track(ws::accept(l, nullptr, nullptr));
+        EXPECT_NE(s, INVALID_SOCKET);
+        EXPECT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, mask), 0);
+        return s;
+    }
+    int Count(long event) const {
+        int n = 0;
+        for (const auto& note : notes_)
+            n += note.event == event;
+        return n;
+    }
+    bool WaitFor(long event, int count = 1) {
+        return RunLoopUntil([&] { return Count(event) >= count; }, std::chrono::seconds(5));
+    }
+    // Runs the loop a little, so that notifications that must not come had their chance.
+    void Settle() {
+        RunLoopUntil([] { return false; }, std::chrono::milliseconds(100));
+    }
+
+    HWND window_ = 0;
+    std::vector<Note> notes_;
+    std::vector<SOCKET> sockets_;
+};
+
+}  // namespace
+
+TEST_F(AsyncSelect, ReadIsSignalledOnceUntilTheNextRecv) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "abcdef"));
+    ASSERT_TRUE(WaitFor(FD_READ));
+    EXPECT_EQ(notes_[0].socket, s);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "more"));
+    Settle();
+    EXPECT_EQ(Count(FD_READ), 1);
+    char c;
+    ASSERT_EQ(ws::recv(s, &c, 1, 0), 1);  // data remains: the notification comes again
+    ASSERT_TRUE(WaitFor(FD_READ, 2));
+    ::close(peer);
+}
+
+TEST_F(AsyncSelect, CloseIsSignalledOnceAfterTheDataIsRead) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ | FD_CLOSE);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "last words"));
+    ::close(peer);
+    ASSERT_TRUE(WaitFor(FD_READ));
+    char buf[64];
+    EXPECT_EQ(ws::recv(s, buf, sizeof buf, 0), 10);
+    ASSERT_TRUE(WaitFor(FD_CLOSE));
+    EXPECT_EQ(ws::recv(s, buf, sizeof buf, 0), 0);
+    Settle();
+    EXPECT_EQ(Count(FD_CLOSE), 1);
+    EXPECT_EQ(notes_.back().error, 0);
+}
+
+TEST_F(AsyncSelect, WriteComesAfterConnectAndAgainOnlyAfterASendThatWouldBlock) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_WRITE);
+    ASSERT_TRUE(WaitFor(FD_WRITE));
+    int small = 4096;
+    ws::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::string chunk(65536, 'x');
+    ASSERT_EQ(ws::send(s, "hi", 2, 0), 2);  // a send that is taken whole re-enables nothing
+    Settle();
+    EXPECT_EQ(Count(FD_WRITE), 1);
+    int rc;
+    while ((rc = ws::send(s, chunk.data(), static_cast<int>(chunk.size()), 0)) > 0) {
+    }
+    EXPECT_EQ(ws::WSAGetLastError(), WSAEWOULDBLOCK);
+    // Once the peer reads, there is room again and FD_WRITE says so.
+    char buf[65536];
+    while (::recv(peer, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+    EXPECT_TRUE(WaitFor(FD_WRITE, 2));
+    ::close(peer);
+}
+
+TEST_F(AsyncSelect, AcceptIsSignalledOnceUntilTheNextAccept) {
+    std::uint16_t port;
+    SOCKET l = ListenOn(port);
+    ASSERT_EQ(ws::WSAAsyncSelect(l, window_, kMsg, FD_ACCEPT), 0);
+    int c1 = testsupport::ConnectTo(port), c2 = testsupport::ConnectTo(port);
+    ASSERT_TRUE(WaitFor(FD_ACCEPT));
+    Settle();
+    EXPECT_EQ(Count(FD_ACCEPT), 1);
+    Track(ws::accept(l, nullptr, nullptr));
+    ASSERT_TRUE(WaitFor(FD_ACCEPT, 2));  // the second connection is still waiting
+    ::close(c1);
+    ::close(c2);
+}
+
+TEST_F(AsyncSelect, ConnectOutcomeArrivesAsConnectEvent) {
+    struct Case {
+        bool listening;
+        int error;
+    };
+    for (Case c : {Case{true, 0}, Case{false, WSAECONNREFUSED}}) {
+        notes_.clear();
+        std::uint16_t port = testsupport::UnusedPort();
+        if (c.listening)
+            ListenOn(port);
+        SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM, 0));
+        ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT | FD_WRITE), 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(ws::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), SOCKET_ERROR);
+        EXPECT_EQ(ws::WSAGetLastError(), WSAEWOULDBLOCK);
+        ASSERT_TRUE(WaitFor(FD_CONNECT));
+        EXPECT_EQ(notes_[0].error, c.error);
+        if (c.error == 0) {
+            EXPECT_TRUE(WaitFor(FD_WRITE));
+        }
+        Settle();
+        EXPECT_EQ(Count(FD_CONNECT), 1);
+    }
+}
+
+TEST_F(AsyncSelect, MaskZeroStopsNotifications) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ);
+    ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, 0), 0);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "x"));
+    Settle();
+    EXPECT_EQ(Count(FD_READ), 0);
+    ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_READ), 0);
+    EXPECT_TRUE(WaitFor(FD_READ));
+    ::close(peer);
+}
+
+TEST_F(AsyncSelect, SendToAClosedPeerFailsWithoutSignal) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ | FD_CLOSE);
+    linger hard{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(peer);  // reset
+    ASSERT_TRUE(WaitFor(FD_CLOSE));
+    int rc = 0;
+    for (int i = 0; i < 3 && rc >= 0; ++i)
+        rc = ws::send(s, "x", 1, 0);
+    EXPECT_EQ(rc, SOCKET_ERROR);  // the process is still here: no SIGPIPE
+    EXPECT_EQ(ws::WSAGetLastError(), WSAECONNRESET);
+}
+
+TEST(SocketHandles, AreNeverReusedAndNeedTheLayerStarted) {
+    EXPECT_EQ(ws::socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(ws::WSAGetLastError(), WSANOTINITIALISED);
+    ASSERT_EQ(ws::WSAStartup(0x0101, nullptr), 0);
+    SOCKET first = ws::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ws::DescriptorOf(first);
+    ASSERT_EQ(ws::closesocket(first), 0);
+    SOCKET second = ws::socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(ws::DescriptorOf(second), fd);  // the system hands out the same descriptor...
+    EXPECT_NE(second, first);                 // ...under a new handle
+    EXPECT_EQ(ws::closesocket(first), SOCKET_ERROR);
+    EXPECT_EQ(ws::WSAGetLastError(), WSAENOTSOCK);
+    ws::closesocket(second);
+    long before = ws::TotalStartups();
+    ASSERT_EQ(ws::WSACleanup(), 0);
+    EXPECT_EQ(ws::WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(ws::WSAGetLastError(), WSANOTINITIALISED);
+    ASSERT_EQ(ws::WSAStartup(0x0101, nullptr), 0);
+    EXPECT_EQ(ws::TotalStartups(), before + 1);
+    ws::WSACleanup();
+}
