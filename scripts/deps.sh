@@ -3,10 +3,11 @@
 # only what is missing, so it is safe to run again.
 set -euo pipefail
 
+# python3-pil and the DejaVu fonts draw the pictures (src/app/images) and save screenshots.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth curl netbase)
+          xvfb xauth curl netbase python3-pil fonts-dejavu-core)
 
 missing=()
 for p in "${packages[@]}"; do

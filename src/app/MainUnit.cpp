@@ -1,6 +1,230 @@
+// The main window's life cycle and its handlers, grouped by the work they belong to.
 #include "MainUnit.h"
 
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <utility>
+
+#include "AboutBoxUnit.h"
+#include "FavoriteModel.h"
+#include "HomePage.h"
+#include "ImageBtnUnit.h"
+#include "MessageBoxes.h"
+#include "ShellOpen.h"
+#include "StatusBar.h"
+#include "app/core/ProgramDir.h"
+
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
-    setWindowTitle(QStringLiteral("Bramwick Quorvane 1.0"));
-    resize(622, 489);
+    handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
+    CreateControls();
+    ConnectHandlers();
+    if (QScreen* screen = this->screen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+    Guarded([this] { FormCreate(); });
+}
+
+TMainForm::~TMainForm() {
+    Guarded([this] { FormDestroy(); });
+    ListView1->setModel(nullptr);
+    delete ListModel;  // detaches from Favorites before the rows go
+    ListModel = nullptr;
+    sys::DeallocateHWnd(handle_);
+}
+
+// An exception that escapes a handler goes to the standard error box; the program goes on.
+// Exceptions must not unwind through Qt's event delivery, so every handler runs in here.
+template <typename Handler>
+void TMainForm::Guarded(Handler handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowException(e, isVisible() ? this : nullptr);
+    }
+}
+
+void TMainForm::ConnectHandlers() {
+    auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
+        connect(sender, signal, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    on(CheckAllBtn, &QPushButton::clicked, &TMainForm::CheckAllBtnClick);
+    on(BreakBtn, &QPushButton::clicked, &TMainForm::BreakBtnClick);
+    on(ShowBtn, &QPushButton::clicked, &TMainForm::ShowBtnClick);
+    on(CheckBtn, &QPushButton::clicked, &TMainForm::CheckBtnClick);
+    on(AbortBtn, &QPushButton::clicked, &TMainForm::AbortBtnClick);
+    on(DelBtn, &QPushButton::clicked, &TMainForm::DelBtnClick);
+    on(DelAllBtn, &QPushButton::clicked, &TMainForm::DelAllBtnClick);
+    on(wwwBtn, &QToolButton::clicked, &TMainForm::wwwBtnClick);
+    ueberbtn->OnClick = [this] { Guarded([this] { ueberbtnClick(); }); };
+    endebtn->OnClick = [this] { Guarded([this] { EndeBtnClick(); }); };
+    StatusBar1->OnDrawPanel = [this](QPainter& painter, int panel, const QRect& rect) {
+        StatusBar1DrawPanel(painter, panel, rect);
+    };
+    ConnectListView();
+    InstallCancelKey();
+}
+
+void TMainForm::ConnectListView() {
+    auto change = [this] { Guarded([this] { ListView1Change(); }); };
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this, change);
+    connect(ListModel, &QAbstractItemModel::dataChanged, this, change);
+    connect(ListModel, &QAbstractItemModel::rowsInserted, this, change);
+    connect(ListModel, &QAbstractItemModel::rowsRemoved, this, change);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { Guarded([this, column] { ListView1ColumnClick(column); }); });
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+}
+
+// Esc clicks the first enabled cancel button, except in the memo, which keeps Esc.
+void TMainForm::InstallCancelKey() {
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancel->setContext(Qt::WindowShortcut);
+    connect(cancel, &QShortcut::activated, this, [this] { CancelKeyPressed(); });
+    Memo1->installEventFilter(this);
+}
+
+void TMainForm::CancelKeyPressed() {
+    for (QPushButton* button : {BreakBtn, AbortBtn}) {
+        if (button->isEnabled()) {
+            button->click();
+            return;
+        }
+    }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Memo1 && event->type() == QEvent::ShortcutOverride) {
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            event->accept();  // the memo keeps Esc: no cancel button is clicked
+        return false;
+    }
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        bool handled = false;
+        Guarded([&] { handled = ListView1KeyDown(static_cast<QKeyEvent*>(event)); });
+        return handled;
+    }
+    if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick)
+        Guarded([this] { ListView1DblClick(); });
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::WndProc(sys::TMessage& message) {
+    if (message.Msg == sys::WM_USER)
+        Guarded([&] { WMUser(message); });
+}
+
+// --- Start-up and shut-down --------------------------------------------------------------
+
+void TMainForm::FormCreate() {
+    ProgramDir = ExecutableDir();
+    // The list fills in one go: the view hears of it once, when the stored results are in
+    // (or reading them failed). New rows are a change of the list, as later ones are.
+    struct TBulkFill {
+        TMainForm& form;
+        explicit TBulkFill(TMainForm& f) : form(f) { form.ListModel->BeginBulk(); }
+        ~TBulkFill() {
+            form.ListModel->EndBulk();
+            if (!form.Favorites.Empty())
+                form.ListView1Change();
+        }
+    } fill(*this);
+    FavoritenEinlesen();
+    OpenURLs();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    Guarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TMainForm::FormClose() {
+    BreakRequested = true;
+    AbortRequested = true;
+}
+
+void TMainForm::FormDestroy() {
+    SaveURLs();
+}
+
+namespace {
+TMainForm::TScanHook& ScanHook() {
+    static TMainForm::TScanHook hook;
+    return hook;
+}
+}  // namespace
+
+TMainForm::TScanHook TMainForm::SetScanHook(TScanHook hook) {
+    return std::exchange(ScanHook(), std::move(hook));
+}
+
+void TMainForm::FavoritenEinlesen() {
+    if (ScanHook()) {
+        ScanHook()(*this);
+        return;
+    }
+}
+
+void TMainForm::OpenURLs() {}
+
+void TMainForm::SaveURLs() {}
+
+// --- Check run ---------------------------------------------------------------------------
+
+void TMainForm::CheckBtnClick() {}
+
+void TMainForm::CheckAllBtnClick() {}
+
+void TMainForm::BreakBtnClick() {
+    BreakRequested = true;
+    AbortRequested = true;
+}
+
+void TMainForm::AbortBtnClick() {
+    AbortRequested = true;
+}
+
+void TMainForm::ShowRunState(bool running) {
+    CheckBtn->setEnabled(!running);
+    BreakBtn->setEnabled(running);
+    AbortBtn->setEnabled(running);
+}
+
+// --- Deleting, visiting and sorting ------------------------------------------------------
+
+void TMainForm::ShowBtnClick() {}
+
+void TMainForm::DelBtnClick() {}
+
+void TMainForm::DelAllBtnClick() {}
+
+void TMainForm::ListView1DblClick() {}
+
+bool TMainForm::ListView1KeyDown(QKeyEvent*) {
+    return false;
+}
+
+void TMainForm::ListView1ColumnClick(int) {}
+
+// --- Bottom bar --------------------------------------------------------------------------
+
+void TMainForm::wwwBtnClick() {
+    ShellOpen(this, kHomePageURL);
+}
+
+void TMainForm::ueberbtnClick() {
+    TAboutBox box(this);
+    box.exec();
+}
+
+void TMainForm::EndeBtnClick() {
+    close();
 }

@@ -1,9 +1,157 @@
-// The main window of Quorvane.
+// The main window of Quorvane: the favourites list with its buttons, the log memo, the bottom
+// bar and the status bar with the selection count and the progress panel.
+//
+// The window's construction is in MainUnitLayout.cpp, its life cycle and the handlers in
+// MainUnit.cpp, the status bar (selection count, progress) in MainUnitStatus.cpp.
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
+#include <functional>
+#include <string>
+
+#include "app/core/FavoriteList.h"
+#include "sys/Messages.h"
+
+class QCheckBox;
+class QFrame;
+class QKeyEvent;
+class QLabel;
+class QPainter;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+class QTreeView;
+class TFavoriteModel;
+class TImage;
+class TImageBtn;
+class TStatusBar;
 
 class TMainForm : public QMainWindow {
   public:
     explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The window's own message handle: WM_USER posted here sets the progress panel.
+    sys::HWND Handle() const { return handle_; }
+
+    // --- Controls, by their layout names -------------------------------------------------
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QFrame* TitlePanel = nullptr;  // the coloured strip
+    QLabel* TitleLabel = nullptr;
+    QFrame* LeftPanel = nullptr;
+    TImage* Image1 = nullptr;  // the decorative picture
+    QFrame* HeadlineBox = nullptr;
+    QLabel* HeadlineLabel = nullptr;
+    QWidget* ButtonPanel = nullptr;
+    QPushButton* CheckAllBtn = nullptr;
+    QPushButton* BreakBtn = nullptr;
+    QPushButton* ShowBtn = nullptr;
+    QPushButton* CheckBtn = nullptr;
+    QPushButton* AbortBtn = nullptr;
+    QPushButton* DelBtn = nullptr;
+    QPushButton* DelAllBtn = nullptr;
+    QCheckBox* DelCheck = nullptr;
+    QTreeView* ListView1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QWidget* BottomPanel = nullptr;
+    QToolButton* wwwBtn = nullptr;
+    QWidget* ImageBtnGroup = nullptr;
+    TImageBtn* ueberbtn = nullptr;
+    TImageBtn* endebtn = nullptr;
+    TStatusBar* StatusBar1 = nullptr;
+
+    // --- Data ----------------------------------------------------------------------------
+    TFavoriteList Favorites;  // the rows ListView1 shows, in display order
+    TFavoriteModel* ListModel = nullptr;
+
+    std::string ProgramDir;  // folder of the program file, ending with "/"
+    int Progress = 0;        // percent shown by the progress panel; not clamped
+    QRect ProgressRect;      // the progress panel's inside as last drawn
+
+    // Run state of a check; all false while idle.
+    bool Checking = false;
+    bool BreakRequested = false;
+    bool AbortRequested = false;
+    // Sort state of the list.
+    int SortColumn = 0;
+    bool SortDescending = false;
+
+    // --- Start-up and shut-down ----------------------------------------------------------
+    // What FavoritenEinlesen runs instead of the scan of the Favorites folder, when set: tests
+    // give the window their own rows, or a failure. Returns the previous hook.
+    using TScanHook = std::function<void(TMainForm&)>;
+    static TScanHook SetScanHook(TScanHook hook);
+
+    void FormCreate();
+    void FormClose();
+    void FormDestroy();
+    void FavoritenEinlesen();  // the scan of the Favorites folder into Favorites
+    void OpenURLs();           // restores stored results into the rows
+    void SaveURLs();           // stores the rows' results
+
+    // --- Check run -----------------------------------------------------------------------
+    void CheckBtnClick();
+    void CheckAllBtnClick();
+    void BreakBtnClick();
+    void AbortBtnClick();
+    // Puts the check and cancel buttons into their idle or running states.
+    void ShowRunState(bool running);
+
+    // --- Deleting, visiting and sorting --------------------------------------------------
+    void ShowBtnClick();
+    void DelBtnClick();
+    void DelAllBtnClick();
+    void ListView1DblClick();
+    // True when the key was handled; otherwise the list's default handling follows.
+    bool ListView1KeyDown(QKeyEvent* key);
+    void ListView1ColumnClick(int column);
+
+    // --- Bottom bar ----------------------------------------------------------------------
+    void wwwBtnClick();
+    void ueberbtnClick();
+    void EndeBtnClick();
+
+    // --- Status bar ----------------------------------------------------------------------
+    void ListView1Change();
+    void StatusBar1DrawPanel(QPainter& painter, int panel, const QRect& rect);
+    void SetProStatus(int percent);
+    void SBarPaintMore();
+    void WMUser(sys::TMessage& message);
+
+    // --- Selection -----------------------------------------------------------------------
+    bool RowSelected(std::size_t row) const;
+    std::size_t SelectedCount() const;
+    // Esc: clicks the first enabled cancel button (BreakBtn, then AbortBtn).
+    void CancelKeyPressed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // MainUnitLayout.cpp
+    void CreateControls();
+    QWidget* CreatePageControl();
+    QWidget* CreateTabSheet();
+    QWidget* CreateTitlePanel();
+    QWidget* CreateLeftPanel();
+    QWidget* CreateButtonPanel();
+    void CreateListView();
+    void CreateMemo();
+    QWidget* CreateBottomPanel();
+    void CreateStatusBar();
+    void SetTabOrder();
+    void SetHints();
+    // MainUnit.cpp
+    void ConnectHandlers();
+    void ConnectListView();
+    void InstallCancelKey();
+    template <typename Handler>
+    void Guarded(Handler handler);
+    void WndProc(sys::TMessage& message);
+
+    sys::HWND handle_ = 0;
 };

@@ -64,6 +64,10 @@ TCustomWSocket::~TCustomWSocket() {
     WindowHandle = 0;
 }
 
+void TCustomWSocket::Notification(sys::TComponent* AComponent, sys::TOperation Operation) {
+    sys::TComponent::Notification(AComponent, Operation);
+}
+
 void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
     TActiveScope scope(this);
     try {
@@ -231,10 +235,13 @@ void TCustomWSocket::ResetToDefaults() {
     PortResolved = ProtoResolved = LocalPortResolved = false;
     ProtoAssigned = true;
     ProtoNumber = IPPROTO_TCP;
-    FProto = "tcp";
+    // Copies of constant strings, rather than literals, keep GCC 12's -Wrestrict false alarm
+    // on short string assignment quiet in optimised builds.
+    static const std::string kTcp = "tcp", kAnyPort = "0", kAnyAddr = "0.0.0.0";
+    FProto = kTcp;
     SocketType = SOCK_STREAM;
-    FLocalPort = "0";
-    FLocalAddr = "0.0.0.0";
+    FLocalPort = kAnyPort;
+    FLocalAddr = kAnyAddr;
     FLingerOnOff = wsLingerOn;
     FLingerTimeout = 0;
     SocketHandle = INVALID_SOCKET;

@@ -219,6 +219,7 @@ class TCustomWSocket : public sys::TComponent {
     void ClearSendBuffers();
 
   protected:
+    void Notification(sys::TComponent* AComponent, sys::TOperation Operation) override;
     virtual void WndProc(sys::TMessage& MsgRec);
     virtual void ResetToDefaults();
     virtual void InternalClose(bool Shut, sys::Word Error);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "WSocket.h"
 
@@ -9,8 +10,36 @@ namespace {
 
 constexpr const char* kLibraryName = "wsock32.dll";
 
-TWinsockApi g_api;
-bool g_loaded = false;
+// The calls never change; what loading and unloading change is whether the layer is started.
+const TWinsockApi g_api{ws::WSAGetLastError,
+                        ws::WSASetLastError,
+                        ws::WSAAsyncSelect,
+                        ws::WSAAsyncGetHostByName,
+                        ws::WSAAsyncGetHostByAddr,
+                        ws::WSACancelAsyncRequest,
+                        ws::gethostbyname,
+                        ws::getservbyname,
+                        ws::getprotobyname,
+                        ws::inet_addr,
+                        ws::inet_ntoa,
+                        ws::socket,
+                        ws::bind,
+                        ws::connect,
+                        ws::listen,
+                        ws::accept,
+                        ws::setsockopt,
+                        ws::getsockname,
+                        ws::getpeername,
+                        ws::send,
+                        ws::sendto,
+                        ws::recv,
+                        ws::recvfrom,
+                        ws::ioctlsocket,
+                        ws::shutdown,
+                        ws::closesocket};
+
+std::mutex g_loadMutex;  // sockets of other threads may start or stop the layer too
+std::atomic<bool> g_loaded{false};
 std::atomic<int> g_instanceCount{0};
 
 // Program end shuts the layer down once more (harmless when it is not started).
@@ -18,51 +47,27 @@ struct TFinalization {
     ~TFinalization() { UnloadWinsock(); }
 } g_finalization;
 
-void Fill(TWinsockApi& t) {
-    t = TWinsockApi{ws::WSAGetLastError,
-                    ws::WSASetLastError,
-                    ws::WSAAsyncSelect,
-                    ws::WSAAsyncGetHostByName,
-                    ws::WSAAsyncGetHostByAddr,
-                    ws::WSACancelAsyncRequest,
-                    ws::gethostbyname,
-                    ws::getservbyname,
-                    ws::getprotobyname,
-                    ws::inet_addr,
-                    ws::inet_ntoa,
-                    ws::socket,
-                    ws::bind,
-                    ws::connect,
-                    ws::listen,
-                    ws::accept,
-                    ws::setsockopt,
-                    ws::getsockname,
-                    ws::getpeername,
-                    ws::send,
-                    ws::sendto,
-                    ws::recv,
-                    ws::recvfrom,
-                    ws::ioctlsocket,
-                    ws::shutdown,
-                    ws::closesocket};
+void Load() {
+    std::lock_guard lock(g_loadMutex);
+    if (g_loaded)
+        return;
+    // Like a library that stays loaded even when its start-up failed, the start-up is not
+    // tried again until the layer is unloaded.
+    g_loaded = true;
+    ws::WSADATA data;
+    int rc = ws::WSAStartup(0x0101, &data);
+    if (rc != 0) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s: WSAStartup error #%d", kLibraryName, rc);
+        throw ESocketException(text);
+    }
 }
 
 }  // namespace
 
 const TWinsockApi& Winsock() {
-    if (!g_loaded) {
-        // Like a library that stays loaded even when its start-up failed, the start-up is not
-        // tried again until the layer is unloaded.
-        g_loaded = true;
-        Fill(g_api);
-        ws::WSADATA data;
-        int rc = ws::WSAStartup(0x0101, &data);
-        if (rc != 0) {
-            char text[128];
-            std::snprintf(text, sizeof text, "%s: WSAStartup error #%d", kLibraryName, rc);
-            throw ESocketException(text);
-        }
-    }
+    if (!g_loaded.load(std::memory_order_acquire))
+        Load();
     return g_api;
 }
 
@@ -75,10 +80,12 @@ int WSocketInstanceCount() {
 }
 
 void UnloadWinsock() {
-    if (g_loaded) {
-        ws::WSACleanup();
-        g_loaded = false;
-        g_api = TWinsockApi{};
+    {
+        std::lock_guard lock(g_loadMutex);
+        if (g_loaded) {
+            ws::WSACleanup();
+            g_loaded = false;
+        }
     }
     g_instanceCount = 0;
 }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 
 #include "LoopbackServer.h"
 #include "SocketTestSupport.h"
 #include "sys/Application.h"
+#include "sys/Poller.h"
 
 using namespace nettest;
 using testsupport::LoopbackServer;
@@ -224,4 +226,38 @@ TEST(Lifecycle, FlushAndWaitUntilClosedWaitInTheLoop) {
     EXPECT_EQ(peerGot.get_future().get(), big.size());
     s.WaitUntilClosed();  // the peer closes after reading everything
     EXPECT_EQ(s.State(), wsClosed);
+}
+
+// A socket belongs to the thread that made it: its events come through that thread's queue,
+// served here by the own pump.
+TEST(Lifecycle, SocketOnAnotherThreadIsServedByThatThreadsPump) {
+    Holder h;
+    std::promise<std::string> outcome;
+    std::thread worker([&] {
+        TWSocket s;
+        s.SetMultiThreaded(true);
+        std::string seen;
+        s.OnDnsLookupDone = [&](sys::TObject*, sys::Word e) {
+            seen += "dns" + std::to_string(e) + ";";
+            s.SetAddr(s.DnsResult());
+            s.SetPort(h.server.PortText());
+            s.Connect();
+        };
+        s.OnSessionConnected = [&](sys::TObject*, sys::Word e) {
+            seen += "connected" + std::to_string(e) + ";";
+            s.Close();
+        };
+        bool timedOut = false;  // the bound of this thread's wait
+        sys::HWND guard = sys::AllocateHWnd([&](sys::TMessage&) { timedOut = true; });
+        sys::SetTimer(guard, 1, 10000);
+        s.DnsLookup("localhost");
+        while (!timedOut && (s.State() != wsClosed || seen.find("connected") == seen.npos)) {
+            sys::WaitMessage();
+            s.PumpMessages();
+        }
+        sys::DeallocateHWnd(guard);
+        outcome.set_value(seen);
+    });
+    worker.join();
+    EXPECT_EQ(outcome.get_future().get(), "dns0;connected0;");
 }

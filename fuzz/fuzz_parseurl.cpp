@@ -1,0 +1,48 @@
+// Splits arbitrary bytes as an address and uses them as a relocation target. Every part that
+// ParseURL hands out must be taken from the address itself (the scheme may also be the
+// implied "http" or "mailto").
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "http/HttpRelocation.h"
+#include "http/HttpUrl.h"
+
+namespace {
+
+bool TakenFrom(std::string_view part, std::string_view url) {
+    return part.empty() || url.find(part) != std::string_view::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view url(reinterpret_cast<const char*>(data), size);
+    const http::TUrlParts parts = http::ParseURL(url);
+    const bool protoOk =
+        TakenFrom(parts.Proto, url) || parts.Proto == "http" || parts.Proto == "mailto";
+    if (!protoOk || !TakenFrom(parts.User, url) || !TakenFrom(parts.Pass, url) ||
+        !TakenFrom(parts.Host, url) || !TakenFrom(parts.Port, url) || !TakenFrom(parts.Path, url))
+        __builtin_trap();
+
+    http::TRequestAddress direct{"www.a.test", "80", "www.a.test", "/dir/page?q",
+                                 "http://www.a.test/dir/page?q"};
+    http::ApplyRelocation(direct, url, false);
+    http::TRequestAddress proxied{"proxy.test", "3128", "www.a.test",
+                                  "http://www.a.test:8080/dir/page", ""};
+    http::ApplyRelocation(proxied, url, true);
+    if (direct.RequestPath.empty() || proxied.RequestPath.empty())
+        __builtin_trap();
+
+    std::string name(url);
+    http::ChangeExt(name, "htm");
+    if (http::Base64Encode(url).size() != (size + 2) / 3 * 4)
+        __builtin_trap();
+    if (size >= sizeof(double)) {
+        double when;
+        std::memcpy(&when, data, sizeof when);
+        (void)http::HttpDateText(when);
+    }
+    return 0;
+}

@@ -1,0 +1,258 @@
+// The main window's construction: every control with its place, size, colours, texts,
+// pictures and initial state. Sizes are those of the window's original layout; the parts
+// follow a resize as they are anchored (the strip, the button area and the memo keep their
+// height, the list takes the rest; the left panel keeps its width).
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "FavoriteModel.h"
+#include "HomePage.h"
+#include "ImageBtnUnit.h"
+#include "MainUnit.h"
+#include "Pictures.h"
+#include "StatusBar.h"
+
+namespace {
+
+const QColor kStripColor(240, 202, 166);
+const QColor kLeftPanelColor(192, 220, 192);
+const QColor kMaroon(128, 0, 0);
+
+void Paint(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& caption, const char* glyph, int left,
+                        int top, int width) {
+    auto* button = new QPushButton(caption, parent);
+    button->setIcon(QIcon(LoadPicture(glyph)));
+    button->setIconSize(QSize(16, 16));
+    button->setGeometry(left, top, width, 25);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QVBoxLayout* Column(QWidget* owner) {
+    auto* layout = new QVBoxLayout(owner);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    return layout;
+}
+
+}  // namespace
+
+void TMainForm::CreateControls() {
+    setWindowTitle(QStringLiteral("Bramwick Quorvane 1.0"));
+    setWindowIcon(ProgramIcon());
+    QFont font = this->font();  // the platform's UI font at the layout's 8 points
+    font.setPointSize(8);
+    setFont(font);
+    auto* central = new QWidget(this);
+    auto* layout = Column(central);
+    layout->addWidget(CreatePageControl(), 1);
+    layout->addWidget(CreateBottomPanel());
+    setCentralWidget(central);
+    CreateStatusBar();
+    SetTabOrder();
+    SetHints();
+    resize(622, 489);
+}
+
+QWidget* TMainForm::CreatePageControl() {
+    PageControl1 = new QTabWidget;
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->tabBar()->setAttribute(Qt::WA_Hover);  // hot-tracking tabs
+    PageControl1->setIconSize(QSize(16, 16));
+    PageControl1->addTab(CreateTabSheet(), QIcon(LoadPicture("tab.gif")),
+                         QStringLiteral("Quorvane"));
+    return PageControl1;
+}
+
+QWidget* TMainForm::CreateTabSheet() {
+    TabSheet1 = new QWidget;
+    auto* sheet = Column(TabSheet1);
+    sheet->addWidget(CreateTitlePanel());
+    auto* body = new QHBoxLayout;
+    body->setSpacing(0);
+    body->addWidget(CreateLeftPanel());
+    auto* right = new QVBoxLayout;
+    right->setSpacing(0);
+    right->addWidget(CreateButtonPanel());
+    // The list and the memo line up with the buttons' left and right edges.
+    auto* views = new QVBoxLayout;
+    views->setContentsMargins(8, 6, 8, 8);
+    views->setSpacing(6);
+    CreateListView();
+    views->addWidget(ListView1, 1);
+    CreateMemo();
+    views->addWidget(Memo1);
+    right->addLayout(views, 1);
+    body->addLayout(right, 1);
+    sheet->addLayout(body, 1);
+    return TabSheet1;
+}
+
+QWidget* TMainForm::CreateTitlePanel() {
+    TitlePanel = new QFrame;
+    TitlePanel->setFixedHeight(33);
+    Paint(TitlePanel, kStripColor);
+    TitleLabel =
+        new QLabel(QStringLiteral("Favoriten prüfen - Prüfen lassen, Webseiten besuchen "
+                                  "und verwaiste Favoriten löschen"));
+    QFont bold = TitleLabel->font();
+    bold.setBold(true);
+    TitleLabel->setFont(bold);
+    TitleLabel->setPalette(QPalette(Qt::black, kStripColor));
+    auto* row = new QHBoxLayout(TitlePanel);
+    row->setContentsMargins(8, 0, 8, 0);
+    row->addWidget(TitleLabel);
+    return TitlePanel;
+}
+
+QWidget* TMainForm::CreateLeftPanel() {
+    LeftPanel = new QFrame;
+    LeftPanel->setFixedWidth(209);
+    Paint(LeftPanel, kLeftPanelColor);
+    Image1 = new TImage(LeftPanel);
+    Image1->SetStretch(true);
+    Image1->SetPicture(LoadPicture("decor.gif"));
+    Image1->setGeometry(8, 8, 193, 282);
+
+    HeadlineBox = new QFrame(LeftPanel);
+    HeadlineBox->setFrameShape(QFrame::Box);
+    HeadlineBox->setGeometry(16, 16, 177, 62);
+    HeadlineLabel = new QLabel(QStringLiteral("Favoriten prüfen..."), HeadlineBox);
+    QFont font(QStringLiteral("Arial Black"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setWeight(QFont::Black);
+    font.setPixelSize(19);
+    HeadlineLabel->setFont(font);
+    HeadlineLabel->setWordWrap(true);
+    QPalette maroon = HeadlineLabel->palette();
+    maroon.setColor(QPalette::WindowText, kMaroon);
+    HeadlineLabel->setPalette(maroon);
+    HeadlineLabel->setGeometry(HeadlineBox->contentsRect().adjusted(6, 2, -6, -2));
+    return LeftPanel;
+}
+
+QWidget* TMainForm::CreateButtonPanel() {
+    ButtonPanel = new QWidget;
+    ButtonPanel->setFixedHeight(113);
+    ButtonPanel->setMinimumWidth(401);
+    QWidget* p = ButtonPanel;
+    CheckAllBtn = MakeButton(p, QStringLiteral("&Alle überprüfen"), "checkall.gif", 8, 8, 129);
+    BreakBtn = MakeButton(p, QStringLiteral("Abbrechen"), "break.gif", 144, 8, 113);
+    ShowBtn = MakeButton(p, QStringLiteral("Website besuchen..."), "show.gif", 264, 8, 129);
+    CheckBtn = MakeButton(p, QStringLiteral("&Überprüfen"), "check.gif", 8, 40, 129);
+    AbortBtn =
+        MakeButton(p, QStringLiteral("Diese Überprüfung Abbrechen"), "abort.gif", 144, 40, 249);
+    DelBtn = MakeButton(p, QStringLiteral("&Löschen..."), "delete.gif", 8, 72, 129);
+    DelAllBtn = MakeButton(p, QStringLiteral("&Alle \"FAILED\" Einträge löschen..."),
+                           "deleteall.gif", 144, 72, 249);
+    DelCheck = new QCheckBox(QStringLiteral("Sicherheitsabfrage"), p);
+    DelCheck->setGeometry(8, 98, 129, 17);
+    DelCheck->setChecked(true);
+    BreakBtn->setEnabled(false);
+    AbortBtn->setEnabled(false);
+    return ButtonPanel;
+}
+
+void TMainForm::CreateListView() {
+    ListView1 = new QTreeView;
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListModel = new TFavoriteModel(Favorites, this);
+    ListView1->setModel(ListModel);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);  // keeps 100,000 rows fast
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setIconSize(QSize(16, 16));
+    ListView1->setTextElideMode(Qt::ElideRight);
+    QHeaderView* header = ListView1->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    static const int widths[TFavoriteModel::ColumnCount] = {150, 100, 90, 100, 150};
+    for (int column = 0; column < TFavoriteModel::ColumnCount; ++column)
+        header->resizeSection(column, widths[column]);
+}
+
+void TMainForm::CreateMemo() {
+    Memo1 = new QPlainTextEdit;
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFixedHeight(45);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+QWidget* TMainForm::CreateBottomPanel() {
+    BottomPanel = new QWidget;
+    BottomPanel->setFixedHeight(41);
+    auto* row = new QHBoxLayout(BottomPanel);
+    row->setContentsMargins(4, 4, 0, 4);
+    row->setSpacing(0);
+
+    wwwBtn = new QToolButton;
+    wwwBtn->setText(HomePageHost());
+    wwwBtn->setIcon(QIcon(LoadPicture("www.gif")));
+    wwwBtn->setIconSize(QSize(24, 24));
+    wwwBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    wwwBtn->setAutoRaise(true);  // flat
+    wwwBtn->setFixedSize(137, 33);
+    wwwBtn->setCursor(Qt::PointingHandCursor);
+    row->addWidget(wwwBtn, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+
+    ImageBtnGroup = new QWidget;
+    ImageBtnGroup->setFixedWidth(214);
+    auto* group = new QHBoxLayout(ImageBtnGroup);
+    group->setContentsMargins(4, 0, 4, 0);
+    group->setSpacing(4);
+    ueberbtn = new TImageBtn;
+    ueberbtn->SetPicture(LoadPicture("info.gif"));
+    ueberbtn->SetPicture2(LoadPicture("info_down.gif"));
+    endebtn = new TImageBtn;
+    endebtn->SetPicture(LoadPicture("exit.gif"));
+    endebtn->SetPicture2(LoadPicture("exit_down.gif"));
+    for (TImageBtn* button : {ueberbtn, endebtn}) {
+        button->setCursor(Qt::PointingHandCursor);
+        group->addWidget(button, 0, Qt::AlignVCenter);
+    }
+    row->addWidget(ImageBtnGroup);
+    return BottomPanel;
+}
+
+void TMainForm::CreateStatusBar() {
+    StatusBar1 = new TStatusBar;
+    StatusBar1->setFixedHeight(std::max(19, StatusBar1->fontMetrics().height() + 6));
+    StatusBar1->AddPanel(250);
+    StatusBar1->AddPanel(50, true);
+    setStatusBar(StatusBar1);
+}
+
+void TMainForm::SetTabOrder() {
+    QWidget* order[] = {CheckAllBtn, BreakBtn, ShowBtn,   DelBtn, DelCheck, DelAllBtn,
+                        CheckBtn,    AbortBtn, ListView1, Memo1,  wwwBtn};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void TMainForm::SetHints() {
+    wwwBtn->setToolTip(QStringLiteral("Auf zur Bramwick Homepage..."));
+    ueberbtn->setToolTip(QStringLiteral("Informationen über das Programm"));
+    endebtn->setToolTip(QStringLiteral("Hiermit verlassen Sie das Programm"));
+}

@@ -1,0 +1,142 @@
+// THttpCli: the receiving half. The reader (HttpResponse.h) cuts the received bytes into
+// header lines and body pieces; the handlers here record what the header says, follow
+// relocations and pass the document on.
+#include "HttpProt.h"
+
+void THttpCli::SocketDataAvailable(sys::TObject*, sys::Word Error) {
+    // The receive loop swallows this; the line stays unfinished until the connection closes,
+    // the request is aborted or its time runs out.
+    if (FReader.Full())
+        throw EHttpException("HTTP line too long", 4);
+    char* space = FReader.FreeSpace();
+    const int count = FCtrlSocket->Receive(space, static_cast<int>(FReader.FreeCount()));
+    if (FRequestType == hrNone || count <= 0)
+        return;
+    FReadError = Error;
+    FReader.Received(static_cast<std::size_t>(count));
+}
+
+void THttpCli::ResponseHeaderBegin() {
+    DoHeaderBegin();
+}
+
+void THttpCli::ResponseHeaderLine(const std::string& Line) {
+    const std::uint64_t serial = FSerial;
+    FResponseHeaderLines.push_back(Line);
+    const http::THttpHeaderLine header = http::ClassifyHeaderLine(Line);
+    if (header.Kind == http::THttpHeaderLine::TKind::Status) {
+        // A status line without a number keeps what was there; reading goes on.
+        if (header.StatusCode) {
+            FStatusCode = *header.StatusCode;
+            FReasonPhrase = header.ReasonPhrase;
+        }
+    } else if (header.Kind == http::THttpHeaderLine::TKind::Field) {
+        ApplyHeaderField(header.Name, header.Value);
+        if (!StillRunning(serial))
+            return;
+    }
+    if (OnHeaderData)
+        OnHeaderData(this);
+    // An error status ends the request here: the rest of the answer is not read.
+    if (StillRunning(serial) && FStatusCode >= 400)
+        CloseConnection();
+}
+
+void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Value) {
+    if (Name == "location") {
+        FLocationPending = true;
+        http::ApplyRelocation(FAddress, Value, FViaProxy);
+    } else if (Name == "content-length") {
+        if (const auto length = http::ParseHeaderInteger(Value))
+            FContentLength = *length;
+    } else if (Name == "content-range") {
+        const http::TContentRange range = http::ParseContentRange(Value);
+        FContentRangeBegin = range.First;
+        FContentRangeEnd = range.Last;
+    } else if (Name == "accept-ranges") {
+        FAcceptRanges = Value;
+    } else if (Name == "content-type") {
+        FContentType = http::LowerAscii(Value);
+    } else if (Name == "www-authenticate") {
+        FAuthChallenges.push_back(Value);
+    } else if (Name == "set-cookie") {
+        bool accept = true;
+        DoCookie(Value, accept);
+    }
+}
+
+void THttpCli::ResponseHeaderEnd(bool WithoutHeader) {
+    const std::uint64_t serial = FSerial;
+    if (WithoutHeader) {
+        if (FContentType.empty())
+            FContentType = "text/html";
+    } else if (FLocationPending) {
+        Relocate();
+        return;
+    } else {
+        const std::size_t dot = http::LastPos(".", FDocumentName);
+        if (dot > 0 && http::LowerAscii(FDocumentName.substr(dot - 1)) == ".exe" &&
+            FContentType == "text/html")
+            http::ChangeExt(FDocumentName, "htm");
+    }
+    SetState(hcWaitingBody);
+    if (StillRunning(serial))
+        DoHeaderEnd();
+}
+
+void THttpCli::Relocate() {
+    const std::uint64_t serial = FSerial;
+    DoHeaderEnd();
+    if (!StillRunning(serial))
+        return;
+    FReader.Stop();
+    FDocChunks = 0;
+    if (FRelocations >= MaxRelocations) {
+        FStatusCode = 404;
+        FReasonPhrase = "Too many relocations";
+        CloseConnection();
+        return;
+    }
+    ++FRelocations;
+    FCtrlSocket->OnSessionClosed = [this](sys::TObject* S, sys::Word E) { RelocationClosed(S, E); };
+    CloseConnection();
+    // A socket that was closed already raises no close event: go on without it.
+    if (FLocationPending && StillRunning(serial) && FCtrlSocket->State() == wsClosed)
+        RelocationClosed(this, 0);
+}
+
+void THttpCli::RelocationClosed(sys::TObject*, sys::Word) {
+    FConnected = false;
+    FLocationPending = false;
+    FCtrlSocket->OnSessionClosed = [this](sys::TObject* S, sys::Word E) {
+        SocketSessionClosed(S, E);
+    };
+    const std::uint64_t serial = FSerial;
+    if (OnLocationChange)
+        OnLocationChange(this);
+    PostToSelf(WM_HTTP_RESTART, serial);
+}
+
+void THttpCli::ResponseHeaderTooLarge() {
+    FStatusCode = 404;
+    FReasonPhrase = "HTTP header too large";
+    CloseConnection();
+}
+
+void THttpCli::ResponseBodyData(const char* Data, std::size_t Len) {
+    const std::uint64_t serial = FSerial;
+    if (FDocChunks++ == 0) {
+        DoDocBegin();
+        if (!StillRunning(serial))
+            return;
+    }
+    FReceivedCount += static_cast<std::int64_t>(Len);
+    if (FResponseBodyStream)
+        FResponseBodyStream->write(Data, static_cast<std::streamsize>(Len));
+    DoDocData(Data, static_cast<int>(Len));
+}
+
+void THttpCli::ResponseOtherLine(const std::string&) {
+    if (OnDataAvailable)
+        OnDataAvailable(this, FReadError);
+}

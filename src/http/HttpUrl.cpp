@@ -1,0 +1,194 @@
+#include "HttpUrl.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace http {
+
+namespace {
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && LowerAscii(s.substr(0, prefix.size())) == prefix;
+}
+
+// Splits "user:pass@host:port" into the credential, host and port parts.
+void SplitAuthority(std::string_view authority, TUrlParts& parts) {
+    const auto colon = authority.rfind(':');
+    const auto at = authority.rfind('@');
+    const bool hasColon = colon != std::string_view::npos;
+    const bool hasAt = at != std::string_view::npos;
+    if (!hasColon && !hasAt) {
+        parts.Host = authority;
+        return;
+    }
+    const std::size_t hostStart = hasAt ? at + 1 : 0;
+    if (hasColon && (!hasAt || colon > at)) {
+        parts.Port = authority.substr(colon + 1);
+        parts.Host = authority.substr(hostStart, colon - hostStart);
+        if (!hasAt)
+            return;
+    } else {
+        parts.Host = authority.substr(hostStart);
+    }
+    const std::string_view credentials = authority.substr(0, at);
+    const auto sep = credentials.find(':');
+    parts.User = credentials.substr(0, sep);
+    if (sep != std::string_view::npos)
+        parts.Pass = credentials.substr(sep + 1);
+}
+
+}  // namespace
+
+std::string LowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string UpperAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+TUrlParts ParseURL(std::string_view url) {
+    TUrlParts parts;
+    if (url.empty())
+        return parts;
+    std::string_view rest;
+    if (const auto sep = url.find("://"); sep != std::string_view::npos) {
+        parts.Proto = url.substr(0, sep);
+        rest = url.substr(sep + 3);
+    } else if (url[0] == '/') {
+        parts.Proto = "http";
+        if (url.size() > 1 && url[1] != '/') {
+            parts.Path = url;  // a rooted path without a host
+            return parts;
+        }
+        rest = url.substr(1);
+    } else if (StartsWithNoCase(url, "http:")) {
+        parts.Proto = "http";
+        if (url.size() > 6 && url[6] != '/') {
+            parts.Path = url.substr(5);  // "http:" followed by a rooted path
+            return parts;
+        }
+        rest = url.size() > 6 ? url.substr(6) : std::string_view();
+    } else if (StartsWithNoCase(url, "mailto:")) {
+        parts.Proto = "mailto";
+        rest = url.substr(url.find(':') + 1);
+    } else {
+        rest = url;
+    }
+    const auto slash = rest.find('/');
+    if (slash != std::string_view::npos)
+        parts.Path = rest.substr(slash);
+    SplitAuthority(rest.substr(0, slash), parts);
+    return parts;
+}
+
+std::size_t LastPos(std::string_view sub, std::string_view s) {
+    if (sub.empty())
+        return 0;
+    const auto pos = s.rfind(sub);
+    return pos == std::string_view::npos ? 0 : pos + 1;
+}
+
+void ChangeExt(std::string& name, std::string_view ext) {
+    const std::size_t dot = LastPos(".", name);
+    if (dot > 0)
+        name.resize(dot);
+    else
+        name += '.';
+    name += ext;
+}
+
+std::string Base64Encode(std::string_view data) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= data.size(); i += 3) {
+        const std::uint32_t v = static_cast<std::uint8_t>(data[i]) << 16 |
+                                static_cast<std::uint8_t>(data[i + 1]) << 8 |
+                                static_cast<std::uint8_t>(data[i + 2]);
+        out += kAlphabet[v >> 18 & 63];
+        out += kAlphabet[v >> 12 & 63];
+        out += kAlphabet[v >> 6 & 63];
+        out += kAlphabet[v & 63];
+    }
+    const std::size_t left = data.size() - i;
+    if (left > 0) {
+        std::uint32_t v = static_cast<std::uint8_t>(data[i]) << 16;
+        if (left == 2)
+            v |= static_cast<std::uint8_t>(data[i + 1]) << 8;
+        out += kAlphabet[v >> 18 & 63];
+        out += kAlphabet[v >> 12 & 63];
+        out += left == 2 ? kAlphabet[v >> 6 & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+namespace {
+
+struct TCivilDate {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+// Proleptic Gregorian date of a day count relative to 1 January 1970.
+TCivilDate CivilFromDays(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+    const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2);
+    return {year, month, day};
+}
+
+constexpr std::int64_t kDaysFrom1899To1970 = 25569;
+constexpr std::int64_t kMsPerDay = 86400000;
+// Day counts of 1 January 0001 and 31 December 9999.
+constexpr double kFirstDay = -693593.0;
+constexpr double kLastDay = 2958465.0;
+
+}  // namespace
+
+std::string HttpDateText(double dateTime) {
+    if (!std::isfinite(dateTime) || dateTime < kFirstDay || dateTime >= kLastDay + 1.0)
+        return {};
+    // The whole part is the day; the time is the fraction's size, also before 1899.
+    auto days = static_cast<std::int64_t>(std::trunc(dateTime));
+    auto ms = static_cast<std::int64_t>(
+        std::llround(std::fabs(dateTime - std::trunc(dateTime)) * static_cast<double>(kMsPerDay)));
+    if (ms >= kMsPerDay) {
+        ms -= kMsPerDay;
+        days += dateTime < 0 ? -1 : 1;
+    }
+    const TCivilDate date = CivilFromDays(days - kDaysFrom1899To1970);
+    if (date.year < 1 || date.year > 9999)
+        return {};
+    static constexpr char kDays[] = "MonTueWedThuFriSatSun";
+    static constexpr char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const auto weekday = static_cast<std::size_t>(((days - 2) % 7 + 7) % 7);
+    const auto seconds = ms / 1000;
+    char text[40];
+    std::snprintf(text, sizeof text, "%.3s, %2.2u %.3s %4.4d %2.2d:%2.2d:%2.2d",
+                  kDays + weekday * 3, date.day, kMonths + (date.month - 1) * 3,
+                  static_cast<int>(date.year), static_cast<int>(seconds / 3600),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    return text;
+}
+
+}  // namespace http

@@ -1,0 +1,217 @@
+// The main window as the user meets it: its controls after start-up, the layout under a
+// resize, the keyboard order, and the start-up's error handling.
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeView>
+#include <stdexcept>
+
+#include "MainFormFixture.h"
+#include "app/FavoriteModel.h"
+#include "app/ImageBtnUnit.h"
+#include "app/StatusBar.h"
+
+namespace {
+
+QColor Background(QWidget* widget) {
+    return widget->palette().color(widget->backgroundRole());
+}
+
+}  // namespace
+
+TEST_F(MainFormTest, WindowOpensCentredWithCaptionSizeAndCleanState) {
+    TMainForm& form = Create();
+    EXPECT_EQ(form.windowTitle(), "Bramwick Quorvane 1.0");
+    EXPECT_EQ(form.size(), QSize(622, 489));
+    QRect screen = form.screen()->availableGeometry();
+    EXPECT_LE(std::abs(form.geometry().center().x() - screen.center().x()), 1);
+    EXPECT_LE(std::abs(form.geometry().center().y() - screen.center().y()), 1);
+    EXPECT_FALSE(form.windowIcon().isNull());
+    EXPECT_EQ(form.Progress, 0);
+    EXPECT_FALSE(form.Checking);
+    EXPECT_FALSE(form.BreakRequested);
+    EXPECT_FALSE(form.AbortRequested);
+    EXPECT_EQ(form.SortColumn, 0);
+    EXPECT_FALSE(form.SortDescending);
+    EXPECT_NE(form.Handle(), 0u);
+    EXPECT_TRUE(sys::IsWindow(form.Handle()));
+}
+
+TEST_F(MainFormTest, ProgramDirIsTheFolderOfTheRunningProgram) {
+    TMainForm& form = Create();
+    std::string exeDir = QCoreApplication::applicationDirPath().toStdString() + "/";
+    EXPECT_EQ(form.ProgramDir, exeDir);
+}
+
+TEST_F(MainFormTest, PageControlStripAndLeftPanel) {
+    TMainForm& form = Create();
+    ASSERT_EQ(form.PageControl1->count(), 1);
+    EXPECT_EQ(form.PageControl1->tabText(0), "Quorvane");
+    EXPECT_FALSE(form.PageControl1->tabIcon(0).isNull());
+
+    EXPECT_EQ(form.TitlePanel->height(), 33);
+    EXPECT_EQ(Background(form.TitlePanel), QColor(240, 202, 166));
+    EXPECT_EQ(form.TitleLabel->text(),
+              "Favoriten prüfen - Prüfen lassen, Webseiten besuchen und verwaiste Favoriten "
+              "löschen");
+    EXPECT_TRUE(form.TitleLabel->font().bold());
+
+    EXPECT_EQ(form.LeftPanel->width(), 209);
+    EXPECT_EQ(Background(form.LeftPanel), QColor(192, 220, 192));
+    EXPECT_EQ(form.Image1->size(), QSize(193, 282));
+    EXPECT_FALSE(form.Image1->Picture().isNull());
+    EXPECT_EQ(form.HeadlineLabel->text(), "Favoriten prüfen...");
+    EXPECT_TRUE(form.HeadlineLabel->wordWrap());
+    EXPECT_EQ(form.HeadlineLabel->font().pixelSize(), 19);
+    EXPECT_EQ(form.HeadlineLabel->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+    EXPECT_NE(form.HeadlineBox->frameShape(), QFrame::NoFrame);
+    EXPECT_TRUE(form.Image1->geometry().contains(form.HeadlineBox->geometry().topLeft()));
+}
+
+TEST_F(MainFormTest, ButtonAreaControlsAtTheirPlaces) {
+    TMainForm& form = Create();
+    struct Expected {
+        QPushButton* button;
+        const char* caption;
+        QRect geometry;
+        bool enabled;
+    };
+    const Expected buttons[] = {
+        {form.CheckAllBtn, "&Alle überprüfen", {8, 8, 129, 25}, true},
+        {form.BreakBtn, "Abbrechen", {144, 8, 113, 25}, false},
+        {form.ShowBtn, "Website besuchen...", {264, 8, 129, 25}, true},
+        {form.CheckBtn, "&Überprüfen", {8, 40, 129, 25}, true},
+        {form.AbortBtn, "Diese Überprüfung Abbrechen", {144, 40, 249, 25}, false},
+        {form.DelBtn, "&Löschen...", {8, 72, 129, 25}, true},
+        {form.DelAllBtn, "&Alle \"FAILED\" Einträge löschen...", {144, 72, 249, 25}, true},
+    };
+    for (const Expected& e : buttons) {
+        SCOPED_TRACE(e.caption);
+        EXPECT_EQ(e.button->text(), QString::fromUtf8(e.caption));
+        EXPECT_EQ(e.button->geometry(), e.geometry);
+        EXPECT_EQ(e.button->isEnabled(), e.enabled);
+        EXPECT_EQ(e.button->parentWidget(), form.ButtonPanel);
+        EXPECT_FALSE(e.button->icon().isNull());
+    }
+    EXPECT_EQ(form.ButtonPanel->height(), 113);
+    EXPECT_EQ(form.DelCheck->text(), "Sicherheitsabfrage");
+    EXPECT_EQ(form.DelCheck->geometry(), QRect(8, 98, 129, 17));
+    EXPECT_TRUE(form.DelCheck->isChecked());
+}
+
+TEST_F(MainFormTest, KeyboardOrderOfTheButtonArea) {
+    TMainForm& form = Create();
+    const QWidget* order[] = {form.CheckAllBtn, form.BreakBtn,  form.ShowBtn,  form.DelBtn,
+                              form.DelCheck,    form.DelAllBtn, form.CheckBtn, form.AbortBtn};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        EXPECT_EQ(order[i - 1]->nextInFocusChain(), order[i]) << "after position " << i - 1;
+}
+
+TEST_F(MainFormTest, ListViewIsAReportOfFiveColumns) {
+    TMainForm& form = Create(3);
+    QTreeView* list = form.ListView1;
+    const std::pair<const char*, int> columns[] = {
+        {"Name", 150}, {"Pfad", 100}, {"Datum", 90}, {"URL", 100}, {"Datei", 150}};
+    ASSERT_EQ(list->model()->columnCount(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(list->model()->headerData(i, Qt::Horizontal).toString(), columns[i].first);
+        EXPECT_EQ(list->header()->sectionSize(i), columns[i].second);
+    }
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(list->iconSize(), QSize(16, 16));
+    EXPECT_FALSE(list->rootIsDecorated());
+    ASSERT_EQ(list->model()->rowCount(), 3);
+    EXPECT_EQ(list->model()->index(2, 0).data().toString(), "Seite 2");
+    EXPECT_EQ(list->model()->index(2, 2).data().toString(), "???");
+}
+
+TEST_F(MainFormTest, MemoBottomBarAndImageButtons) {
+    TMainForm& form = Create();
+    EXPECT_EQ(form.Memo1->height(), 45);
+    EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(form.Memo1->isReadOnly());
+    EXPECT_TRUE(form.Memo1->toPlainText().isEmpty());
+
+    EXPECT_EQ(form.BottomPanel->height(), 41);
+    EXPECT_EQ(form.wwwBtn->size(), QSize(137, 33));
+    EXPECT_EQ(form.wwwBtn->text(), "bramwick.example");
+    EXPECT_TRUE(form.wwwBtn->autoRaise());
+    EXPECT_FALSE(form.wwwBtn->icon().isNull());
+    EXPECT_EQ(form.ImageBtnGroup->width(), 214);
+    for (TImageBtn* button : {form.ueberbtn, form.endebtn}) {
+        EXPECT_EQ(button->size(), QSize(101, 30));
+        EXPECT_EQ(button->parentWidget(), form.ImageBtnGroup);
+        EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);
+        EXPECT_FALSE(button->Picture().isNull());
+        EXPECT_FALSE(button->Picture2().isNull());
+        EXPECT_NE(button->Picture().toImage(), button->Picture2().toImage());
+    }
+    EXPECT_EQ(form.wwwBtn->toolTip(), "Auf zur Bramwick Homepage...");
+    EXPECT_EQ(form.ueberbtn->toolTip(), "Informationen über das Programm");
+    EXPECT_EQ(form.endebtn->toolTip(), "Hiermit verlassen Sie das Programm");
+}
+
+TEST_F(MainFormTest, StatusBarHasItsTwoPanelsEmpty) {
+    TMainForm& form = Create();
+    EXPECT_EQ(form.statusBar(), form.StatusBar1);
+    EXPECT_GE(form.StatusBar1->height(), 19);
+    ASSERT_EQ(form.StatusBar1->PanelCount(), 2);
+    EXPECT_EQ(form.StatusBar1->PanelRect(0).left(), 1);
+    EXPECT_EQ(form.StatusBar1->PanelRect(1).left(), 250 + 1);
+    EXPECT_EQ(form.StatusBar1->PanelRect(1).right(), 250 + 50 - 2 - 2);
+    EXPECT_TRUE(form.StatusBar1->PanelText(0).isEmpty());
+}
+
+TEST_F(MainFormTest, PartsFollowAResizeAsAnchored) {
+    TMainForm& form = CreateShown(2);
+    auto listSize = form.ListView1->size();
+    form.resize(900, 700);
+    ASSERT_TRUE(testsupport::RunLoopUntil([&] { return form.ListView1->size() != listSize; }));
+    EXPECT_EQ(form.TitlePanel->height(), 33);
+    EXPECT_EQ(form.TitlePanel->width(), form.PageControl1->currentWidget()->width());
+    EXPECT_EQ(form.LeftPanel->width(), 209);
+    EXPECT_EQ(form.ButtonPanel->height(), 113);
+    EXPECT_EQ(form.Memo1->height(), 45);
+    EXPECT_EQ(form.BottomPanel->height(), 41);
+    EXPECT_EQ(form.ListView1->width(), listSize.width() + 900 - 622);
+    EXPECT_EQ(form.ListView1->height(), listSize.height() + 700 - 489);
+    EXPECT_EQ(form.ImageBtnGroup->geometry().right(), form.BottomPanel->width() - 1);
+    EXPECT_EQ(form.wwwBtn->x(), 4);
+    EXPECT_EQ(form.Memo1->width(), form.ListView1->width());
+}
+
+TEST_F(MainFormTest, FailureDuringStartUpShowsTheErrorBoxAndStartUpGoesOn) {
+    TMainForm::SetScanHook([](TMainForm& form) {
+        form.Favorites.Append(FixtureRow(1));
+        throw std::runtime_error("Versuch hinter dem Dateiende zu lesen");
+    });
+    TMainForm form;
+    ASSERT_EQ(Boxes->Shown.size(), 1u);
+    const TMessageBoxRequest& box = Boxes->Shown[0];
+    EXPECT_EQ(box.Text, "Versuch hinter dem Dateiende zu lesen.");
+    EXPECT_EQ(box.Caption, "Quorvane 1.0");
+    EXPECT_EQ(box.Icon, TMsgIcon::Error);
+    EXPECT_EQ(box.Buttons, TMsgButtons::Ok);
+    // What was read before the failure is listed, and the window works.
+    EXPECT_EQ(form.ListView1->model()->rowCount(), 1);
+    EXPECT_EQ(form.StatusBar1->PanelText(0), "0 Einträge ausgewählt");
+    EXPECT_TRUE(form.CheckAllBtn->isEnabled());
+}
+
+TEST_F(MainFormTest, EmptyListLeavesTheSelectionPanelEmpty) {
+    TMainForm& form = Create(0);
+    EXPECT_TRUE(form.StatusBar1->PanelText(0).isEmpty());
+}
+
+TEST_F(MainFormTest, HomePageButtonOpensTheMakersPage) {
+    TMainForm& form = Create();
+    form.wwwBtn->click();
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0], "https://bramwick.example/");
+}

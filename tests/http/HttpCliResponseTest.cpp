@@ -1,0 +1,271 @@
+// THttpCli over loopback: status lines, header fields, bodies, relocations and the limits
+// that protect against hostile servers.
+#include <sstream>
+
+#include "HttpCliFixture.h"
+
+using testsupport::ScriptedServer;
+using testsupport::TScript;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+struct StatusCase {
+    std::string answer;
+    int raised;  // the code Head raises, 0 when it returns
+    int status;
+    const char* reason;  // nullptr: the text of the request before stays
+    Lines lines;
+};
+
+TEST_F(HttpCliTest, StatusLineDecidesWhetherHeadRaises) {
+    const StatusCase cases[] = {
+        {"HTTP/1.1 200 OK\r\nServer: t\r\n\r\n", 0, 200, "OK", {"HTTP/1.1 200 OK", "Server: t"}},
+        {"HTTP/1.0 302 Found\r\n\r\n", 0, 302, "Found", {"HTTP/1.0 302 Found"}},
+        {"HTTP/1.0 404 Not Found\r\n\r\n", 404, 404, "Not Found", {"HTTP/1.0 404 Not Found"}},
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n",
+         500,
+         500,
+         "Internal Server Error",
+         {"HTTP/1.1 500 Internal Server Error"}},
+        {"HTTP/2 200 OK\r\n\r\n", 0, 0, nullptr, {"HTTP/2 200 OK"}},
+        {"http/1.1 200 OK\r\n\r\n", 0, 0, nullptr, {"http/1.1 200 OK"}},
+        {"HTTP/1.1 2xx Odd\r\nServer: t\r\n\r\n", 0, 0, nullptr, {"HTTP/1.1 2xx Odd", "Server: t"}},
+        {"", 0, 0, nullptr, {}},
+    };
+    for (const StatusCase& c : cases) {
+        ScriptedServer server(TScript::Answer(c.answer));
+        cli.SetURL(server.Url("/"));
+        const std::string before = cli.ReasonPhrase();
+        std::string message;
+        EXPECT_EQ(HeadCode(&message), c.raised) << c.answer;
+        EXPECT_EQ(cli.StatusCode(), c.status) << c.answer;
+        EXPECT_EQ(cli.ReasonPhrase(), c.reason ? c.reason : before) << c.answer;
+        EXPECT_EQ(cli.ResponseHeaderLines(), c.lines) << c.answer;
+        if (c.raised) {
+            EXPECT_EQ(message, c.reason);
+        }
+    }
+}
+
+TEST_F(HttpCliTest, ErrorStatusClosesWithoutReadingTheRest) {
+    // The server would hold the connection open: the client has to end it itself.
+    ScriptedServer server(TScript().ReadRequest().Send("HTTP/1.0 403 Forbidden\r\n").Hang());
+    cli.SetURL(server.Url("/"));
+    std::string message;
+    EXPECT_EQ(HeadCode(&message), 403);
+    EXPECT_EQ(message, "Forbidden");
+    EXPECT_EQ(cli.RequestDoneError(), 0);
+}
+
+TEST_F(HttpCliTest, HeaderFieldsAreRecorded) {
+    ScriptedServer server(
+        TScript::Answer("HTTP/1.0 206 Partial\r\n"
+                        "Content-Length: 1234\r\n"
+                        "Content-Type: Text/HTML; Charset=ISO-8859-1\r\n"
+                        "Content-Range: bytes 100-1333/5000\r\n"
+                        "Accept-Ranges: bytes \r\n"
+                        "WWW-Authenticate: Basic realm=\"a\"\r\n"
+                        "www-authenticate: Digest x\r\n"
+                        "Set-Cookie: id=7; path=/\r\n"
+                        "X-Other: kept\r\n\r\n"));
+    Lines cookies;
+    cli.OnCookie = [&](sys::TObject*, const std::string& data, bool& accept) {
+        EXPECT_TRUE(accept);
+        cookies.push_back(data);
+    };
+    cli.SetURL(server.Url("/a.exe"));
+    EXPECT_EQ(HeadCode(), 0);
+    EXPECT_EQ(cli.ContentLength(), 1234);
+    EXPECT_EQ(cli.ContentType(), "text/html; charset=iso-8859-1");
+    EXPECT_EQ(cli.DocumentName(), "a.exe");  // the type is not exactly text/html
+    EXPECT_EQ(cli.ContentRangeBegin(), "100");
+    EXPECT_EQ(cli.ContentRangeEnd(), "1333");
+    EXPECT_EQ(cli.AcceptRanges(), "bytes ");
+    EXPECT_EQ(cli.AuthChallenges(), (Lines{"Basic realm=\"a\"", "Digest x"}));
+    EXPECT_EQ(cookies, (Lines{"id=7; path=/"}));
+    EXPECT_EQ(cli.ResponseHeaderLines().size(), 9u);
+}
+
+TEST_F(HttpCliTest, ContentLengthAndTypeStartEmptyEachRequest) {
+    ScriptedServer server({TScript::Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n"
+                                           "Content-Type: text/plain\r\n\r\n"),
+                           TScript::Answer("HTTP/1.0 200 OK\r\nContent-Length: x\r\n\r\n")});
+    cli.SetURL(server.Url("/"));
+    EXPECT_EQ(HeadCode(), 0);
+    EXPECT_EQ(cli.ContentLength(), 5);
+    EXPECT_EQ(HeadCode(), 0);
+    EXPECT_EQ(cli.ContentLength(), -1);
+    EXPECT_EQ(cli.ContentType(), "");
+}
+
+TEST_F(HttpCliTest, ExecutableServedAsHtmlIsRenamed) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/dl/setup.exe", "text/html", "setup.htm"},
+        {"/dl/SETUP.EXE", "TEXT/HTML", "SETUP.htm"},
+        {"/dl/setup.exe", "application/octet-stream", "setup.exe"},
+        {"/dl/page.html", "text/html", "page.html"},
+    };
+    for (const auto& [path, type, want] : cases) {
+        ScriptedServer server(
+            TScript::Answer(std::string("HTTP/1.0 200 OK\r\nContent-Type: ") + type + "\r\n\r\n"));
+        cli.SetURL(server.Url(path));
+        EXPECT_EQ(HeadCode(), 0);
+        EXPECT_EQ(cli.DocumentName(), want) << path << " " << type;
+    }
+}
+
+TEST_F(HttpCliTest, LinesSplitAcrossPiecesAndBareLineFeeds) {
+    const std::string answers[] = {
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nServer: pieces\r\n\r\n",
+        "HTTP/1.1 200 OK\nContent-Type: text/plain\nServer: pieces\n\n",
+    };
+    for (const std::string& answer : answers) {
+        for (std::size_t piece : {1, 5, 17}) {
+            ScriptedServer server(
+                TScript().ReadRequest().Send(answer, piece, std::chrono::milliseconds(2)));
+            cli.SetURL(server.Url("/"));
+            EXPECT_EQ(HeadCode(), 0);
+            EXPECT_EQ(cli.ResponseHeaderLines(),
+                      (Lines{"HTTP/1.1 200 OK", "Content-Type: text/plain", "Server: pieces"}))
+                << "pieces of " << piece;
+            EXPECT_EQ(cli.ContentType(), "text/plain");
+        }
+    }
+}
+
+TEST_F(HttpCliTest, BodyReachesStreamAndEvents) {
+    std::string body;
+    for (int i = 0; i < 3000; ++i)
+        body += "line " + std::to_string(i) + "\r\n";
+    ScriptedServer server(TScript().ReadRequest().Send(
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+        7000, std::chrono::milliseconds(1)));
+    std::ostringstream sink;
+    std::string viaEvents;
+    int begins = 0, ends = 0;
+    cli.OnDocBegin = [&](sys::TObject*) { ++begins; };
+    cli.OnDocData = [&](sys::TObject*, const void* data, int len) {
+        viaEvents.append(static_cast<const char*>(data), len);
+    };
+    cli.OnDocEnd = [&](sys::TObject*) { ++ends; };
+    cli.SetResponseBodyStream(&sink);
+    cli.SetURL(server.Url("/big.txt"));
+    ASSERT_TRUE(Run(hrGet));
+    EXPECT_EQ(sink.str(), body);
+    EXPECT_EQ(viaEvents, body);
+    EXPECT_EQ(cli.ReceivedCount(), static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(begins, 1);
+    EXPECT_EQ(ends, 1);
+}
+
+TEST_F(HttpCliTest, DocumentWithoutHeaderIsBodyFromItsFirstLine) {
+    const std::string page = "<Html><body>\r\nHello\r\n</body></html>\r\n";
+    for (std::size_t piece : {0, 3}) {
+        ScriptedServer server(
+            TScript().ReadRequest().Send(page, piece, std::chrono::milliseconds(1)));
+        std::ostringstream sink;
+        int headerEnds = 0;
+        cli.OnHeaderEnd = [&](sys::TObject*) { ++headerEnds; };
+        cli.SetResponseBodyStream(&sink);
+        cli.SetURL(server.Url("/"));
+        ASSERT_TRUE(Run(hrGet));
+        EXPECT_EQ(sink.str(), page) << "pieces of " << piece;
+        EXPECT_EQ(cli.ContentType(), "text/html");
+        EXPECT_EQ(cli.StatusCode(), 0);
+        EXPECT_TRUE(cli.ResponseHeaderLines().empty());
+        EXPECT_EQ(headerEnds, 1);
+    }
+}
+
+struct RelocationCase {
+    const char* path;
+    std::string location;  // "@" stands for the second server's "127.0.0.1:port"
+    const char* wantRequestLine;
+    std::string wantLocation;
+};
+
+std::string Fill(std::string text, const ScriptedServer& server) {
+    if (const auto at = text.find('@'); at != std::string::npos)
+        text.replace(at, 1, server.HostPort());
+    return text;
+}
+
+TEST_F(HttpCliTest, RelocationForms) {
+    const RelocationCase cases[] = {
+        {"/old", "/new/place", "HEAD /new/place HTTP/1.0", "http://127.0.0.1/new/place"},
+        {"/old", "http://@/moved", "HEAD /moved HTTP/1.0", "http://127.0.0.1/moved"},
+        {"/old", "http://@", "HEAD / HTTP/1.0", "http://127.0.0.1"},
+        {"/dir/page.html", "next.html", "HEAD /dir/next.html HTTP/1.0",
+         "http://127.0.0.1/dir/next.html"},
+        {"/dir/page.html", "../up/x", "HEAD /up/x HTTP/1.0", "http://127.0.0.1/up/x"},
+        {"/old", "http:/rooted", "HEAD /rooted HTTP/1.0", "http://127.0.0.1/rooted"},
+    };
+    for (const RelocationCase& c : cases) {
+        // The first server relocates; relative targets come back to it, absolute ones go to
+        // the second.
+        ScriptedServer target(TScript::Answer("HTTP/1.0 200 OK\r\nServer: target\r\n\r\n"));
+        const bool absolute = c.location.find('@') != std::string::npos;
+        const std::string location = Fill(c.location, target);
+        std::vector<TScript> scripts = {
+            TScript::Answer("HTTP/1.0 302 Found\r\nLocation: " + location + "\r\n\r\n<a>x</a>")};
+        if (!absolute)
+            scripts.push_back(TScript::Answer("HTTP/1.0 200 OK\r\nServer: target\r\n\r\n"));
+        ScriptedServer first(scripts);
+        int changes = 0;
+        cli.OnLocationChange = [&](sys::TObject*) { ++changes; };
+        cli.SetURL(first.Url(c.path));
+        EXPECT_EQ(HeadCode(), 0) << location;
+        EXPECT_EQ(cli.StatusCode(), 200) << location;
+        EXPECT_EQ(changes, 1) << location;
+        EXPECT_EQ(cli.ResponseHeaderLines(), (Lines{"HTTP/1.0 302 Found", "Location: " + location,
+                                                    "HTTP/1.0 200 OK", "Server: target"}))
+            << location;
+        const std::string second = absolute ? target.Received().at(0) : first.Received().at(1);
+        EXPECT_EQ(second.substr(0, second.find("\r\n")), c.wantRequestLine) << location;
+        EXPECT_EQ(cli.Location(), Fill(c.wantLocation, target)) << location;
+    }
+}
+
+TEST_F(HttpCliTest, RelocationThroughProxyAsksTheProxyAgain) {
+    ScriptedServer proxy({TScript::Answer("HTTP/1.0 302 Found\r\nLocation: other.html\r\n\r\n"),
+                          TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    cli.SetProxy(proxy.HostPort());
+    cli.SetURL("http://www.a.test:8080/dir/page.html");
+    EXPECT_EQ(HeadCode(), 0);
+    ASSERT_EQ(proxy.Received().size(), 2u);
+    const std::string second = proxy.Received()[1];
+    EXPECT_EQ(second.substr(0, second.find("\r\n")),
+              "HEAD http://www.a.test:8080/dir/other.html HTTP/1.0");
+    EXPECT_NE(second.find("\r\nHost: www.a.test\r\n"), std::string::npos);
+    EXPECT_EQ(cli.Location(), "http://www.a.test:8080/dir/other.html");
+}
+
+TEST_F(HttpCliTest, RelocationLoopEndsAfterTwentyHops) {
+    ScriptedServer server(TScript::Answer("HTTP/1.0 302 Found\r\nLocation: /loop\r\n\r\n"));
+    cli.SetURL(server.Url("/"));
+    std::string message;
+    EXPECT_EQ(HeadCode(&message), 404);
+    EXPECT_EQ(message, "Too many relocations");
+    EXPECT_EQ(server.Connections(), THttpCli::MaxRelocations + 1);
+    EXPECT_EQ(cli.ResponseHeaderLines().size(), 2u * (THttpCli::MaxRelocations + 1));
+}
+
+TEST_F(HttpCliTest, OversizedHeaderEndsTheRequest) {
+    std::string header = "HTTP/1.0 200 OK\r\n";
+    const std::string line = "X-Filler: " + std::string(5000, 'f') + "\r\n";
+    while (header.size() < THttpCli::MaxHeaderBytes + 20000)
+        header += line;
+    ScriptedServer server(TScript().ReadRequest().Send(header).Hang());
+    cli.SetURL(server.Url("/"));
+    std::string message;
+    EXPECT_EQ(HeadCode(&message), 404);
+    EXPECT_EQ(message, "HTTP header too large");
+    std::size_t kept = 0;
+    for (const std::string& l : cli.ResponseHeaderLines())
+        kept += l.size();
+    EXPECT_LE(kept, THttpCli::MaxHeaderBytes);
+    EXPECT_GT(kept, THttpCli::MaxHeaderBytes - line.size());
+}
+
+}  // namespace
