@@ -5,9 +5,15 @@
 
 #include "app/core/FavoriteEdit.h"
 
+class QWidget;
+
 class TDesktopOpener : public TShortcutOpener {
   public:
-    // Reads the shortcut's URL= entry and hands a web address to the desktop (xdg-open).
-    // Shortcuts without one, or with another kind of address, open nothing.
+    explicit TDesktopOpener(QWidget* parent = nullptr) : parent_(parent) {}
+    // Reads the shortcut's URL= entry and hands a web address to the shell's "open" (the
+    // default browser). Shortcuts without one, or with another kind of address, open nothing.
     void OpenShortcut(const std::string& path) override;
+
+  private:
+    QWidget* parent_;
 };

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QObject>
 #include <QUrl>
+#include <string>
 #include <vector>
 
 #include "TempDir.h"
@@ -24,10 +25,10 @@ class UrlRecorder : public QObject {
         for (const char* scheme : kSchemes)
             QDesktopServices::unsetUrlHandler(scheme);
     }
-    std::vector<QString> opened;
+    std::vector<std::string> opened;  // as handed over, fully encoded
 
   public slots:
-    void Open(const QUrl& url) { opened.push_back(url.toString()); }
+    void Open(const QUrl& url) { opened.push_back(url.toEncoded().toStdString()); }
 
   private:
     static constexpr const char* kSchemes[] = {"http", "https", "ftp", "file", "javascript"};
@@ -45,11 +46,13 @@ TEST(DesktopOpener, OpensTheShortcutsWebAddressAndNothingElse) {
     open(
         "[DEFAULT]\nBASEURL=http://base.example/\n[InternetShortcut]\nURL=https://b.example/"
         "a?x=1\n");
+    open("[InternetShortcut]\nURL=http://c.example/mit Leerzeichen\n");
     open("[InternetShortcut]\nURL=file:///usr/bin/xterm\n");
     open("[InternetShortcut]\nURL=javascript:alert(1)\n");
     open("[InternetShortcut]\n");
     opener.OpenShortcut((dir.Path() / "missing.url").string());
-    EXPECT_EQ(recorder.opened, std::vector<QString>{"https://b.example/a?x=1"});
+    EXPECT_EQ(recorder.opened, (std::vector<std::string>{"https://b.example/a?x=1",
+                                                         "http://c.example/mit%20Leerzeichen"}));
 }
 
 #include "OpenerTest.moc"
