@@ -180,19 +180,7 @@ void TMainForm::ShowRunState(bool running) {
 
 // --- Deleting, visiting and sorting ------------------------------------------------------
 
-void TMainForm::ShowBtnClick() {}
-
-void TMainForm::DelBtnClick() {}
-
-void TMainForm::DelAllBtnClick() {}
-
-void TMainForm::ListView1DblClick() {}
-
-bool TMainForm::ListView1KeyDown(QKeyEvent*) {
-    return false;
-}
-
-void TMainForm::ListView1ColumnClick(int) {}
+// The handlers of this group are in MainUnitEdit.cpp.
 
 // --- Bottom bar --------------------------------------------------------------------------
 

@@ -2,7 +2,8 @@
 // bar and the status bar with the selection count and the progress panel.
 //
 // The window's construction is in MainUnitLayout.cpp, its life cycle and the handlers in
-// MainUnit.cpp, the status bar (selection count, progress) in MainUnitStatus.cpp.
+// MainUnit.cpp, the status bar (selection count, progress) in MainUnitStatus.cpp, deleting,
+// visiting and sorting in MainUnitEdit.cpp.
 #pragma once
 
 #include <QMainWindow>

@@ -1,0 +1,72 @@
+// Deleting and visiting favourites: which rows the buttons act on, in which order, and what
+// the user is asked and told. The trash, the browser and the message boxes sit behind small
+// interfaces, so the window supplies the real ones and tests supply their own.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "FavoriteList.h"
+
+enum class TPromptButtons { OK, YesNo };
+enum class TPromptIcon { None, Question };
+enum class TPromptAnswer { OK, Yes, No };
+
+// One message box. An empty Caption means the box has no caption of its own and shows the
+// platform's default one.
+struct TPrompt {
+    std::string Text;
+    std::string Caption;
+    TPromptButtons Buttons = TPromptButtons::OK;
+    TPromptIcon Icon = TPromptIcon::None;
+    bool operator==(const TPrompt&) const = default;
+};
+
+// The questions and reports of deleting.
+TPrompt AskDeleteSelectedPrompt();
+TPrompt AskDeleteFailedPrompt();
+TPrompt CannotDeleteSelectedPrompt();
+TPrompt CannotDeleteFailedPrompt(const std::string& path);
+
+// Shows a message box modally and returns the button the user chose.
+class TPrompter {
+  public:
+    virtual ~TPrompter() = default;
+    virtual TPromptAnswer Show(const TPrompt& prompt) = 0;
+};
+
+// Moves a shortcut file to the recycle bin; true when it is there (and restorable).
+class TTrash {
+  public:
+    virtual ~TTrash() = default;
+    virtual bool DeleteURLFile(const std::string& path) = 0;
+};
+
+// Opens a shortcut file as the desktop would: its address in the default browser. A failed
+// visit is not reported.
+class TShortcutOpener {
+  public:
+    virtual ~TShortcutOpener() = default;
+    virtual void OpenShortcut(const std::string& path) = 0;
+};
+
+// Whether the row at a position is selected. The selection belongs to the view; deleting asks
+// again for every position, walking from the last row to the first, so removals behind the
+// walk never shift the positions it has still to visit.
+using TRowSelected = std::function<bool(std::size_t)>;
+
+// Opens the topmost selected row's shortcut; nothing when no row is selected.
+void VisitFirstSelected(const TFavoriteList& list, const TRowSelected& selected,
+                        TShortcutOpener& opener);
+
+// Moves the selected rows' files to the trash and removes their rows; asks first when
+// askFirst is set and does nothing unless the answer is Yes. With no row selected nothing is
+// asked. A file that cannot be moved keeps its row and gets one report. Returns the number of
+// rows removed.
+std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bool askFirst,
+                           TTrash& trash, TPrompter& prompter);
+
+// The same for every row whose status is exactly "FAILED", always asking first (even when
+// there is none).
+std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter);

@@ -1,0 +1,187 @@
+#include "app/core/FavoriteEdit.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FakeTrash : TTrash {
+    std::set<std::string> refused;
+    std::vector<std::string> asked;
+    bool DeleteURLFile(const std::string& path) override {
+        asked.push_back(path);
+        return refused.count(path) == 0;
+    }
+};
+
+struct FakePrompter : TPrompter {
+    std::deque<TPromptAnswer> answers;  // for the questions; reports are answered OK
+    std::vector<TPrompt> shown;
+    TPromptAnswer Show(const TPrompt& prompt) override {
+        shown.push_back(prompt);
+        if (prompt.Buttons == TPromptButtons::OK)
+            return TPromptAnswer::OK;
+        TPromptAnswer a = answers.empty() ? TPromptAnswer::No : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return a;
+    }
+};
+
+struct FakeOpener : TShortcutOpener {
+    std::vector<std::string> opened;
+    void OpenShortcut(const std::string& path) override { opened.push_back(path); }
+};
+
+// Rows a..e with the files /f/a.url.. and the given statuses.
+TFavoriteList MakeList(const std::vector<std::string>& datum) {
+    TFavoriteList list;
+    for (std::size_t i = 0; i < datum.size(); ++i) {
+        TFavoriteRow r;
+        r.Name = std::string(1, static_cast<char>('a' + i));
+        r.Datei = "/f/" + r.Name + ".url";
+        r.Datum = datum[i];
+        list.Append(r);
+    }
+    return list;
+}
+
+std::vector<std::string> NamesOf(const TFavoriteList& list) {
+    std::vector<std::string> names;
+    for (const auto& r : list.Rows())
+        names.push_back(r.Name);
+    return names;
+}
+
+TRowSelected Selected(std::set<std::size_t> positions) {
+    return [positions](std::size_t i) { return positions.count(i) > 0; };
+}
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST(FavoriteEdit, PromptsCarryTheirExactTextsCaptionsButtonsAndIcons) {
+    EXPECT_EQ(AskDeleteSelectedPrompt(),
+              (TPrompt{"Wollen Sie die markierten Dateien wirklich löschen?", "Dateien löschen",
+                       TPromptButtons::YesNo, TPromptIcon::Question}));
+    EXPECT_EQ(AskDeleteFailedPrompt(),
+              (TPrompt{"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?",
+                       "Dateien löschen", TPromptButtons::YesNo, TPromptIcon::Question}));
+    EXPECT_EQ(CannotDeleteSelectedPrompt(),
+              (TPrompt{"Konnte Datei nicht löschen!", "", TPromptButtons::OK, TPromptIcon::None}));
+    EXPECT_EQ(CannotDeleteFailedPrompt("/f/x y.url"),
+              (TPrompt{"Konnte Datei /f/x y.url nicht löschen!", "", TPromptButtons::OK,
+                       TPromptIcon::None}));
+}
+
+TEST(FavoriteEdit, DeleteSelectedTable) {
+    struct Case {
+        const char* what;
+        std::set<std::size_t> selected;
+        bool ask;
+        std::vector<TPromptAnswer> answers;
+        Names remaining;
+        std::vector<std::string> trashed;  // in the order asked, last row first
+        std::size_t questions;
+    };
+    const auto Yes = TPromptAnswer::Yes;
+    const auto No = TPromptAnswer::No;
+    const std::vector<Case> cases = {
+        {"asks and deletes on Yes",
+         {1, 3},
+         true,
+         {Yes},
+         {"a", "c", "e"},
+         {"/f/d.url", "/f/b.url"},
+         1},
+        {"No leaves everything", {1, 3}, true, {No}, {"a", "b", "c", "d", "e"}, {}, 1},
+        {"without the question", {0, 4}, false, {}, {"b", "c", "d"}, {"/f/e.url", "/f/a.url"}, 0},
+        {"nothing selected asks nothing", {}, true, {Yes}, {"a", "b", "c", "d", "e"}, {}, 0},
+        {"all selected empties the list",
+         {0, 1, 2, 3, 4},
+         true,
+         {Yes},
+         {},
+         {"/f/e.url", "/f/d.url", "/f/c.url", "/f/b.url", "/f/a.url"},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TFavoriteList list = MakeList({"OK", "???", "FAILED", "OK", "???"});
+        FakeTrash trash;
+        FakePrompter prompter;
+        prompter.answers.assign(c.answers.begin(), c.answers.end());
+        std::size_t removed = DeleteSelected(list, Selected(c.selected), c.ask, trash, prompter);
+        EXPECT_EQ(NamesOf(list), c.remaining);
+        EXPECT_EQ(trash.asked, c.trashed);
+        EXPECT_EQ(removed, c.trashed.size());
+        ASSERT_EQ(prompter.shown.size(), c.questions);
+        if (c.questions) {
+            EXPECT_EQ(prompter.shown[0], AskDeleteSelectedPrompt());
+        }
+    }
+}
+
+TEST(FavoriteEdit, FilesThatCannotBeMovedKeepTheirRowsWithOneReportEach) {
+    TFavoriteList list = MakeList({"FAILED", "FAILED", "FAILED", "FAILED"});
+    FakeTrash trash;
+    trash.refused = {"/f/a.url", "/f/c.url"};
+    FakePrompter prompter;
+    prompter.answers = {TPromptAnswer::Yes};
+    DeleteSelected(list, Selected({0, 1, 2}), true, trash, prompter);
+    EXPECT_EQ(NamesOf(list), (Names{"a", "c", "d"}));
+    EXPECT_EQ(prompter.shown,
+              (std::vector<TPrompt>{AskDeleteSelectedPrompt(), CannotDeleteSelectedPrompt(),
+                                    CannotDeleteSelectedPrompt()}));
+
+    prompter = FakePrompter{};
+    prompter.answers = {TPromptAnswer::Yes};
+    DeleteFailed(list, trash, prompter);
+    EXPECT_EQ(NamesOf(list), (Names{"a", "c"}));
+    // The later row is visited first.
+    EXPECT_EQ(prompter.shown,
+              (std::vector<TPrompt>{AskDeleteFailedPrompt(), CannotDeleteFailedPrompt("/f/c.url"),
+                                    CannotDeleteFailedPrompt("/f/a.url")}));
+}
+
+TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAlwaysAsks) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> datum;
+        TPromptAnswer answer;
+        Names remaining;
+    };
+    const std::vector<Case> cases = {
+        {"only exact FAILED goes",
+         {"FAILED", "failed", "FAILED ", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"},
+         TPromptAnswer::Yes,
+         {"b", "c", "d", "e", "g"}},
+        {"No keeps them", {"FAILED", "FAILED"}, TPromptAnswer::No, {"a", "b"}},
+        {"asks even when there is none", {"OK", "???"}, TPromptAnswer::Yes, {"a", "b"}},
+        {"asks on an empty list", {}, TPromptAnswer::Yes, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TFavoriteList list = MakeList(c.datum);
+        FakeTrash trash;
+        FakePrompter prompter;
+        prompter.answers = {c.answer};
+        DeleteFailed(list, trash, prompter);
+        EXPECT_EQ(NamesOf(list), c.remaining);
+        EXPECT_EQ(prompter.shown, std::vector<TPrompt>{AskDeleteFailedPrompt()});
+        EXPECT_EQ(trash.asked.size(), c.datum.size() - c.remaining.size());
+    }
+}
+
+TEST(FavoriteEdit, VisitOpensOnlyTheTopmostSelectedRow) {
+    TFavoriteList list = MakeList({"OK", "OK", "OK", "OK"});
+    FakeOpener opener;
+    VisitFirstSelected(list, Selected({3, 1, 2}), opener);
+    VisitFirstSelected(list, Selected({}), opener);
+    EXPECT_EQ(opener.opened, std::vector<std::string>{"/f/b.url"});
+}
