@@ -19,10 +19,14 @@
 #include "MessageBoxes.h"
 #include "ShellOpen.h"
 #include "StatusBar.h"
+#include "app/core/FavoriteScan.h"
 #include "app/core/ProgramDir.h"
+#include "shell/ShellBrowser.h"
+#include "shell/SystemImageList.h"
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
+    CreateComponents();
     CreateControls();
     ConnectHandlers();
     if (QScreen* screen = this->screen())
@@ -171,6 +175,7 @@ void TMainForm::FavoritenEinlesen() {
         ScanHook()(*this);
         return;
     }
+    TFavoriteScanner(Favorites, ShellBrowser1.get()).FavoritenEinlesen();
 }
 
 void TMainForm::OpenURLs() {}

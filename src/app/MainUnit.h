@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QRect>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/core/FavoriteList.h"
@@ -23,9 +24,11 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QTreeView;
+class TDizSystemImageList;
 class TFavoriteModel;
 class TImage;
 class TImageBtn;
+class TShellBrowser;
 class TStatusBar;
 
 class TMainForm : public QMainWindow {
@@ -62,6 +65,10 @@ class TMainForm : public QMainWindow {
     TImageBtn* ueberbtn = nullptr;
     TImageBtn* endebtn = nullptr;
     TStatusBar* StatusBar1 = nullptr;
+
+    // --- Components ----------------------------------------------------------------------
+    std::unique_ptr<TShellBrowser> ShellBrowser1;  // finds the Favorites folder for the scan
+    std::unique_ptr<TDizSystemImageList> DizSystemImageList1;  // the list's small icons
 
     // --- Data ----------------------------------------------------------------------------
     TFavoriteList Favorites;  // the rows ListView1 shows, in display order
@@ -133,6 +140,7 @@ class TMainForm : public QMainWindow {
 
   private:
     // MainUnitLayout.cpp
+    void CreateComponents();
     void CreateControls();
     QWidget* CreatePageControl();
     QWidget* CreateTabSheet();
