@@ -270,7 +270,8 @@ QWidget* TMainForm::CreateBottomPanel() {
 
 void TMainForm::CreateStatusBar() {
     StatusBar1 = new TStatusBar;
-    StatusBar1->setFixedHeight(std::max(19, StatusBar1->fontMetrics().height() + 6));
+    // 19 pixels, or what the panels' text needs in a larger font.
+    StatusBar1->setFixedHeight(std::max(19, QFontMetrics(font()).height() + 6));
     StatusBar1->AddPanel(250);
     StatusBar1->AddPanel(50, true);
     setStatusBar(StatusBar1);
