@@ -21,9 +21,12 @@
 #include "StatusBar.h"
 #include "app/core/FavoriteScan.h"
 #include "app/core/ProgramDir.h"
+#include "shell/ShellBrowser.h"
+#include "shell/SystemImageList.h"
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
+    CreateComponents();
     CreateControls();
     ConnectHandlers();
     if (QScreen* screen = this->screen())
@@ -167,7 +170,7 @@ void TMainForm::FavoritenEinlesen() {
         ScanHook()(*this);
         return;
     }
-    TFavoriteScanner(Favorites).FavoritenEinlesen();
+    TFavoriteScanner(Favorites, ShellBrowser1.get()).FavoritenEinlesen();
 }
 
 // --- Check run ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QRect>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "MainUnitCheck.h"
@@ -25,9 +26,11 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QTreeView;
+class TDizSystemImageList;
 class TFavoriteModel;
 class TImage;
 class TImageBtn;
+class TShellBrowser;
 class TStatusBar;
 
 class TMainForm : public QMainWindow {
@@ -64,6 +67,10 @@ class TMainForm : public QMainWindow {
     TImageBtn* ueberbtn = nullptr;
     TImageBtn* endebtn = nullptr;
     TStatusBar* StatusBar1 = nullptr;
+
+    // --- Components ----------------------------------------------------------------------
+    std::unique_ptr<TShellBrowser> ShellBrowser1;  // finds the Favorites folder for the scan
+    std::unique_ptr<TDizSystemImageList> DizSystemImageList1;  // the list's small icons
 
     // --- Data ----------------------------------------------------------------------------
     TFavoriteList Favorites;  // the rows ListView1 shows, in display order
@@ -138,6 +145,7 @@ class TMainForm : public QMainWindow {
 
   private:
     // MainUnitLayout.cpp
+    void CreateComponents();
     void CreateControls();
     QWidget* CreatePageControl();
     QWidget* CreateTabSheet();

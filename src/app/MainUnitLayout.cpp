@@ -2,12 +2,14 @@
 // pictures and initial state. Sizes are those of the window's original layout; the parts
 // follow a resize as they are anchored (the strip, the button area and the memo keep their
 // height, the list takes the rest; the left panel keeps its width).
+#include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
@@ -19,6 +21,9 @@
 #include "MainUnit.h"
 #include "Pictures.h"
 #include "StatusBar.h"
+#include "shell/ShellBrowser.h"
+#include "shell/SystemIcons.h"
+#include "shell/SystemImageList.h"
 
 namespace {
 
@@ -51,6 +56,32 @@ QVBoxLayout* Column(QWidget* owner) {
 }
 
 }  // namespace
+
+// The components the window owns besides its controls.
+void TMainForm::CreateComponents() {
+    ShellBrowser1 = std::make_unique<TShellBrowser>();
+    ShellBrowser1->SetFileSystemOnly(true);
+    ShellBrowser1->SetFilter("*");
+    DizSystemImageList1 = std::make_unique<TDizSystemImageList>();
+    DizSystemImageList1->SetShareImages(true);
+    DizSystemImageList1->SetSize(si_small);
+    // Without an icon theme (a bare X server, say) the style's own icons stand in.
+    shell::SetFallbackIconProvider([](shell::TIconKind kind) {
+        switch (kind) {
+            case shell::TIconKind::Folder:
+                return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+            case shell::TIconKind::Computer:
+                return QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+            case shell::TIconKind::Drive:
+                return QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon);
+            case shell::TIconKind::Desktop:
+                return QApplication::style()->standardIcon(QStyle::SP_DesktopIcon);
+            case shell::TIconKind::File:
+                break;
+        }
+        return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    });
+}
 
 void TMainForm::CreateControls() {
     setWindowTitle(QStringLiteral("Bramwick Quorvane 1.0"));
@@ -172,6 +203,7 @@ void TMainForm::CreateListView() {
     ListView1 = new QTreeView;
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListModel = new TFavoriteModel(Favorites, this);
+    ListModel->SetIconSource([this](int index) { return DizSystemImageList1->Icon(index); });
     ListView1->setModel(ListModel);
     ListView1->setRootIsDecorated(false);
     ListView1->setItemsExpandable(false);
@@ -238,7 +270,8 @@ QWidget* TMainForm::CreateBottomPanel() {
 
 void TMainForm::CreateStatusBar() {
     StatusBar1 = new TStatusBar;
-    StatusBar1->setFixedHeight(std::max(19, StatusBar1->fontMetrics().height() + 6));
+    // 19 pixels, or what the panels' text needs in a larger font.
+    StatusBar1->setFixedHeight(std::max(19, QFontMetrics(font()).height() + 6));
     StatusBar1->AddPanel(250);
     StatusBar1->AddPanel(50, true);
     setStatusBar(StatusBar1);

@@ -67,6 +67,7 @@ TEST_F(MainFormTest, SelectionCountForOneAllAndNoRows) {
     // Rows arriving are a change: nothing selected yet.
     EXPECT_EQ(Panel1(form), "0 Einträge ausgewählt");
 
+    list->scrollTo(list->model()->index(3, 1));
     QRect row3 = list->visualRect(list->model()->index(3, 1));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row3.center());
     EXPECT_EQ(Panel1(form), "1 Einträge ausgewählt");
@@ -87,7 +88,9 @@ TEST_F(MainFormTest, SelectionCountFollowsShiftAndCtrlClicksAndRemovedRows) {
     TMainForm& form = CreateShown(20);
     QTreeView* list = form.ListView1;
     auto click = [&](int row, Qt::KeyboardModifiers mods) {
-        QRect rect = list->visualRect(list->model()->index(row, 0));
+        QModelIndex index = list->model()->index(row, 0);
+        list->scrollTo(index);
+        QRect rect = list->visualRect(index);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, mods, rect.center());
     };
     click(2, {});

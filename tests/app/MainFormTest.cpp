@@ -8,7 +8,10 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
+#include <map>
 #include <stdexcept>
+
+#include "TempDir.h"
 
 #include "MainFormFixture.h"
 #include "app/FavoriteModel.h"
@@ -214,4 +217,57 @@ TEST_F(MainFormTest, HomePageButtonOpensTheMakersPage) {
     form.wwwBtn->click();
     ASSERT_EQ(Opened.size(), 1u);
     EXPECT_EQ(Opened[0], "https://bramwick.example/");
+}
+
+namespace {
+
+// HOME pointed at a folder of the test's for as long as the object lives.
+class TempHome {
+  public:
+    TempHome() : old_(qgetenv("HOME")) { qputenv("HOME", dir.Path().string().c_str()); }
+    ~TempHome() { qputenv("HOME", old_); }
+    testsupport::TempDir dir;
+
+  private:
+    QByteArray old_;
+};
+
+std::string Shortcut(const std::string& address) {
+    return "[DEFAULT]\r\nBASEURL=" + address + "\r\n[InternetShortcut]\r\nURL=" + address + "\r\n";
+}
+
+}  // namespace
+
+TEST_F(MainFormTest, StartUpListsTheFavoritesFolderWithItsIcon) {
+    TempHome home;
+    home.dir.Write("Favorites/Suche.url", Shortcut("https://suche.example/"));
+    home.dir.Write("Favorites/Reisen/Bahn/Fahrplan.URL", Shortcut("https://bahn.example/"));
+    home.dir.Write("Favorites/Reisen/ohne Adresse.url", "[InternetShortcut]\r\nURL=x\r\n");
+    TMainForm::SetScanHook(nullptr);
+    Form = std::make_unique<TMainForm>();
+    QAbstractItemModel* model = Form->ListView1->model();
+    ASSERT_EQ(model->rowCount(), 2);
+    std::map<QString, QStringList> rows;
+    for (int r = 0; r < 2; ++r) {
+        QStringList cells;
+        for (int c = 1; c < 5; ++c)
+            cells << model->index(r, c).data().toString();
+        rows[model->index(r, 0).data().toString()] = cells;
+        EXPECT_FALSE(model->index(r, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+    }
+    QString root = QString::fromStdString(home.dir.Path().string()) + "/Favorites/";
+    EXPECT_EQ(rows["Suche"],
+              (QStringList{"", "???", "https://suche.example/", root + "Suche.url"}));
+    EXPECT_EQ(rows["Fahrplan"], (QStringList{"Reisen/Bahn/", "???", "https://bahn.example/",
+                                             root + "Reisen/Bahn/Fahrplan.URL"}));
+    EXPECT_EQ(Form->StatusBar1->PanelText(0), "0 Einträge ausgewählt");
+    EXPECT_TRUE(Boxes->Shown.empty());
+}
+
+TEST_F(MainFormTest, NoFavoritesFolderStartsWithAnEmptyList) {
+    TempHome home;
+    TMainForm::SetScanHook(nullptr);
+    Form = std::make_unique<TMainForm>();
+    EXPECT_EQ(Form->ListView1->model()->rowCount(), 0);
+    EXPECT_TRUE(Boxes->Shown.empty());
 }
