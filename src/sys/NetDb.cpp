@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "HostEntry.h"
+#include "NetDbCache.h"
 
 namespace sys::winsock {
 
@@ -117,27 +118,26 @@ const hostent* gethostbyname(const char* name) {
 const servent* getservbyname(const char* name, const char* proto) {
     if (!Started())
         return nullptr;
-    thread_local servent entry;
-    thread_local char buffer[1024];
-    servent* found = nullptr;
-    if (!name || ::getservbyname_r(name, proto, &entry, buffer, sizeof buffer, &found) != 0 ||
-        !found) {
+    if (!name) {
         WSASetLastError(WSANO_DATA);
         return nullptr;
     }
+    const servent* found = detail::CachedService(name, proto);
+    if (!found)
+        WSASetLastError(WSANO_DATA);
     return found;
 }
 
 const protoent* getprotobyname(const char* name) {
     if (!Started())
         return nullptr;
-    thread_local protoent entry;
-    thread_local char buffer[1024];
-    protoent* found = nullptr;
-    if (!name || ::getprotobyname_r(name, &entry, buffer, sizeof buffer, &found) != 0 || !found) {
+    if (!name) {
         WSASetLastError(WSANO_DATA);
         return nullptr;
     }
+    const protoent* found = detail::CachedProtocol(name);
+    if (!found)
+        WSASetLastError(WSANO_DATA);
     return found;
 }
 

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sys/WinSock.h"
+
+namespace ws = sys::winsock;
+
+namespace {
+
+class NetDb : public ::testing::Test {
+  protected:
+    void SetUp() override { ws::WSAStartup(0x0101, nullptr); }
+    void TearDown() override { ws::WSACleanup(); }
+};
+
+}  // namespace
+
+// Kept entries must answer every later call the same way and keep their texts intact.
+TEST_F(NetDb, ProtocolEntryIsTheSameOnEveryCall) {
+    for (int round = 0; round < 3; ++round) {
+        const protoent* tcp = ws::getprotobyname("tcp");
+        ASSERT_NE(tcp, nullptr);
+        EXPECT_EQ(tcp->p_proto, 6);
+        EXPECT_STREQ(tcp->p_name, "tcp");
+        ASSERT_NE(tcp->p_aliases, nullptr);
+        ASSERT_NE(tcp->p_aliases[0], nullptr);
+        EXPECT_STREQ(tcp->p_aliases[0], "TCP");
+    }
+    const protoent* udp = ws::getprotobyname("udp");
+    ASSERT_NE(udp, nullptr);
+    EXPECT_EQ(udp->p_proto, 17);
+}
+
+TEST_F(NetDb, ServiceEntryDependsOnNameAndProtocol) {
+    struct Case {
+        const char* name;
+        const char* proto;
+        int port;
+        const char* entryProto;
+    };
+    const Case cases[] =
+        {
+            {"http", "tcp", 80, "tcp"},   {"http", nullptr, 80, "tcp"},
+            {"domain", "udp", 53, "udp"}, {"domain", "tcp", 53, "tcp"},
+            {"www", "tcp", 80, "tcp"},  // an alias finds the entry under its own name
+        };
+    for (int round = 0; round < 2; ++round)
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + "/" + (c.proto ? c.proto : "any"));
+            const servent* entry = ws::getservbyname(c.name, c.proto);
+            ASSERT_NE(entry, nullptr);
+            EXPECT_EQ(ntohs(static_cast<std::uint16_t>(entry->s_port)), c.port);
+            EXPECT_STREQ(entry->s_proto, c.entryProto);
+        }
+    EXPECT_STREQ(ws::getservbyname("www", "tcp")->s_name, "http");
+}
+
+TEST_F(NetDb, UnknownNamesFailEveryTimeWithNoData) {
+    for (int round = 0; round < 2; ++round) {
+        ws::WSASetLastError(0);
+        EXPECT_EQ(ws::getprotobyname("no-such-protocol"), nullptr);
+        EXPECT_EQ(ws::WSAGetLastError(), ws::WSANO_DATA);
+        ws::WSASetLastError(0);
+        EXPECT_EQ(ws::getservbyname("no-such-service", "tcp"), nullptr);
+        EXPECT_EQ(ws::WSAGetLastError(), ws::WSANO_DATA);
+        ws::WSASetLastError(0);
+        EXPECT_EQ(ws::getservbyname("http", "no-such-protocol"), nullptr);
+        EXPECT_EQ(ws::WSAGetLastError(), ws::WSANO_DATA);
+    }
+    EXPECT_EQ(ws::getprotobyname(nullptr), nullptr);
+    EXPECT_EQ(ws::getservbyname(nullptr, "tcp"), nullptr);
+}
