@@ -1,5 +1,6 @@
 #include "QtHost.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -7,6 +8,10 @@
 
 QtHost::QtHost() : notifier_(sys::QueueWaitFd(), QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, [this] { QueueReady(); });
+    // Posts from this thread do not wake the notifier; whatever they queued is picked up here,
+    // before Qt sleeps, so that no message waits for an unrelated event.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [this] { ScheduleDrain(); });
 }
 
 // The notifier only collects readiness and schedules the dispatch as a posted event, so that a

@@ -35,7 +35,7 @@ MessageQueue& MessageQueue::Current() {
     return *cached;
 }
 
-MessageQueue::MessageQueue() {
+MessageQueue::MessageQueue() : owner_(std::this_thread::get_id()) {
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (epollFd_ < 0 || wakeFd_ < 0)
@@ -61,8 +61,10 @@ void MessageQueue::Post(const MSG& msg) {
         queue_.push_back(msg);
     }
     // Only the step from empty to non-empty needs a wake-up: a consumer always empties the
-    // queue (or looks at it again) before it sleeps.
-    if (wasEmpty)
+    // queue (or looks at it again) before it sleeps. The owner's own posts need none either,
+    // for the same reason (the Qt host looks when Qt is about to block); skipping them saves a
+    // write and a read of the eventfd for nearly every socket event.
+    if (wasEmpty && std::this_thread::get_id() != owner_)
         Wake();
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "Messages.h"
@@ -27,7 +28,8 @@ class MessageQueue {
     MessageQueue(const MessageQueue&) = delete;
     MessageQueue& operator=(const MessageQueue&) = delete;
 
-    // Any thread.
+    // Any thread. Only a post from another thread wakes a sleeping owner; the owner must
+    // look at the queue before it sleeps.
     void Post(const MSG& msg);
 
     // Owner thread only.
@@ -59,6 +61,7 @@ class MessageQueue {
     void Wake();
     void DrainWakeFd();
 
+    const std::thread::id owner_;  // the thread that made the queue (it is thread_local)
     mutable std::mutex mutex_;
     std::deque<MSG> queue_;
     int epollFd_ = -1;

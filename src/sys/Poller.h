@@ -24,7 +24,9 @@ void UnwatchFd(FdWatchId id);
 FdWatchId WatchFdPost(int fd, std::uint32_t events, HWND h, UINT msg);
 
 // Readable whenever the calling thread's loop has something to collect: a post from another
-// thread, a ready watch or an expired timer. The Qt host sleeps on it.
+// thread, a ready watch or an expired timer. The Qt host sleeps on it; posts made by the
+// thread itself do not make it readable, so a host must check PendingMessageCount() before
+// it sleeps.
 int QueueWaitFd();
 // Collects readiness without blocking (what PeekMessage does when the queue is empty).
 void CollectReadiness();

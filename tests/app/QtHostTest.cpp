@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QTimer>
 #include <thread>
+#include <vector>
 
 #include "RunLoop.h"
 #include "sys/Application.h"
@@ -29,6 +30,30 @@ TEST(QtHost, WorkerPostIsDispatchedInsideExec) {
     worker.join();
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(got, 77u);
+    DeallocateHWnd(h);
+}
+
+// Posts made on the GUI thread itself wake nothing; Qt's loop must still find them before it
+// sleeps, or they would wait for an unrelated event (here the guard, which fails the test).
+TEST(QtHost, OwnThreadPostFromQtHandlerIsDispatchedInsideExec) {
+    auto& app = Application::Instance();
+    app.ResetTerminated();
+    std::vector<WPARAM> got;
+    HWND h = AllocateHWnd([&](TMessage& m) {
+        got.push_back(m.WParam);
+        if (m.WParam == 1)  // a post from a message handler, too
+            PostMessage(h, WM_USER, 2, 0);
+        if (m.WParam == 2)
+            QCoreApplication::exit(0);
+    });
+    QTimer::singleShot(0, [h] { PostMessage(h, WM_USER, 1, 0); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(10000);
+    int rc = QApplication::exec();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(got, (std::vector<WPARAM>{1, 2}));
     DeallocateHWnd(h);
 }
 
