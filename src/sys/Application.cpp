@@ -39,8 +39,11 @@ void EpollHost::ProcessMessages(Application& app) {
 }
 
 void EpollHost::HandleMessage(Application& app) {
-    if (!app.ProcessMessage())
+    // With an empty queue the blocking wait collects readiness itself; looking without
+    // blocking first (what PeekMessage does) would cost a second epoll_wait per wake-up.
+    if (PendingMessageCount() == 0)
         WaitMessage();
+    app.ProcessMessage();
 }
 
 void EpollHost::Run(Application& app) {

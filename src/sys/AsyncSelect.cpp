@@ -13,11 +13,6 @@ namespace detail {
 
 namespace {
 
-int PendingBytes(int fd) {
-    int n = 0;
-    return ::ioctl(fd, FIONREAD, &n) < 0 ? 0 : n;
-}
-
 int PendingError(int fd) {
     int err = 0;
     socklen_t len = sizeof err;
@@ -25,17 +20,22 @@ int PendingError(int fd) {
     return err;
 }
 
-// True when the peer has closed (or reset) and nothing is left to read.
-bool PeerGone(int fd, int& err) {
+enum class ReadState { Data, Nothing, Gone };
+
+// One peeked byte tells all three cases: data first (even before a pending error), then the
+// peer's end or an error, else nothing yet. A separate FIONREAD would cost a second call.
+ReadState PeekReadState(int fd, int& err) {
     char probe;
     ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0)
+        return ReadState::Data;
     if (n == 0)
-        return true;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        return ReadState::Gone;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
         err = errno;
-        return true;
+        return ReadState::Gone;
     }
-    return false;
+    return ReadState::Nothing;
 }
 
 void Post(SocketRecord& r, long event, int errnoValue) {
@@ -64,15 +64,20 @@ void ReadSide(SocketRecord& r, std::uint32_t events) {
         Post(r, FD_READ, 0);
         return;
     }
-    if (PendingBytes(r.fd) > 0) {
+    int peekErr = 0;
+    const ReadState state = PeekReadState(r.fd, peekErr);
+    if (state == ReadState::Data) {
         r.sel.readArmed = false;
         Post(r, FD_READ, 0);
         return;
     }
-    int err = (events & EPOLLERR) ? PendingError(r.fd) : 0;
+    // The peek has already taken a pending socket error, so it comes first.
+    int err = peekErr;
+    if (err == 0 && (events & EPOLLERR))
+        err = PendingError(r.fd);
     if (err == 0)
         err = r.resetErrno;
-    if (PeerGone(r.fd, err) || err) {
+    if (state == ReadState::Gone || err) {
         r.sel.closeDone = true;
         Post(r, FD_CLOSE, err);
     }
