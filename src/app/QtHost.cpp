@@ -38,7 +38,10 @@ void QtHost::ScheduleDrain() {
 
 void QtHost::ProcessMessages(sys::Application& app) {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    while (app.ProcessMessage()) {
+    // Qt has just polled the queue's descriptor, and the notifier collected whatever was ready,
+    // so only the queued messages are left; PeekMessage on the empty queue would poll epoll
+    // once more for nothing (the scan calls this for every directory entry).
+    while (sys::PendingMessageCount() > 0 && app.ProcessMessage()) {
     }
 }
 

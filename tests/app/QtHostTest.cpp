@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <thread>
@@ -8,6 +12,7 @@
 #include "RunLoop.h"
 #include "sys/Application.h"
 #include "sys/Messages.h"
+#include "sys/Poller.h"
 
 using namespace sys;
 
@@ -55,6 +60,26 @@ TEST(QtHost, OwnThreadPostFromQtHandlerIsDispatchedInsideExec) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(got, (std::vector<WPARAM>{1, 2}));
     DeallocateHWnd(h);
+}
+
+// ProcessMessages leaves the polling to Qt: a descriptor that is ready when it is called must
+// still have its message dispatched before it returns, and one that is not yet ready must not
+// block it.
+TEST(QtHost, ProcessMessagesDispatchesReadyDescriptorsInOneCall) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    int got = 0;
+    HWND h = AllocateHWnd([&](TMessage&) { ++got; });
+    FdWatchId watch = WatchFdPost(fds[0], EPOLLIN, h, WM_USER);
+    Application::Instance().ProcessMessages();
+    EXPECT_EQ(got, 0);
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    Application::Instance().ProcessMessages();
+    EXPECT_EQ(got, 1);
+    UnwatchFd(watch);
+    DeallocateHWnd(h);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST(QtHost, HandleMessageServesQtEventsAndQueueInNestedWaits) {
