@@ -47,8 +47,9 @@ struct SocketTable {
 SocketTable& Table();
 // The record of a live handle, or nullptr. The caller holds Table().mutex.
 SocketRecord* Find(SOCKET s);
-// Brings the epoll watch of a record in line with its state. Caller holds the mutex.
-void UpdateWatch(SocketRecord& r);
+// Brings the epoll watch of a record in line with its state. Caller holds the mutex. A watch
+// that is no longer wanted stays until it next fires unless dropUnwanted is set.
+void UpdateWatch(SocketRecord& r, bool dropUnwanted = false);
 // Stops notifications of a record that is about to go. Caller holds the mutex.
 void DropWatch(SocketRecord& r);
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "LoopbackServer.h"
 #include "RunLoop.h"
+#include "sys/Poller.h"
 #include "sys/WinSock.h"
 
 using namespace sys;
@@ -104,6 +106,25 @@ class AsyncSelect : public ::testing::Test {
 };
 
 }  // namespace
+
+// A socket that stays readable and hung up while its notifications are used up must leave the
+// loop quiet after one look, or every wait would return at once.
+TEST_F(AsyncSelect, UnreadDataAndHangUpLeaveTheLoopQuiet) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ | FD_CLOSE);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "abc"));
+    ASSERT_TRUE(WaitFor(FD_READ));
+    ::close(peer);
+    for (int look = 0; look < 2; ++look)
+        CollectReadiness();
+    pollfd wait{QueueWaitFd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&wait, 1, 0), 0);
+    EXPECT_EQ(PendingMessageCount(), 0u);
+    char buf[8];
+    ASSERT_EQ(ws::recv(s, buf, sizeof buf, 0), 3);  // re-enables the read side
+    ASSERT_TRUE(WaitFor(FD_CLOSE));
+    EXPECT_EQ(Count(FD_READ), 1);
+}
 
 TEST_F(AsyncSelect, ReadIsSignalledOnceUntilTheNextRecv) {
     int peer;
