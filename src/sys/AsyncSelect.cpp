@@ -40,6 +40,8 @@ ReadState PeekReadState(int fd, int& err) {
     return ReadState::Nothing;
 }
 
+std::uint32_t WantedEvents(const SocketRecord& r);
+
 void Post(SocketRecord& r, long event, int errnoValue) {
     if (r.sel.mask & event)
         PostMessage(r.sel.hwnd, r.sel.msg, static_cast<WPARAM>(r.handle),
@@ -91,6 +93,7 @@ void OnReady(SOCKET handle, std::uint32_t events) {
     if (!r)
         return;
     constexpr std::uint32_t kHangUp = EPOLLERR | EPOLLHUP;
+    const bool permittedNothing = WantedEvents(*r) == 0;
     if (r->phase == Phase::Connecting) {
         if (events & (EPOLLOUT | kHangUp))
             ConnectDone(*r);
@@ -108,7 +111,7 @@ void OnReady(SOCKET handle, std::uint32_t events) {
         }
     }
     // A watch that fires while nothing is permitted goes now, so it cannot fire again.
-    UpdateWatch(*r, true);
+    UpdateWatch(*r, permittedNothing);
 }
 
 std::uint32_t WantedEvents(const SocketRecord& r) {
