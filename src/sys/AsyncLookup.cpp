@@ -26,6 +26,19 @@ struct Task {
     in_addr addr{};
 };
 
+std::mutex gateMutex;
+std::function<void()> lookupGate;
+
+void PassLookupGate() {
+    std::function<void()> gate;
+    {
+        std::lock_guard lock(gateMutex);
+        gate = lookupGate;
+    }
+    if (gate)
+        gate();
+}
+
 // Workers are made on demand up to a small limit and then wait for more tasks for the rest of
 // the process. The pool is never destroyed: a worker may still sit in a slow resolver call
 // when the program ends.
@@ -67,6 +80,7 @@ class LookupPool {
     void Work() {
         for (;;) {
             std::shared_ptr<Task> task = NextTask();
+            PassLookupGate();
             detail::HostResult result =
                 task->byAddr ? detail::ResolveAddr(task->addr) : detail::ResolveName(task->name);
             Complete(*task, result);
@@ -155,6 +169,11 @@ HANDLE WSAAsyncGetHostByAddr(HWND h, UINT msg, const char* addr, int len, int ty
 
 int WSACancelAsyncRequest(HANDLE task) {
     return LookupPool::Instance().Cancel(task);
+}
+
+void detail::SetLookupGateForTest(std::function<void()> gate) {
+    std::lock_guard lock(gateMutex);
+    lookupGate = std::move(gate);
 }
 
 }  // namespace sys::winsock

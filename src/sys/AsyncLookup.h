@@ -4,6 +4,8 @@
 // A cancelled task writes and posts nothing. Task handles are never reused within the process.
 #pragma once
 
+#include <functional>
+
 #include "WinSock.h"
 
 namespace sys::winsock {
@@ -18,5 +20,11 @@ HANDLE WSAAsyncGetHostByAddr(HWND h, UINT msg, const char* addr, int len, int ty
 // 0 when the task will not write or post any more (also when it had already completed);
 // SOCKET_ERROR with WSAEINVAL for a handle that was never issued.
 int WSACancelAsyncRequest(HANDLE task);
+
+namespace detail {
+// Runs on the worker before each resolution. Tests hold a worker there to cancel a task that is
+// certainly still running; the program never sets it.
+void SetLookupGateForTest(std::function<void()> gate);
+}  // namespace detail
 
 }  // namespace sys::winsock

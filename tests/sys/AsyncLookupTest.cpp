@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <vector>
 
 #include "RunLoop.h"
@@ -75,10 +79,25 @@ TEST_F(AsyncLookup, FailuresCarryTheErrorAndTooSmallBuffersAreRefused) {
 }
 
 TEST_F(AsyncLookup, CancelledTaskPostsNothing) {
+    // The worker is held before it resolves, so the cancel surely comes while the task runs.
+    // Shared, so that the held worker never touches this test's frame after it ends.
+    auto entered = std::make_shared<std::promise<void>>();
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    auto first = std::make_shared<std::atomic<bool>>(true);
+    ws::detail::SetLookupGateForTest([entered, released, first] {
+        if (!first->exchange(false))
+            return;
+        entered->set_value();
+        released.wait_for(std::chrono::seconds(10));
+    });
     HANDLE task =
         ws::WSAAsyncGetHostByAddr(window_, kMsg, "\x7f\0\0\x01", 4, AF_INET, buf_, sizeof buf_);
     ASSERT_NE(task, 0u);
+    ASSERT_EQ(entered->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(ws::WSACancelAsyncRequest(task), 0);
+    ws::detail::SetLookupGateForTest(nullptr);
+    release->set_value();
     HANDLE marker = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_);
     ASSERT_TRUE(RunLoopUntil([&] { return !done_.empty(); }));
     RunLoopUntil([] { return false; }, std::chrono::milliseconds(200));
