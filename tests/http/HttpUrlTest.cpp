@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include "http/HttpUrl.h"
 
@@ -13,6 +14,9 @@ struct ParseCase {
     const char* url;
     TUrlParts want;
 };
+
+// Test names show the address, not the bytes of the case.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.url << '"'; }
 
 class ParseUrlTest : public ::testing::TestWithParam<ParseCase> {};
 
