@@ -16,7 +16,9 @@ struct ParseCase {
 };
 
 // Test names show the address, not the bytes of the case.
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.url << '"'; }
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << '"' << c.url << '"';
+}
 
 class ParseUrlTest : public ::testing::TestWithParam<ParseCase> {};
 
