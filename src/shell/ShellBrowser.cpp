@@ -12,33 +12,16 @@ namespace shell {
 namespace {
 
 // Special-folder kind -> the shell's folder id.
-constexpr std::array<int, 27> kFolderIds = {sys::CSIDL_DRIVES,
-                                            sys::CSIDL_BITBUCKET,
-                                            sys::CSIDL_CONTROLS,
-                                            sys::CSIDL_DESKTOP,
-                                            sys::CSIDL_DESKTOPDIRECTORY,
-                                            sys::CSIDL_DRIVES,
-                                            sys::CSIDL_FONTS,
-                                            sys::CSIDL_NETHOOD,
-                                            sys::CSIDL_NETWORK,
-                                            sys::CSIDL_PERSONAL,
-                                            sys::CSIDL_PRINTERS,
-                                            sys::CSIDL_PROGRAMS,
-                                            sys::CSIDL_RECENT,
-                                            sys::CSIDL_SENDTO,
-                                            sys::CSIDL_STARTMENU,
-                                            sys::CSIDL_STARTUP,
-                                            sys::CSIDL_TEMPLATES,
-                                            sys::CSIDL_FAVORITES,
-                                            sys::CSIDL_COMMON_STARTMENU,
-                                            sys::CSIDL_COMMON_STARTUP,
-                                            sys::CSIDL_COMMON_DESKTOPDIRECTORY,
-                                            sys::CSIDL_APPDATA,
-                                            sys::CSIDL_PRINTHOOD,
-                                            sys::CSIDL_COMMON_FAVORITES,
-                                            sys::CSIDL_INTERNET_CACHE,
-                                            sys::CSIDL_COOKIES,
-                                            sys::CSIDL_HISTORY};
+constexpr std::array<int, 27> kFolderIds = {
+    sys::kFolderDrives,          sys::kFolderBitbucket,        sys::kFolderControls,
+    sys::kFolderDesktop,         sys::kFolderDesktopdirectory, sys::kFolderDrives,
+    sys::kFolderFonts,           sys::kFolderNethood,          sys::kFolderNetwork,
+    sys::kFolderPersonal,        sys::kFolderPrinters,         sys::kFolderPrograms,
+    sys::kFolderRecent,          sys::kFolderSendto,           sys::kFolderStartmenu,
+    sys::kFolderStartup,         sys::kFolderTemplates,        sys::kFolderFavorites,
+    sys::kFolderCommonStartmenu, sys::kFolderCommonStartup,    sys::kFolderCommonDesktopdirectory,
+    sys::kFolderAppdata,         sys::kFolderPrinthood,        sys::kFolderCommonFavorites,
+    sys::kFolderInternetCache,   sys::kFolderCookies,          sys::kFolderHistory};
 
 constexpr int kDrivesKind = 5;
 constexpr int kNetworkKind = 8;
@@ -112,7 +95,7 @@ void TShellBrowser::SetFolder(const std::string& path) {
     // Exact comparison: names on this file system differ by letter case.
     if (!path.empty() && path == folder_)
         return;
-    IDListPtr list = path.empty() ? SHGetSpecialFolderLocation(sys::CSIDL_DRIVES)
+    IDListPtr list = path.empty() ? SHGetSpecialFolderLocation(sys::kFolderDrives)
                                   : IDListFromPath(nullptr, path);
     if (!list)
         throw EShellBrowserError("Cannot Find Folder: " + path);

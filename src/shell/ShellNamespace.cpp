@@ -345,12 +345,12 @@ std::shared_ptr<IShellFolder> DesktopFolder() {
     return shared.desktop;
 }
 
-IDListPtr SHGetSpecialFolderLocation(int csidl) {
-    if (csidl == sys::CSIDL_DESKTOP)
+IDListPtr SHGetSpecialFolderLocation(int folderId) {
+    if (folderId == sys::kFolderDesktop)
         return AllocIDList(2);
-    if (csidl == sys::CSIDL_DRIVES)
+    if (folderId == sys::kFolderDrives)
         return MakeItemIDList(std::string(1, kComputerItem));
-    auto path = sys::SpecialFolderPath(csidl);
+    auto path = sys::SpecialFolderPath(folderId);
     return path ? IDListOfPath(*path) : nullptr;
 }
 

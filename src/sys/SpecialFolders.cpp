@@ -57,31 +57,31 @@ std::string UserDir(const std::string& key, const std::string& fallbackName) {
 }
 
 // Empty text: the folder id has no file-system folder on this system.
-std::string CandidatePath(int csidl) {
-    switch (csidl) {
-        case CSIDL_FAVORITES:
+std::string CandidatePath(int folderId) {
+    switch (folderId) {
+        case kFolderFavorites:
             return HomeDirectory() + "/Favorites";
-        case CSIDL_PERSONAL:
+        case kFolderPersonal:
             return UserDir("XDG_DOCUMENTS_DIR", "Documents");
-        case CSIDL_DESKTOPDIRECTORY:
+        case kFolderDesktopdirectory:
             return UserDir("XDG_DESKTOP_DIR", "Desktop");
-        case CSIDL_TEMPLATES:
+        case kFolderTemplates:
             return UserDir("XDG_TEMPLATES_DIR", "Templates");
-        case CSIDL_BITBUCKET:
+        case kFolderBitbucket:
             return DataHome() + "/Trash/files";
-        case CSIDL_PROGRAMS:
+        case kFolderPrograms:
             return DataHome() + "/applications";
-        case CSIDL_FONTS:
+        case kFolderFonts:
             return DataHome() + "/fonts";
-        case CSIDL_STARTUP:
+        case kFolderStartup:
             return ConfigHome() + "/autostart";
-        case CSIDL_APPDATA:
+        case kFolderAppdata:
             return ConfigHome();
-        case CSIDL_INTERNET_CACHE:
+        case kFolderInternetCache:
             return CacheHome();
-        case CSIDL_COMMON_STARTMENU:
+        case kFolderCommonStartmenu:
             return "/usr/share/applications";
-        case CSIDL_COMMON_STARTUP:
+        case kFolderCommonStartup:
             return "/etc/xdg/autostart";
         default:
             return {};
@@ -103,8 +103,8 @@ std::string HomeDirectory() {
     return "/";
 }
 
-std::optional<std::string> SpecialFolderPath(int csidl) {
-    std::string path = CandidatePath(csidl);
+std::optional<std::string> SpecialFolderPath(int folderId) {
+    std::string path = CandidatePath(folderId);
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     struct stat st {};

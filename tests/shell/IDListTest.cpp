@@ -90,7 +90,7 @@ TEST(IDList, PathsSplitAndJoinBackIntoTheSameObject) {
 TEST(IDList, SpecialFolderKindNamesTheKindOfAList) {
     EXPECT_EQ(SpecialFolderKind(AllocIDList(2).get()), 3);  // the desktop
     // The drives folder is kind 0 and 5; only 5 is reported.
-    EXPECT_EQ(SpecialFolderKind(SHGetSpecialFolderLocation(sys::CSIDL_DRIVES).get()), 5);
+    EXPECT_EQ(SpecialFolderKind(SHGetSpecialFolderLocation(sys::kFolderDrives).get()), 5);
     testsupport::TempDir home;
     std::filesystem::create_directory(home.Path() / "Favorites");
     testsupport::ScopedEnv homeEnv("HOME", home.Path().string());
