@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -230,6 +231,9 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void PostToSelf(sys::UINT Msg, sys::WPARAM WParam = 0, sys::LPARAM LParam = 0);
     // True while the request that had serial Serial is still running.
     bool StillRunning(std::uint64_t Serial) const;
+    // A request that could not be written has failed: say so instead of ending quietly as if
+    // the server had closed without an answer.
+    void SendFailed(std::uint64_t Serial, const std::exception& E);
     void WaitUntilDone(std::uint64_t Serial);
     void Relocate();
     void ApplyHeaderField(const std::string& Name, const std::string& Value);

@@ -106,14 +106,16 @@ void THttpCli::SocketSessionConnected(sys::TObject*, sys::Word Error) {
                 break;
         }
     } catch (const std::exception& E) {
-        // A request that could not be written has failed: say so instead of ending quietly
-        // as if the server had closed without an answer.
-        if (!StillRunning(serial))
-            return;
-        FStatusCode = 404;
-        FReasonPhrase = E.what();
-        CloseConnection();
+        SendFailed(serial, E);
     }
+}
+
+void THttpCli::SendFailed(std::uint64_t Serial, const std::exception& E) {
+    if (!StillRunning(Serial))
+        return;
+    FStatusCode = 404;
+    FReasonPhrase = E.what();
+    CloseConnection();
 }
 
 void THttpCli::SendRequest(const std::string& Method) {
@@ -180,11 +182,7 @@ void THttpCli::SocketDataSent(sys::TObject*, sys::Word) {
     try {
         SendNextBodyChunk();
     } catch (const std::exception& E) {
-        if (!StillRunning(serial))
-            return;
-        FStatusCode = 404;
-        FReasonPhrase = E.what();
-        CloseConnection();
+        SendFailed(serial, E);
     }
 }
 

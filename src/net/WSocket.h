@@ -306,6 +306,10 @@ class TCustomWSocket : public sys::TComponent {
     void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
     void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
     bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
+    // The common rule of Addr, Port and Proto: refused unless closed; a non-empty value must be
+    // resolved again.
+    void SetRemoteText(const char* Name, const std::string& Value, std::string& Field,
+                       bool& Assigned, bool& Resolved);
 
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;

@@ -130,43 +130,30 @@ int WSocketResolveProto(const std::string& Proto) {
 
 // Property setters.
 
-void TCustomWSocket::SetAddr(const std::string& Value) {
-    if (AddrAssigned && Value == FAddr)
+void TCustomWSocket::SetRemoteText(const char* Name, const std::string& Value, std::string& Field,
+                                   bool& Assigned, bool& Resolved) {
+    if (Assigned && Value == Field)
         return;
     if (FState != wsClosed) {
-        ReportError("Cannot change Addr if not closed");
+        ReportError(std::string("Cannot change ") + Name + " if not closed");
         return;
     }
-    FAddr = Trim(Value);
-    AddrAssigned = !FAddr.empty();
-    if (AddrAssigned)
-        AddrResolved = false;
+    Field = Trim(Value);
+    Assigned = !Field.empty();
+    if (Assigned)
+        Resolved = false;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+    SetRemoteText("Addr", Value, FAddr, AddrAssigned, AddrResolved);
 }
 
 void TCustomWSocket::SetPort(const std::string& Value) {
-    if (PortAssigned && Value == FPort)
-        return;
-    if (FState != wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
-    FPort = Trim(Value);
-    PortAssigned = !FPort.empty();
-    if (PortAssigned)
-        PortResolved = false;
+    SetRemoteText("Port", Value, FPort, PortAssigned, PortResolved);
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-    if (ProtoAssigned && Value == FProto)
-        return;
-    if (FState != wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
-    }
-    FProto = Trim(Value);
-    ProtoAssigned = !FProto.empty();
-    if (ProtoAssigned)
-        ProtoResolved = false;
+    SetRemoteText("Proto", Value, FProto, ProtoAssigned, ProtoResolved);
 }
 
 void TCustomWSocket::SetLocalPort(const std::string& Value) {

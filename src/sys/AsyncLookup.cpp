@@ -131,6 +131,15 @@ bool CanStart(HWND h, const char* buf, int buflen) {
     return true;
 }
 
+std::shared_ptr<Task> NewTask(HWND h, UINT msg, char* buf, int buflen) {
+    auto task = std::make_shared<Task>();
+    task->window = h;
+    task->msg = msg;
+    task->buf = buf;
+    task->buflen = buflen;
+    return task;
+}
+
 }  // namespace
 
 HANDLE WSAAsyncGetHostByName(HWND h, UINT msg, const char* name, char* buf, int buflen) {
@@ -140,11 +149,7 @@ HANDLE WSAAsyncGetHostByName(HWND h, UINT msg, const char* name, char* buf, int 
         WSASetLastError(WSAEINVAL);
         return 0;
     }
-    auto task = std::make_shared<Task>();
-    task->window = h;
-    task->msg = msg;
-    task->buf = buf;
-    task->buflen = buflen;
+    auto task = NewTask(h, msg, buf, buflen);
     task->name = name;
     return LookupPool::Instance().Submit(std::move(task));
 }
@@ -157,11 +162,7 @@ HANDLE WSAAsyncGetHostByAddr(HWND h, UINT msg, const char* addr, int len, int ty
         WSASetLastError(WSAEAFNOSUPPORT);
         return 0;
     }
-    auto task = std::make_shared<Task>();
-    task->window = h;
-    task->msg = msg;
-    task->buf = buf;
-    task->buflen = buflen;
+    auto task = NewTask(h, msg, buf, buflen);
     task->byAddr = true;
     std::memcpy(&task->addr, addr, 4);
     return LookupPool::Instance().Submit(std::move(task));

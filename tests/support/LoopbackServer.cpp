@@ -13,14 +13,6 @@ namespace {
 
 constexpr int kBoundSeconds = 20;
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
 void BoundBlockingCalls(int fd) {
     timeval tv{kBoundSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -29,9 +21,17 @@ void BoundBlockingCalls(int fd) {
 
 }  // namespace
 
+sockaddr_in LoopbackAddress(std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
 LoopbackServer::LoopbackServer(Script script) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
+    sockaddr_in a = LoopbackAddress(0);
     ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::listen(listenFd_, 8);
     socklen_t len = sizeof a;
@@ -95,7 +95,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 std::uint16_t UnusedPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
+    sockaddr_in a = LoopbackAddress(0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -105,7 +105,7 @@ std::uint16_t UnusedPort() {
 
 int ConnectTo(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = LoopbackAddress(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         ::close(fd);
         return -1;

@@ -3,6 +3,8 @@
 // itself: every blocking call gives up after a bound, and destruction wakes and joins it.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -11,6 +13,9 @@
 #include <thread>
 
 namespace testsupport {
+
+// 127.0.0.1 with port (host order); 0 asks for an ephemeral port.
+sockaddr_in LoopbackAddress(std::uint16_t port);
 
 class LoopbackServer {
   public:
