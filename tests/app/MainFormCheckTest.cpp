@@ -16,6 +16,7 @@
 #include "ScopedEnv.h"
 #include "ScriptedMessageBoxes.h"
 #include "ScriptedServer.h"
+#include "StoredResults.h"
 #include "TempDir.h"
 #include "app/MainUnit.h"
 #include "app/core/FavoriteScan.h"
@@ -128,14 +129,7 @@ class MainFormCheckTest : public testing::Test {
         return statuses;
     }
     void StoreEarlierResults(const std::vector<std::string>& paths, const std::string& status) {
-        TFavoriteList list;
-        for (const auto& path : paths) {
-            TFavoriteRow row;
-            row.Datei = path;
-            row.Datum = status;
-            list.Append(row);
-        }
-        SaveURLs(list, resultFile.string());
+        testsupport::StoreResults(paths, status, resultFile.string());
     }
     void ExpectIdle() const {
         EXPECT_FALSE(Form->Checking);

@@ -8,23 +8,15 @@
 #include <QTreeView>
 #include <QUrl>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "MainFormFixture.h"
 #include "ScopedHome.h"
+#include "TempDir.h"
 #include "app/FavoriteModel.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 const QString kAskSelected =
     QString::fromUtf8("Wollen Sie die markierten Dateien wirklich löschen?");
@@ -101,8 +93,8 @@ class EditWindowTest : public MainFormTest {
     }
     // The original path that the trash's record names, so the desktop can restore the file.
     std::string RestorePath(const std::string& name) const {
-        std::string info =
-            ReadAll(Home.Home() / ".local/share/Trash/info" / (name + ".url.trashinfo"));
+        std::string info = testsupport::ReadFileBytes(Home.Home() / ".local/share/Trash/info" /
+                                                      (name + ".url.trashinfo"));
         auto at = info.find("\nPath=");
         if (at == std::string::npos)
             return "";

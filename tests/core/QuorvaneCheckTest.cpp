@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ScriptedServer.h"
+#include "StoredResults.h"
 #include "TempDir.h"
 #include "app/core/ResultFile.h"
 
@@ -136,14 +137,7 @@ class QuorvaneCheckTest : public testing::Test {
     }
 
     void StoreEarlierResults(const std::vector<std::string>& paths, const std::string& status) {
-        TFavoriteList list;
-        for (const auto& path : paths) {
-            TFavoriteRow row;
-            row.Datei = path;
-            row.Datum = status;
-            list.Append(row);
-        }
-        SaveURLs(list, resultFile.string());
+        testsupport::StoreResults(paths, status, resultFile.string());
     }
 };
 

@@ -33,11 +33,6 @@ std::string Record(const std::string& status, const std::string& path) {
     return Str(status) + Str(path);
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TFavoriteList ListOf(const std::vector<std::pair<std::string, std::string>>& rows) {
     TFavoriteList list;
     for (const auto& [datum, datei] : rows) {
@@ -174,7 +169,7 @@ TEST(ResultFile, SavesAndRestoresAsTheTableSays) {
         else
             SaveURLs(ListOf(c.saved), file.string());
         if (c.expectedBytes) {
-            EXPECT_EQ(ReadFile(file), *c.expectedBytes);
+            EXPECT_EQ(testsupport::ReadFileBytes(file), *c.expectedBytes);
         }
 
         std::vector<std::pair<std::string, std::string>> unchecked;
@@ -232,6 +227,6 @@ TEST(ResultFileDeathTest, FailedWriteLeavesTheOldFileWhole) {
         _exit(0);
     };
     EXPECT_EXIT(saveUnderLimit(), testing::ExitedWithCode(3), "error: Die Datei ist zu groß");
-    EXPECT_EQ(ReadFile(file), old);
+    EXPECT_EQ(testsupport::ReadFileBytes(file), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }

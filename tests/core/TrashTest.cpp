@@ -10,21 +10,15 @@
 #include <sstream>
 
 #include "ScopedHome.h"
+#include "TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The original path recorded in a .trashinfo file, percent-decoded.
 std::string RecordedPath(const fs::path& info) {
-    std::istringstream in(ReadAll(info));
+    std::istringstream in(testsupport::ReadFileBytes(info));
     std::string line;
     std::getline(in, line);
     EXPECT_EQ(line, "[Trash Info]");
@@ -52,7 +46,8 @@ TEST(FreedesktopTrash, MakesTheMissingDataHomePrivateAndRecordsTheOriginalPath) 
     EXPECT_EQ(Mode(home.Home() / ".local"), 0700u);
     EXPECT_EQ(Mode(home.Home() / ".local/share"), 0700u);
     fs::path trashDir = home.Home() / ".local/share/Trash";
-    EXPECT_EQ(ReadAll(trashDir / "files/Die Bahn.url"), "[InternetShortcut]\nURL=x\n");
+    EXPECT_EQ(testsupport::ReadFileBytes(trashDir / "files/Die Bahn.url"),
+              "[InternetShortcut]\nURL=x\n");
     EXPECT_EQ(RecordedPath(trashDir / "info/Die Bahn.url.trashinfo"), file.string());
     EXPECT_TRUE(fs::is_empty(home.Cwd()));
 }

@@ -21,4 +21,7 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& file);
+
 }  // namespace testsupport
