@@ -19,13 +19,6 @@ struct Holder {
     LoopbackServer server{[](int fd) { testsupport::ReadAll(fd); }};
 };
 
-void ConnectTo(TCustomWSocket& s, const LoopbackServer& server) {
-    s.SetAddr("127.0.0.1");
-    s.SetPort(server.PortText());
-    s.Connect();
-    ASSERT_TRUE(RunLoopUntil([&] { return s.State() == wsConnected; }));
-}
-
 }  // namespace
 
 TEST(Lifecycle, RefusedConnectReportsTheErrorThenClosesOnce) {

@@ -23,13 +23,6 @@ struct Writer {
     LoopbackServer server;
 };
 
-void ConnectTo(TCustomWSocket& s, const LoopbackServer& server) {
-    s.SetAddr("127.0.0.1");
-    s.SetPort(server.PortText());
-    s.Connect();
-    ASSERT_TRUE(RunLoopUntil([&] { return s.State() == wsConnected; }));
-}
-
 }  // namespace
 
 TEST(Receive, EverythingArrivesBeforeTheOneSessionClosed) {

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "LoopbackServer.h"
 #include "RunLoop.h"
 #include "net/WSocket.h"
 
@@ -65,6 +68,14 @@ std::string ReportedText(F f) {
         return e.what();
     }
     return "";
+}
+
+// Connects s to the server and runs the loop until the connection stands.
+inline void ConnectTo(TCustomWSocket& s, const testsupport::LoopbackServer& server) {
+    s.SetAddr("127.0.0.1");
+    s.SetPort(server.PortText());
+    s.Connect();
+    ASSERT_TRUE(testsupport::RunLoopUntil([&] { return s.State() == wsConnected; }));
 }
 
 // Runs the loop for a moment, so that events that must not come had their chance.
