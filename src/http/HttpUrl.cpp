@@ -40,22 +40,6 @@ void SplitAuthority(std::string_view authority, TUrlParts& parts) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string UpperAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 TUrlParts ParseURL(std::string_view url) {
     TUrlParts parts;
     if (url.empty())

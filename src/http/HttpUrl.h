@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "sys/AsciiText.h"
+
 namespace http {
 
 // The six parts of an address. Every part is empty when the address does not name it.
@@ -42,7 +44,7 @@ std::string Base64Encode(std::string_view data);
 std::string HttpDateText(double dateTime);
 
 // Upper- and lower-casing of ASCII letters only; other bytes stay as they are.
-std::string LowerAscii(std::string_view s);
-std::string UpperAscii(std::string_view s);
+using sys::LowerAscii;
+using sys::UpperAscii;
 
 }  // namespace http

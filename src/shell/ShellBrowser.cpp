@@ -5,11 +5,14 @@
 
 #include "ShellFilter.h"
 #include "SystemIcons.h"
+#include "sys/AsciiText.h"
 #include "sys/SpecialFolders.h"
 
 namespace shell {
 
 namespace {
+
+using sys::UpperAscii;
 
 // Special-folder kind -> the shell's folder id.
 constexpr std::array<int, 27> kFolderIds = {
@@ -67,10 +70,6 @@ std::string WithTrailingSlash(std::string path) {
     if (!path.empty() && path.back() != '/')
         path += '/';
     return path;
-}
-
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 bool StartsWithRecycle(const std::string& name) {

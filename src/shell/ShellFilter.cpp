@@ -1,12 +1,12 @@
 #include "ShellFilter.h"
 
+#include "sys/AsciiText.h"
+
 namespace shell {
 
 namespace {
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
+using sys::UpperAscii;
 
 }  // namespace
 

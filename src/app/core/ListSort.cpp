@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "sys/AsciiText.h"
+
 namespace {
 
 const std::string& ColumnText(const TFavoriteRow& row, int column) {
@@ -20,10 +22,6 @@ const std::string& ColumnText(const TFavoriteRow& row, int column) {
             return row.Datei;
     }
     throw std::out_of_range("favourites list column " + std::to_string(column));
-}
-
-unsigned char FoldAscii(unsigned char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
 class TRowQuickSort {
@@ -101,10 +99,7 @@ class TRowQuickSort {
 }  // namespace
 
 std::string SortKey(const TFavoriteRow& row, int column) {
-    std::string key = ColumnText(row, column);
-    for (char& c : key)
-        c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-    return key;
+    return sys::UpperAscii(ColumnText(row, column));
 }
 
 void SortFavoriteRows(std::vector<TFavoriteRow>& rows, int column, bool descending) {

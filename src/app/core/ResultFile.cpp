@@ -11,7 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sys/AsciiText.h"
+
 namespace {
+
+using sys::UpperAscii;
 
 constexpr const char* ReadPastEndText = "Versuch hinter dem Dateiende zu lesen";
 constexpr const char* NegativeLengthText = "Ungültige Textlänge in der Ergebnisdatei";
@@ -67,14 +71,6 @@ bool AtEnd(std::FILE* file) {
     }
     std::ungetc(c, file);
     return false;
-}
-
-std::string UpperAscii(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return upper;
 }
 
 // The rows of the list by upper-cased path, each in list order, so that restoring a large

@@ -2,7 +2,11 @@
 
 #include <fstream>
 
+#include "sys/AsciiText.h"
+
 namespace {
+
+using sys::UpperAscii;
 
 std::string Trim(const std::string& s) {
     const char* blanks = " \t\r";
@@ -10,14 +14,6 @@ std::string Trim(const std::string& s) {
     if (first == std::string::npos)
         return "";
     return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
 }
 
 }  // namespace

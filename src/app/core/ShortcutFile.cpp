@@ -7,11 +7,11 @@
 #include <array>
 #include <cerrno>
 
+#include "sys/AsciiText.h"
+
 namespace {
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
+using sys::UpperAscii;
 
 class TFd {
   public:
