@@ -20,22 +20,13 @@ class TFormPrompter : public TPrompter {
   public:
     explicit TFormPrompter(QWidget* parent) : parent_(parent) {}
 
-    TPromptAnswer Show(const TPrompt& prompt) override {
+    TMsgAnswer Show(const TPrompt& prompt) override {
         TMessageBoxRequest request;
         request.Text = QString::fromStdString(prompt.Text);
         request.Caption = QString::fromStdString(prompt.Caption);
-        request.Buttons =
-            prompt.Buttons == TPromptButtons::YesNo ? TMsgButtons::YesNo : TMsgButtons::Ok;
-        request.Icon = prompt.Icon == TPromptIcon::Question ? TMsgIcon::Question : TMsgIcon::None;
-        switch (MessageBoxes().Show(parent_, request)) {
-            case TMsgAnswer::Yes:
-                return TPromptAnswer::Yes;
-            case TMsgAnswer::No:
-                return TPromptAnswer::No;
-            case TMsgAnswer::Ok:
-                break;
-        }
-        return TPromptAnswer::OK;
+        request.Buttons = prompt.Buttons;
+        request.Icon = prompt.Icon;
+        return MessageBoxes().Show(parent_, request);
     }
 
   private:

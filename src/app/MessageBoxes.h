@@ -7,11 +7,9 @@
 #include <memory>
 #include <string>
 
-class QWidget;
+#include "app/core/MessageKinds.h"
 
-enum class TMsgButtons { Ok, YesNo };
-enum class TMsgIcon { None, Information, Question, Warning, Error };
-enum class TMsgAnswer { Ok, Yes, No };
+class QWidget;
 
 struct TMessageBoxRequest {
     QString Text;

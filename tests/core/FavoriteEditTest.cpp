@@ -19,13 +19,13 @@ struct FakeTrash : TTrash {
 };
 
 struct FakePrompter : TPrompter {
-    std::deque<TPromptAnswer> answers;  // for the questions; reports are answered OK
+    std::deque<TMsgAnswer> answers;  // for the questions; reports are answered OK
     std::vector<TPrompt> shown;
-    TPromptAnswer Show(const TPrompt& prompt) override {
+    TMsgAnswer Show(const TPrompt& prompt) override {
         shown.push_back(prompt);
-        if (prompt.Buttons == TPromptButtons::OK)
-            return TPromptAnswer::OK;
-        TPromptAnswer a = answers.empty() ? TPromptAnswer::No : answers.front();
+        if (prompt.Buttons == TMsgButtons::Ok)
+            return TMsgAnswer::Ok;
+        TMsgAnswer a = answers.empty() ? TMsgAnswer::No : answers.front();
         if (!answers.empty())
             answers.pop_front();
         return a;
@@ -68,15 +68,15 @@ using Names = std::vector<std::string>;
 TEST(FavoriteEdit, PromptsCarryTheirExactTextsCaptionsButtonsAndIcons) {
     EXPECT_EQ(AskDeleteSelectedPrompt(),
               (TPrompt{"Wollen Sie die markierten Dateien wirklich löschen?", "Dateien löschen",
-                       TPromptButtons::YesNo, TPromptIcon::Question}));
+                       TMsgButtons::YesNo, TMsgIcon::Question}));
     EXPECT_EQ(AskDeleteFailedPrompt(),
               (TPrompt{"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?",
-                       "Dateien löschen", TPromptButtons::YesNo, TPromptIcon::Question}));
+                       "Dateien löschen", TMsgButtons::YesNo, TMsgIcon::Question}));
     EXPECT_EQ(CannotDeleteSelectedPrompt(),
-              (TPrompt{"Konnte Datei nicht löschen!", "", TPromptButtons::OK, TPromptIcon::None}));
-    EXPECT_EQ(CannotDeleteFailedPrompt("/f/x y.url"),
-              (TPrompt{"Konnte Datei /f/x y.url nicht löschen!", "", TPromptButtons::OK,
-                       TPromptIcon::None}));
+              (TPrompt{"Konnte Datei nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None}));
+    EXPECT_EQ(
+        CannotDeleteFailedPrompt("/f/x y.url"),
+        (TPrompt{"Konnte Datei /f/x y.url nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None}));
 }
 
 TEST(FavoriteEdit, DeleteSelectedTable) {
@@ -84,13 +84,13 @@ TEST(FavoriteEdit, DeleteSelectedTable) {
         const char* what;
         std::set<std::size_t> selected;
         bool ask;
-        std::vector<TPromptAnswer> answers;
+        std::vector<TMsgAnswer> answers;
         Names remaining;
         std::vector<std::string> trashed;  // in the order asked, last row first
         std::size_t questions;
     };
-    const auto Yes = TPromptAnswer::Yes;
-    const auto No = TPromptAnswer::No;
+    const auto Yes = TMsgAnswer::Yes;
+    const auto No = TMsgAnswer::No;
     const std::vector<Case> cases = {
         {"asks and deletes on Yes",
          {1, 3},
@@ -132,7 +132,7 @@ TEST(FavoriteEdit, FilesThatCannotBeMovedKeepTheirRowsWithOneReportEach) {
     FakeTrash trash;
     trash.refused = {"/f/a.url", "/f/c.url"};
     FakePrompter prompter;
-    prompter.answers = {TPromptAnswer::Yes};
+    prompter.answers = {TMsgAnswer::Yes};
     DeleteSelected(list, Selected({0, 1, 2}), true, trash, prompter);
     EXPECT_EQ(NamesOf(list), (Names{"a", "c", "d"}));
     EXPECT_EQ(prompter.shown,
@@ -140,7 +140,7 @@ TEST(FavoriteEdit, FilesThatCannotBeMovedKeepTheirRowsWithOneReportEach) {
                                     CannotDeleteSelectedPrompt()}));
 
     prompter = FakePrompter{};
-    prompter.answers = {TPromptAnswer::Yes};
+    prompter.answers = {TMsgAnswer::Yes};
     DeleteFailed(list, trash, prompter);
     EXPECT_EQ(NamesOf(list), (Names{"a", "c"}));
     // The later row is visited first.
@@ -153,17 +153,17 @@ TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAlwaysAsks) {
     struct Case {
         const char* what;
         std::vector<std::string> datum;
-        TPromptAnswer answer;
+        TMsgAnswer answer;
         Names remaining;
     };
     const std::vector<Case> cases = {
         {"only exact FAILED goes",
          {"FAILED", "failed", "FAILED ", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"},
-         TPromptAnswer::Yes,
+         TMsgAnswer::Yes,
          {"b", "c", "d", "e", "g"}},
-        {"No keeps them", {"FAILED", "FAILED"}, TPromptAnswer::No, {"a", "b"}},
-        {"asks even when there is none", {"OK", "???"}, TPromptAnswer::Yes, {"a", "b"}},
-        {"asks on an empty list", {}, TPromptAnswer::Yes, {}},
+        {"No keeps them", {"FAILED", "FAILED"}, TMsgAnswer::No, {"a", "b"}},
+        {"asks even when there is none", {"OK", "???"}, TMsgAnswer::Yes, {"a", "b"}},
+        {"asks on an empty list", {}, TMsgAnswer::Yes, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -36,20 +36,20 @@ std::size_t DeleteRows(TFavoriteList& list, const std::function<bool(std::size_t
 
 TPrompt AskDeleteSelectedPrompt() {
     return {"Wollen Sie die markierten Dateien wirklich löschen?", kDeleteCaption,
-            TPromptButtons::YesNo, TPromptIcon::Question};
+            TMsgButtons::YesNo, TMsgIcon::Question};
 }
 
 TPrompt AskDeleteFailedPrompt() {
     return {"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?", kDeleteCaption,
-            TPromptButtons::YesNo, TPromptIcon::Question};
+            TMsgButtons::YesNo, TMsgIcon::Question};
 }
 
 TPrompt CannotDeleteSelectedPrompt() {
-    return {"Konnte Datei nicht löschen!", "", TPromptButtons::OK, TPromptIcon::None};
+    return {"Konnte Datei nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None};
 }
 
 TPrompt CannotDeleteFailedPrompt(const std::string& path) {
-    return {"Konnte Datei " + path + " nicht löschen!", "", TPromptButtons::OK, TPromptIcon::None};
+    return {"Konnte Datei " + path + " nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None};
 }
 
 void VisitFirstSelected(const TFavoriteList& list, const TRowSelected& selected,
@@ -66,7 +66,7 @@ std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bo
                            TTrash& trash, TPrompter& prompter) {
     if (!AnySelected(list, selected))
         return 0;
-    if (askFirst && prompter.Show(AskDeleteSelectedPrompt()) != TPromptAnswer::Yes)
+    if (askFirst && prompter.Show(AskDeleteSelectedPrompt()) != TMsgAnswer::Yes)
         return 0;
     return DeleteRows(
         list, selected, [](const std::string&) { return CannotDeleteSelectedPrompt(); }, trash,
@@ -74,7 +74,7 @@ std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bo
 }
 
 std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter) {
-    if (prompter.Show(AskDeleteFailedPrompt()) != TPromptAnswer::Yes)
+    if (prompter.Show(AskDeleteFailedPrompt()) != TMsgAnswer::Yes)
         return 0;
     return DeleteRows(
         list, [&](std::size_t i) { return list[i].Datum == "FAILED"; }, CannotDeleteFailedPrompt,

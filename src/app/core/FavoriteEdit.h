@@ -8,18 +8,15 @@
 #include <string>
 
 #include "FavoriteList.h"
-
-enum class TPromptButtons { OK, YesNo };
-enum class TPromptIcon { None, Question };
-enum class TPromptAnswer { OK, Yes, No };
+#include "MessageKinds.h"
 
 // One message box. An empty Caption means the box has no caption of its own and shows the
 // platform's default one.
 struct TPrompt {
     std::string Text;
     std::string Caption;
-    TPromptButtons Buttons = TPromptButtons::OK;
-    TPromptIcon Icon = TPromptIcon::None;
+    TMsgButtons Buttons = TMsgButtons::Ok;
+    TMsgIcon Icon = TMsgIcon::None;
     bool operator==(const TPrompt&) const = default;
 };
 
@@ -33,7 +30,7 @@ TPrompt CannotDeleteFailedPrompt(const std::string& path);
 class TPrompter {
   public:
     virtual ~TPrompter() = default;
-    virtual TPromptAnswer Show(const TPrompt& prompt) = 0;
+    virtual TMsgAnswer Show(const TPrompt& prompt) = 0;
 };
 
 // Moves a shortcut file to the recycle bin; true when it is there (and restorable).
