@@ -306,6 +306,8 @@ class TCustomWSocket : public sys::TComponent {
     void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
     void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
     bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
+    void RefuseLookup();
+    void StartNewLookup();
     // The common rule of Addr, Port and Proto: refused unless closed; a non-empty value must be
     // resolved again.
     void SetRemoteText(const char* Name, const std::string& Value, std::string& Field,

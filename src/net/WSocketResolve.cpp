@@ -179,18 +179,25 @@ void TCustomWSocket::SetLocalAddr(const std::string& Value) {
 
 // Name look-ups.
 
-void TCustomWSocket::DnsLookup(const std::string& HostName) {
-    if (HostName.empty()) {
-        ReportError("DNS lookup: invalid host name.");
-        DoDnsLookupDone(ws::WSAEINVAL);
-        return;
-    }
+void TCustomWSocket::RefuseLookup() {
+    ReportError("DNS lookup: invalid host name.");
+    DoDnsLookupDone(ws::WSAEINVAL);
+}
+
+// A new look-up replaces the pending one, whose late answer is then ignored.
+void TCustomWSocket::StartNewLookup() {
     if (LookupHandle != 0) {
         Winsock().WSACancelAsyncRequest(LookupHandle);
         LookupHandle = 0;
     }
     FDnsResult.clear();
     FDnsResultList.clear();
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty())
+        return RefuseLookup();
+    StartNewLookup();
     in_addr Addr{Winsock().inet_addr(HostName.c_str())};
     if (Addr.s_addr != INADDR_NONE) {
         FDnsResult = Winsock().inet_ntoa(Addr);
@@ -206,17 +213,9 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     // An address text has at most 256 characters; a longer one is refused before any copy.
-    if (HostAddr.empty() || HostAddr.size() > 256) {
-        ReportError("DNS lookup: invalid host name.");
-        DoDnsLookupDone(ws::WSAEINVAL);
-        return;
-    }
-    if (LookupHandle != 0) {
-        Winsock().WSACancelAsyncRequest(LookupHandle);
-        LookupHandle = 0;
-    }
-    FDnsResult.clear();
-    FDnsResultList.clear();
+    if (HostAddr.empty() || HostAddr.size() > 256)
+        return RefuseLookup();
+    StartNewLookup();
     in_addr_t Addr = Winsock().inet_addr(HostAddr.c_str());
     LookupHandle = Winsock().WSAAsyncGetHostByAddr(WindowHandle, WM_SOCKET_HOSTBYADDR,
                                                    reinterpret_cast<const char*>(&Addr), 4, AF_INET,
