@@ -156,13 +156,13 @@ bool MessageQueue::SetTimer(HWND h, std::uintptr_t id, unsigned ms) {
     int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (fd < 0)
         return false;
-    itimerspec spec{};
-    spec.it_value.tv_sec = ms / 1000;
-    spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    itimerspec timing{};
+    timing.it_value.tv_sec = ms / 1000;
+    timing.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     if (ms == 0)
-        spec.it_value.tv_nsec = 1;  // zero would disarm the timer
-    spec.it_interval = spec.it_value;
-    timerfd_settime(fd, 0, &spec, nullptr);
+        timing.it_value.tv_nsec = 1;  // zero would disarm the timer
+    timing.it_interval = timing.it_value;
+    timerfd_settime(fd, 0, &timing, nullptr);
     std::uint64_t watch = AddWatch(fd, EPOLLIN, [fd, h, id](std::uint32_t) {
         std::uint64_t expirations;
         if (read(fd, &expirations, sizeof expirations) > 0)
