@@ -4,9 +4,11 @@
 set -euo pipefail
 
 # python3-pil and the DejaVu fonts draw the pictures (src/app/images) and save screenshots.
+# libssl-dev is the TLS library; nginx-light is the real web server the HTTPS tests talk to.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
+          libssl-dev nginx-light
           xvfb xauth curl netbase python3-pil fonts-dejavu-core)
 
 missing=()
