@@ -1,5 +1,6 @@
 #include "HttpRelocation.h"
 
+#include <utility>
 #include <vector>
 
 #include "HttpUrl.h"
@@ -42,59 +43,96 @@ std::string RemoveDotSegments(std::string_view path) {
     return out;
 }
 
-std::string Origin(const TUrlParts& parts) {
-    std::string origin =
-        (parts.Proto.empty() ? std::string("http") : parts.Proto) + "://" + parts.Host;
-    if (!parts.Port.empty())
-        origin += ":" + parts.Port;
-    return origin;
+// The server-side address of a request; every field of TRequestAddress follows from it.
+struct TTarget {
+    std::string Scheme;  // "http" or "https"
+    std::string Host;
+    std::string Port;  // never empty
+    std::string Path;  // path and query, possibly not yet encoded
+};
+
+std::string KnownScheme(std::string_view scheme) {
+    return LowerAscii(scheme) == "https" ? "https" : "http";
 }
 
-bool IsAbsolute(const TUrlParts& v) {
-    return !v.Proto.empty() && !v.Host.empty();
+std::string PortOrDefault(std::string_view port, const std::string& scheme) {
+    return port.empty() ? DefaultPort(scheme) : std::string(port);
 }
 
-// "http:/path": a scheme and a rooted path, no host.
-bool IsSchemeAndPath(const TUrlParts& v) {
-    return !v.Proto.empty() && v.Host.empty() && !v.Path.empty();
+TTarget TargetOf(const TUrlParts& parts) {
+    const std::string scheme = KnownScheme(parts.Proto);
+    return {scheme, parts.Host, PortOrDefault(parts.Port, scheme), parts.Path};
 }
 
-void RelocateDirect(TRequestAddress& a, std::string_view location) {
-    if (!location.empty() && location[0] == '/') {
-        a.RequestPath = location;
-        a.Location = "http://" + a.ConnectHost + std::string(location);
-        return;
+TTarget WithPath(TTarget target, std::string path) {
+    target.Path = std::move(path);
+    return target;
+}
+
+// The path and query as a request line carries them: rooted, never empty, encoded.
+std::string OriginForm(std::string_view path) {
+    path = path.substr(0, path.find('#'));
+    return EncodeRequestTarget(path.starts_with('/') ? std::string(path) : "/" + std::string(path));
+}
+
+// "scheme://host", with ":port" only when the port is not the scheme's default.
+std::string SchemeAndHost(const TTarget& target) {
+    std::string text = target.Scheme + "://" + target.Host;
+    if (target.Port != DefaultPort(target.Scheme))
+        text += ":" + target.Port;
+    return text;
+}
+
+void Fill(TRequestAddress& a, const TTarget& target, bool viaProxy) {
+    const std::string origin = OriginForm(target.Path);
+    a.Scheme = target.Scheme;
+    a.TargetHost = target.Host;
+    a.TargetPort = target.Port;
+    if (!viaProxy) {
+        a.ConnectHost = target.Host;
+        a.ConnectPort = target.Port;
     }
+    a.Location = SchemeAndHost(target) + origin;
+    // A proxy forwarding plain http needs the whole address; a tunnel reaches the server itself.
+    a.RequestPath = viaProxy && !Tunnelled(a, viaProxy) ? EncodeRequestTarget(a.Location) : origin;
+}
+
+// The path and query of the current request, also when the request line holds the absolute
+// address for a proxy.
+std::string CurrentPath(const std::string& requestPath) {
+    if (requestPath.starts_with('/'))
+        return requestPath;
+    const std::string path = ParseURL(requestPath).Path;
+    return path.empty() ? "/" : path;
+}
+
+TTarget CurrentTarget(const TRequestAddress& a, bool viaProxy) {
+    const std::string scheme = KnownScheme(a.Scheme);
+    // An address that was not set up by StartAddress may lack the server's port; connected
+    // directly, the port of the connection is the server's.
+    const std::string& port = a.TargetPort.empty() && !viaProxy ? a.ConnectPort : a.TargetPort;
+    return {scheme, a.TargetHost, PortOrDefault(port, scheme), CurrentPath(a.RequestPath)};
+}
+
+// "//host/path": another host, reached with the scheme of the current request.
+TTarget SchemeRelative(const TTarget& current, std::string_view location) {
     const TUrlParts v = ParseURL(location);
-    if (IsAbsolute(v)) {
-        a.ConnectHost = a.TargetHost = v.Host;
-        if (!v.Port.empty())
-            a.ConnectPort = v.Port;
-        a.RequestPath = v.Path.empty() ? "/" : v.Path;
-        a.Location = v.Proto + "://" + v.Host + v.Path;
-        return;
-    }
-    a.RequestPath = IsSchemeAndPath(v) ? v.Path : ResolveRelativePath(a.RequestPath, location);
-    a.ConnectHost = a.TargetHost;
-    a.Location = "http://" + a.TargetHost + a.RequestPath;
+    if (v.Host.empty())
+        return WithPath(current, v.Path);
+    return {current.Scheme, v.Host, PortOrDefault(v.Port, current.Scheme), v.Path};
 }
 
-void RelocateViaProxy(TRequestAddress& a, std::string_view location) {
-    const TUrlParts current = ParseURL(a.RequestPath);
+TTarget Resolve(const TTarget& current, std::string_view location) {
+    if (location.starts_with("//"))
+        return SchemeRelative(current, location);
+    if (location.starts_with('/'))
+        return WithPath(current, std::string(location));
     const TUrlParts v = ParseURL(location);
-    std::string next;
-    if (IsAbsolute(v)) {
-        next = Origin(v) + (v.Path.empty() ? "/" : v.Path);
-        a.TargetHost = v.Host;
-    } else if (!location.empty() && location[0] == '/') {
-        next = Origin(current) + std::string(location);
-    } else if (IsSchemeAndPath(v)) {
-        next = Origin(current) + v.Path;
-    } else {
-        next = Origin(current) +
-               ResolveRelativePath(current.Path.empty() ? "/" : current.Path, location);
-    }
-    a.RequestPath = a.Location = next;
+    if (!v.Proto.empty() && !v.Host.empty())
+        return TargetOf(v);  // its own scheme and port, never the current port
+    if (!v.Proto.empty() && !v.Path.empty())
+        return WithPath(current, v.Path);  // "http:/path": a rooted path without a host
+    return WithPath(current, ResolveRelativePath(current.Path, location));
 }
 
 }  // namespace
@@ -115,11 +153,28 @@ std::string ResolveRelativePath(std::string_view basePath, std::string_view refe
     return RemoveDotSegments(dir + std::string(refPath)) + std::string(refQuery);
 }
 
-void ApplyRelocation(TRequestAddress& address, std::string_view location, bool viaProxy) {
-    if (viaProxy)
-        RelocateViaProxy(address, location);
-    else
-        RelocateDirect(address, location);
+bool StartAddress(TRequestAddress& address, std::string_view url, std::string_view proxyHost,
+                  std::string_view proxyPort) {
+    if (HasControlBytes(url))
+        return false;
+    TRequestAddress next;
+    next.ConnectHost = proxyHost;
+    next.ConnectPort = proxyPort;
+    Fill(next, TargetOf(ParseURL(url)), !proxyHost.empty());
+    address = std::move(next);
+    return true;
+}
+
+bool ApplyRelocation(TRequestAddress& address, std::string_view location, bool viaProxy) {
+    if (HasControlBytes(location))
+        return false;
+    const std::string_view withoutFragment = location.substr(0, location.find('#'));
+    Fill(address, Resolve(CurrentTarget(address, viaProxy), withoutFragment), viaProxy);
+    return true;
+}
+
+bool Tunnelled(const TRequestAddress& address, bool viaProxy) {
+    return viaProxy && address.Scheme == "https";
 }
 
 }  // namespace http

@@ -1,8 +1,10 @@
 #include "HttpUrl.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace http {
 
@@ -38,41 +40,107 @@ void SplitAuthority(std::string_view authority, TUrlParts& parts) {
         parts.Pass = credentials.substr(sep + 1);
 }
 
+bool IsSchemeName(std::string_view s) {
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto isSchemeChar = [&](char c) {
+        return isAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    };
+    if (s.empty() || !isAlpha(s[0]))
+        return false;
+    for (const char c : s)
+        if (!isSchemeChar(c))
+            return false;
+    return true;
+}
+
+// Takes the scheme off url and gives back what follows it up to the host. Gives nothing when
+// the address holds no host at all (a rooted path, "http:" with a path): the path is then set.
+std::optional<std::string_view> SplitScheme(std::string_view url, TUrlParts& parts) {
+    if (url.empty())
+        return std::nullopt;
+    if (const auto sep = url.find("://");
+        sep != std::string_view::npos && IsSchemeName(url.substr(0, sep))) {
+        parts.Proto = url.substr(0, sep);
+        return url.substr(sep + 3);
+    }
+    if (url[0] == '/') {
+        parts.Proto = "http";
+        if (url.size() > 1 && url[1] != '/') {
+            parts.Path = url;  // a rooted path without a host
+            return std::nullopt;
+        }
+        return url.substr(std::min<std::size_t>(url.size(), 2));  // "//host/path"
+    }
+    if (StartsWithNoCase(url, "http:")) {
+        parts.Proto = "http";
+        if (url.size() > 6 && url[6] != '/') {
+            parts.Path = url.substr(5);  // "http:" followed by a rooted path
+            return std::nullopt;
+        }
+        return url.size() > 6 ? url.substr(6) : std::string_view();
+    }
+    if (StartsWithNoCase(url, "mailto:")) {
+        parts.Proto = "mailto";
+        return url.substr(url.find(':') + 1);
+    }
+    return url;
+}
+
+// The host part ends where the path, the query or the fragment begins.
+void SplitHostAndPath(std::string_view rest, TUrlParts& parts) {
+    const auto end = rest.find_first_of("/?#");
+    if (end != std::string_view::npos)
+        parts.Path = rest.substr(end);
+    SplitAuthority(rest.substr(0, end), parts);
+}
+
+// A fragment only tells the browser where to scroll, so it never goes to the server. A query
+// right after the host ("host?x=1") still asks for the root, which the request line must name.
+void TidyPath(std::string& path) {
+    if (const auto hash = path.find('#'); hash != std::string::npos)
+        path.resize(hash);
+    if (!path.empty() && path[0] == '?')
+        path.insert(0, 1, '/');
+}
+
 }  // namespace
 
 TUrlParts ParseURL(std::string_view url) {
     TUrlParts parts;
-    if (url.empty())
-        return parts;
-    std::string_view rest;
-    if (const auto sep = url.find("://"); sep != std::string_view::npos) {
-        parts.Proto = url.substr(0, sep);
-        rest = url.substr(sep + 3);
-    } else if (url[0] == '/') {
-        parts.Proto = "http";
-        if (url.size() > 1 && url[1] != '/') {
-            parts.Path = url;  // a rooted path without a host
-            return parts;
-        }
-        rest = url.substr(1);
-    } else if (StartsWithNoCase(url, "http:")) {
-        parts.Proto = "http";
-        if (url.size() > 6 && url[6] != '/') {
-            parts.Path = url.substr(5);  // "http:" followed by a rooted path
-            return parts;
-        }
-        rest = url.size() > 6 ? url.substr(6) : std::string_view();
-    } else if (StartsWithNoCase(url, "mailto:")) {
-        parts.Proto = "mailto";
-        rest = url.substr(url.find(':') + 1);
-    } else {
-        rest = url;
-    }
-    const auto slash = rest.find('/');
-    if (slash != std::string_view::npos)
-        parts.Path = rest.substr(slash);
-    SplitAuthority(rest.substr(0, slash), parts);
+    if (const std::optional<std::string_view> rest = SplitScheme(url, parts))
+        SplitHostAndPath(*rest, parts);
+    TidyPath(parts.Path);
     return parts;
+}
+
+std::string DefaultPort(std::string_view scheme) {
+    return LowerAscii(scheme) == "https" ? "443" : "80";
+}
+
+std::string EncodeRequestTarget(std::string_view target) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(target.size());
+    for (const char c : target) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte > 0x20 && byte < 0x7F) {
+            out += c;
+            continue;
+        }
+        out += '%';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+    }
+    return out;
+}
+
+bool HasControlBytes(std::string_view s) {
+    for (const char c : s) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            return true;
+    }
+    return false;
 }
 
 std::size_t LastPos(std::string_view sub, std::string_view s) {

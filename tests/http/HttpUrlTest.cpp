@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "http/HttpUrl.h"
 
@@ -54,6 +56,93 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"http://a@b@host:9/", {"http", "a@b", "", "host", "9", "/"}},
         ParseCase{"host:8080", {"", "", "", "host", "8080", ""}},
         ParseCase{"page.html", {"", "", "", "page.html", "", ""}}));
+
+// The host ends at the path, the query or the fragment; the fragment is never part of the path.
+INSTANTIATE_TEST_SUITE_P(
+    QueryFragmentAndSchemeRelative, ParseUrlTest,
+    ::testing::Values(
+        ParseCase{"http://host?x=1", {"http", "", "", "host", "", "/?x=1"}},
+        ParseCase{"http://host:8080?x", {"http", "", "", "host", "8080", "/?x"}},
+        ParseCase{"http://host#x", {"http", "", "", "host", "", ""}},
+        ParseCase{"http://host/p#frag", {"http", "", "", "host", "", "/p"}},
+        ParseCase{"http://host/p?q=1#frag", {"http", "", "", "host", "", "/p?q=1"}},
+        ParseCase{"http://host/a#b?c", {"http", "", "", "host", "", "/a"}},
+        ParseCase{"http://host?#", {"http", "", "", "host", "", "/?"}},
+        ParseCase{"host?x", {"", "", "", "host", "", "/?x"}},
+        ParseCase{"/docs/a.html#top", {"http", "", "", "", "", "/docs/a.html"}},
+        ParseCase{"http:/docs#top", {"http", "", "", "", "", "/docs"}},
+        ParseCase{"//host/p", {"http", "", "", "host", "", "/p"}},
+        ParseCase{"//joe@host:81?q", {"http", "joe", "", "host", "81", "/?q"}},
+        ParseCase{"//", {"http", "", "", "", "", ""}},
+        ParseCase{"https://host:8443/s", {"https", "", "", "host", "8443", "/s"}},
+        // Text before "://" that is no scheme name belongs to the path or the host.
+        ParseCase{"/go?to=http://b.test/", {"http", "", "", "", "", "/go?to=http://b.test/"}},
+        ParseCase{"go?to=http://b.test/", {"", "", "", "go", "", "/?to=http://b.test/"}},
+        ParseCase{"1x://host/p", {"", "", "", "1x", "", "//host/p"}},
+        ParseCase{"svn+ssh://host/p", {"svn+ssh", "", "", "host", "", "/p"}}));
+
+TEST(DefaultPortTest, HttpsIs443EverythingElse80) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"https", "443"}, {"HTTPS", "443"}, {"hTtPs", "443"}, {"http", "80"},
+        {"", "80"},       {"ftp", "80"},    {"httpss", "80"}, {"shttp", "80"}};
+    for (const auto& [scheme, want] : cases)
+        EXPECT_EQ(http::DefaultPort(scheme), want) << '"' << scheme << '"';
+}
+
+TEST(EncodeRequestTargetTest, EncodesBlanksAndHighBytesKeepsEscapes) {
+    struct {
+        const char* name;
+        std::string target;
+        const char* want;
+    } cases[] = {
+        {"code-page byte and blank", "/caf\xE9 x", "/caf%E9%20x"},
+        {"UTF-8 bytes", "/\xC3\xA9t\xC3\xA9", "/%C3%A9t%C3%A9"},
+        {"upper-case hex", "/\xAB\xFF\x80", "/%AB%FF%80"},
+        {"delete byte", "/a\x7F", "/a%7F"},
+        {"control bytes", std::string("/\t\r\n\0", 5), "/%09%0D%0A%00"},
+        {"escape already there", "/a%20b", "/a%20b"},
+        {"lone percent", "/100%", "/100%"},
+        {"percent without hex", "/%zz%", "/%zz%"},
+        {"blank in query", "/x?q=a b&c=~", "/x?q=a%20b&c=~"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string once = http::EncodeRequestTarget(c.target);
+        EXPECT_EQ(once, c.want);
+        // Relocations encode a path that may have been encoded before: that must change nothing.
+        EXPECT_EQ(http::EncodeRequestTarget(once), once);
+    }
+}
+
+TEST(EncodeRequestTargetTest, VisibleAsciiPassesUnchanged) {
+    std::string visible;
+    for (char c = 0x21; c <= 0x7E; ++c)
+        visible += c;
+    EXPECT_EQ(http::EncodeRequestTarget(visible), visible);
+}
+
+TEST(HasControlBytesTest, FindsBytesBelowBlankAndDelete) {
+    struct {
+        const char* name;
+        std::string text;
+        bool want;
+    } cases[] = {
+        {"empty", "", false},
+        {"plain", "/a?b=c", false},
+        {"blank", "a b", false},
+        {"high bytes", "\x80\xE9\xFF", false},
+        {"tilde", "~", false},
+        {"CR", "a\rb", true},
+        {"LF", "a\nb", true},
+        {"TAB", "a\tb", true},
+        {"NUL", std::string("a\0b", 3), true},
+        {"unit separator", "\x1F", true},
+        {"DEL", "a\x7F", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(http::HasControlBytes(c.text), c.want) << c.name;
+}
 
 TEST(LastPosTest, FindsLastOccurrenceOneBased) {
     struct {
