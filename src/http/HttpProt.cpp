@@ -24,6 +24,7 @@ THttpCli::~THttpCli() {
     FCtrlSocket->OnSessionConnected = nullptr;
     FCtrlSocket->OnDataSent = nullptr;
     FCtrlSocket->OnDnsLookupDone = nullptr;
+    FCtrlSocket->OnSslHandshakeDone = nullptr;
     delete FCtrlSocket;
 }
 
@@ -39,6 +40,9 @@ void THttpCli::HookSocketHandlers() {
     };
     FCtrlSocket->OnDataSent = [this](sys::TObject* S, sys::Word E) { SocketDataSent(S, E); };
     FCtrlSocket->OnDnsLookupDone = [this](sys::TObject* S, sys::Word E) { SocketDnsDone(S, E); };
+    FCtrlSocket->OnSslHandshakeDone = [this](sys::TObject* S, sys::Word E) {
+        SocketSslHandshakeDone(S, E);
+    };
 }
 
 void THttpCli::SetMultiThreaded(bool Value) {
@@ -75,8 +79,7 @@ void THttpCli::WndProc(sys::TMessage& Msg) {
             if (!FDeadlineSet || FState == hcReady) {
                 KillTickTimer();
             } else if (std::chrono::steady_clock::now() >= FDeadline) {
-                FDeadlineSet = false;
-                EndRequest("Request timed out", 10060);
+                TimedOut();
             }
             return;
         default:
@@ -111,6 +114,15 @@ void THttpCli::StartTimer() {
         FTickPeriod = period;
 }
 
+// An answer whose header is in keeps its status: only the wait for the rest of it ends.
+void THttpCli::TimedOut() {
+    FDeadlineSet = false;
+    if (FHeaderDone && FState == hcWaitingBody)
+        CloseConnection();
+    else
+        EndRequest("Request timed out", 10060);
+}
+
 void THttpCli::StopTimer() {
     FDeadlineSet = false;
 }
@@ -137,6 +149,11 @@ void THttpCli::ResetResponse() {
     FLocationPending = false;
     FRelocations = 0;
     FConnected = false;
+    FFailed = false;
+    FGotStatus = false;
+    FHeaderDone = false;
+    FTunnelling = false;
+    FReceiveError = 0;
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -156,32 +173,25 @@ void THttpCli::StartRequest(THttpRequest Rq) {
     if (!StillRunning(serial))
         return;
     StartTimer();
-    SplitAddresses();
+    if (!SplitAddresses()) {
+        Fail("Address holds control characters", httperrBadAddress);
+        return;
+    }
     BeginLookup();
 }
 
-void THttpCli::SplitAddresses() {
+bool THttpCli::SplitAddresses() {
     const http::TUrlParts url = http::ParseURL(FURL);
     FViaProxy = !FProxy.empty();
-    FAddress.TargetHost = url.Host;
-    if (!url.User.empty())
-        FUsername = url.User;
-    if (!url.Pass.empty())
-        FPassword = url.Pass;
-    if (FViaProxy) {
-        FAddress.RequestPath = (url.Proto.empty() ? std::string("http") : url.Proto) + "://" +
-                               url.Host + (url.Port.empty() ? "" : ":" + url.Port) + url.Path;
-        const http::TUrlParts proxy = http::ParseURL(FProxy);
-        FAddress.ConnectHost = proxy.Host;
-        FAddress.ConnectPort = proxy.Port.empty() ? FProxyPort : proxy.Port;
-    } else {
-        FAddress.RequestPath = url.Path;
-        FAddress.ConnectHost = url.Host;
-        FAddress.ConnectPort = url.Port.empty() ? "80" : url.Port;
-    }
-    if (FAddress.RequestPath.empty())
-        FAddress.RequestPath.push_back('/');
+    const http::TUrlParts proxy = http::ParseURL(FProxy);
+    const std::string proxyPort = proxy.Port.empty() ? FProxyPort : proxy.Port;
+    if (!http::StartAddress(FAddress, FURL, FViaProxy ? proxy.Host : "", proxyPort))
+        return false;
+    const bool ownCredentials = !url.User.empty() || !url.Pass.empty();
+    FRequestUser = ownCredentials ? url.User : FUsername;
+    FRequestPass = ownCredentials ? url.Pass : FPassword;
     DeriveDocumentName(url.Path);
+    return true;
 }
 
 void THttpCli::DeriveDocumentName(const std::string& Path) {
@@ -236,9 +246,7 @@ void THttpCli::EndRequest(const std::string& Reason, sys::Word Error) {
         } catch (const std::exception&) {
         }
     }
-    FStatusCode = 404;
-    FReasonPhrase = Reason;
-    FRequestDoneError = Error;
+    SetFailure(Reason, Error);
     if (old == hcResolving)
         FinishRequest();
     else
@@ -247,10 +255,15 @@ void THttpCli::EndRequest(const std::string& Reason, sys::Word Error) {
 }
 
 void THttpCli::Fail(const std::string& Reason, sys::Word Error) {
+    SetFailure(Reason, Error);
+    FinishRequest();
+}
+
+void THttpCli::SetFailure(const std::string& Reason, sys::Word Error) {
+    FFailed = true;
     FRequestDoneError = Error;
     FStatusCode = 404;
     FReasonPhrase = Reason;
-    FinishRequest();
 }
 
 void THttpCli::FinishRequest() {

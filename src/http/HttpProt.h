@@ -8,9 +8,15 @@
 // Properties are getter/setter pairs; events are public std::function members that may be
 // empty; the sender of every event is the client, as sys::TObject*.
 //
-// Failures before an answer (lookup, connect, abort, time-out, too many relocations, an
-// oversized header) end the request normally with StatusCode 404 and a ReasonPhrase of their
-// own; the blocking calls raise EHttpException for every status of 400 or more.
+// Addresses may be http:// or https:// (TLS, verified against the system's trust store; through
+// an HTTP proxy an https request goes through a CONNECT tunnel). A request ends when its answer is
+// complete: a HEAD (or a HeaderOnly GET) once the header is in, a body with a Content-Length
+// after that many bytes, anything else when the server closes.
+//
+// Failures (lookup, connect, TLS, abort, time-out, too many relocations, an oversized header, an
+// address that cannot be sent, a connection that ends without any status line) end the request
+// with StatusCode 404, a ReasonPhrase of their own and a RequestDoneError other than 0; the
+// blocking calls raise EHttpException for every status of 400 or more.
 //
 // Re-entrancy: handlers may call Abort, and may start the next request from OnRequestDone.
 // Do not destroy the client from inside one of its handlers other than OnRequestDone.
@@ -46,6 +52,13 @@ enum THttpRequest { hrNone, hrGet, hrPost, hrHead };
 
 // Days since 30 December 1899; the fraction is the time of day.
 using TDateTime = double;
+
+// RequestDoneError of the client's own failures, beside 3 (aborted) and the socket's error
+// numbers (lookup, connect, reset, time-out 10060, TLS).
+constexpr sys::Word httperrNoAnswer = 5;  // the connection ended without a status line
+constexpr sys::Word httperrTooManyRelocations = 6;
+constexpr sys::Word httperrBadAddress = 7;  // control bytes in the address or a Location
+constexpr sys::Word httperrHeaderTooLarge = 8;
 
 class EHttpException : public sys::Exception {
   public:
@@ -98,7 +111,8 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // The "Referer: " line.
     const std::string& Reference() const { return FReference; }
     void SetReference(const std::string& Value) { FReference = Value; }
-    // Basic credentials; credentials inside URL replace them when a request starts.
+    // Basic credentials. Credentials inside URL take their place for that request alone, and
+    // go only to the host that URL names.
     const std::string& Username() const { return FUsername; }
     void SetUsername(const std::string& Value) { FUsername = Value; }
     const std::string& Password() const { return FPassword; }
@@ -128,6 +142,10 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // Seconds a whole request may take, relocations included; 0 = no limit.
     int Timeout() const { return static_cast<int>(FTimeoutMs / 1000); }
     void SetTimeout(int Seconds) { FTimeoutMs = Seconds > 0 ? Seconds * 1000u : 0; }
+    // A GET that ends once the answer's header is in: the connection is closed and no document
+    // is read (for servers that refuse HEAD).
+    bool HeaderOnly() const { return FHeaderOnly; }
+    void SetHeaderOnly(bool Value) { FHeaderOnly = Value; }
     // The same limit in milliseconds, for callers that need a finer one.
     unsigned TimeoutMs() const { return FTimeoutMs; }
     void SetTimeoutMs(unsigned Value) { FTimeoutMs = Value; }
@@ -214,12 +232,23 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void SocketDataAvailable(sys::TObject* Sender, sys::Word Error);
     void SocketDataSent(sys::TObject* Sender, sys::Word Error);
     void SocketSessionClosed(sys::TObject* Sender, sys::Word Error);
+    void SocketSslHandshakeDone(sys::TObject* Sender, sys::Word Error);
 
   private:
     void WndProc(sys::TMessage& Msg);
     void HookSocketHandlers();
     void ResetResponse();
-    void SplitAddresses();
+    bool SplitAddresses();
+    void SendRequestOfKind(std::uint64_t Serial);
+    void SendConnect();
+    void TunnelHeaderLine(const std::string& Line);
+    void TunnelHeaderEnd();
+    // The connection ended: without a status line that is a failure of its own.
+    void EndWithoutAnswer(sys::Word Error);
+    // The answer is complete: the connection is closed without waiting for the server.
+    void AnswerComplete();
+    bool BodyComplete() const;
+    void TimedOut();
     void DeriveDocumentName(const std::string& Path);
     void StartTimer();
     void StopTimer();
@@ -227,6 +256,8 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // Ends the running request as a local failure: 404 with the reason, socket closed.
     void EndRequest(const std::string& Reason, sys::Word Error);
     void Fail(const std::string& Reason, sys::Word Error);
+    // Records a failure of the client's own without ending the request (the close ends it).
+    void SetFailure(const std::string& Reason, sys::Word Error);
     void FinishRequest();
     void PostToSelf(sys::UINT Msg, sys::WPARAM WParam = 0, sys::LPARAM LParam = 0);
     // True while the request that had serial Serial is still running.
@@ -257,6 +288,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     std::string FContentTypePost = "application/x-www-form-urlencoded";
     std::string FContentRangeBegin, FContentRangeEnd, FAcceptRanges;
     bool FMultiThreaded = false;
+    bool FHeaderOnly = false;
     unsigned FTimeoutMs = 30000;
 
     // Results.
@@ -279,6 +311,17 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     sys::HWND FWindowHandle = 0;
     http::TRequestAddress FAddress;  // connect host/port, target host, request path, location
     bool FViaProxy = false;
+    // Credentials of the running request: from its address, else the properties; dropped when a
+    // relocation leaves the server they were meant for.
+    std::string FRequestUser, FRequestPass;
+    bool FFailed = false;      // a failure of the client's own has set the status
+    bool FGotStatus = false;   // the current connection's answer had a status line
+    bool FHeaderDone = false;  // the header of the final answer is in
+    bool FTunnelling = false;  // waiting for the proxy's answer to CONNECT
+    int FTunnelStatus = 0;
+    std::string FTunnelReason;
+    std::vector<std::string> FTunnelLines;
+    int FReceiveError = 0;  // a receive that failed (a reset) on the current connection
     std::string FDnsResult;
     http::THttpResponseReader FReader{*this, MaxHeaderBytes};
     sys::Word FReadError = 0;  // error of the socket event being read

@@ -4,12 +4,11 @@
 #include "HttpProt.h"
 
 void THttpCli::SocketDataAvailable(sys::TObject*, sys::Word Error) {
-    // The receive loop swallows this; the line stays unfinished until the connection closes,
-    // the request is aborted or its time runs out.
-    if (FReader.Full())
-        throw EHttpException("HTTP line too long", 4);
+    // The reader cuts over-long lines, so it always has room.
     char* space = FReader.FreeSpace();
     const int count = FCtrlSocket->Receive(space, static_cast<int>(FReader.FreeCount()));
+    if (count < 0 && FCtrlSocket->LastError() != sys::winsock::WSAEWOULDBLOCK)
+        FReceiveError = FCtrlSocket->LastError();
     if (FRequestType == hrNone || count <= 0)
         return;
     FReadError = Error;
@@ -21,6 +20,8 @@ void THttpCli::ResponseHeaderBegin() {
 }
 
 void THttpCli::ResponseHeaderLine(const std::string& Line) {
+    if (FTunnelling)
+        return TunnelHeaderLine(Line);
     const std::uint64_t serial = FSerial;
     FResponseHeaderLines.push_back(Line);
     const http::THttpHeaderLine header = http::ClassifyHeaderLine(Line);
@@ -29,6 +30,7 @@ void THttpCli::ResponseHeaderLine(const std::string& Line) {
         if (header.StatusCode) {
             FStatusCode = *header.StatusCode;
             FReasonPhrase = header.ReasonPhrase;
+            FGotStatus = true;
         }
     } else if (header.Kind == http::THttpHeaderLine::TKind::Field) {
         ApplyHeaderField(header.Name, header.Value);
@@ -44,8 +46,19 @@ void THttpCli::ResponseHeaderLine(const std::string& Line) {
 
 void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Value) {
     if (Name == "location") {
+        const std::string origin =
+            FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort;
+        if (!http::ApplyRelocation(FAddress, Value, FViaProxy)) {
+            SetFailure("Relocation address holds control characters", httperrBadAddress);
+            CloseConnection();
+            return;
+        }
         FLocationPending = true;
-        http::ApplyRelocation(FAddress, Value, FViaProxy);
+        // Credentials were meant for the server of the address, not for wherever it sends us.
+        if (origin != FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort) {
+            FRequestUser.clear();
+            FRequestPass.clear();
+        }
     } else if (Name == "content-length") {
         if (const auto length = http::ParseHeaderInteger(Value))
             FContentLength = *length;
@@ -66,6 +79,8 @@ void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Valu
 }
 
 void THttpCli::ResponseHeaderEnd(bool WithoutHeader) {
+    if (FTunnelling)
+        return TunnelHeaderEnd();
     const std::uint64_t serial = FSerial;
     if (WithoutHeader) {
         if (FContentType.empty())
@@ -80,8 +95,58 @@ void THttpCli::ResponseHeaderEnd(bool WithoutHeader) {
             http::ChangeExt(FDocumentName, "htm");
     }
     SetState(hcWaitingBody);
-    if (StillRunning(serial))
-        DoHeaderEnd();
+    if (!StillRunning(serial))
+        return;
+    DoHeaderEnd();
+    if (WithoutHeader || !StillRunning(serial))
+        return;
+    FHeaderDone = true;
+    if (FRequestType == hrHead || (FRequestType == hrGet && FHeaderOnly) || BodyComplete())
+        AnswerComplete();
+}
+
+bool THttpCli::BodyComplete() const {
+    if (FStatusCode == 204 || FStatusCode == 304)
+        return true;  // these never carry a body
+    return FContentLength >= 0 && FReceivedCount >= FContentLength;
+}
+
+void THttpCli::AnswerComplete() {
+    // A server that keeps the connection open for more requests would otherwise hold the
+    // request until its own time-out.
+    CloseConnection();
+}
+
+void THttpCli::TunnelHeaderLine(const std::string& Line) {
+    FTunnelLines.push_back(Line);
+    const http::THttpHeaderLine header = http::ClassifyHeaderLine(Line);
+    if (header.Kind == http::THttpHeaderLine::TKind::Status && header.StatusCode) {
+        FTunnelStatus = *header.StatusCode;
+        FTunnelReason = header.ReasonPhrase;
+    }
+}
+
+// The proxy's answer to CONNECT: a 2xx opens the tunnel, anything else is the answer of the
+// request (a proxy that wants credentials, say) and ends it.
+void THttpCli::TunnelHeaderEnd() {
+    FTunnelling = false;
+    FReader.Stop();
+    if (FTunnelStatus >= 200 && FTunnelStatus < 300) {
+        try {
+            FCtrlSocket->StartSslHandshake();
+        } catch (const std::exception& E) {
+            SetFailure(E.what(), WSOCKET_TLS_HANDSHAKE);
+            CloseConnection();
+        }
+        return;
+    }
+    FResponseHeaderLines = FTunnelLines;
+    if (FTunnelStatus > 0) {
+        FStatusCode = FTunnelStatus;
+        FReasonPhrase = FTunnelReason;
+        FGotStatus = true;
+    }
+    CloseConnection();
 }
 
 void THttpCli::Relocate() {
@@ -92,8 +157,7 @@ void THttpCli::Relocate() {
     FReader.Stop();
     FDocChunks = 0;
     if (FRelocations >= MaxRelocations) {
-        FStatusCode = 404;
-        FReasonPhrase = "Too many relocations";
+        SetFailure("Too many relocations", httperrTooManyRelocations);
         CloseConnection();
         return;
     }
@@ -118,8 +182,7 @@ void THttpCli::RelocationClosed(sys::TObject*, sys::Word) {
 }
 
 void THttpCli::ResponseHeaderTooLarge() {
-    FStatusCode = 404;
-    FReasonPhrase = "HTTP header too large";
+    SetFailure("HTTP header too large", httperrHeaderTooLarge);
     CloseConnection();
 }
 
@@ -134,6 +197,8 @@ void THttpCli::ResponseBodyData(const char* Data, std::size_t Len) {
     if (FResponseBodyStream)
         FResponseBodyStream->write(Data, static_cast<std::streamsize>(Len));
     DoDocData(Data, static_cast<int>(Len));
+    if (FHeaderDone && StillRunning(serial) && BodyComplete())
+        AnswerComplete();
 }
 
 void THttpCli::ResponseOtherLine(const std::string&) {

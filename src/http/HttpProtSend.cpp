@@ -25,6 +25,8 @@ std::int64_t RemainingSize(std::istream& Stream) {
 void THttpCli::BeginLookup() {
     const std::uint64_t serial = FSerial;
     FDnsResult.clear();
+    FGotStatus = false;
+    FReceiveError = 0;
     SetState(hcResolving);
     if (!StillRunning(serial))
         return;
@@ -56,6 +58,10 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
         FCtrlSocket->SetAddr(FDnsResult);
         FCtrlSocket->SetPort(FAddress.ConnectPort);
         FCtrlSocket->SetProto("tcp");
+        // Through a proxy's tunnel TLS starts once the proxy has agreed (SendConnect).
+        FCtrlSocket->SetSslEnable(FAddress.Scheme == "https" &&
+                                  !http::Tunnelled(FAddress, FViaProxy));
+        FCtrlSocket->SetSslServerName(FAddress.TargetHost);
         FCtrlSocket->Connect();
     } catch (const std::exception&) {
         if (!StillRunning(serial))
@@ -73,7 +79,7 @@ void THttpCli::SocketSessionConnected(sys::TObject*, sys::Word Error) {
     if (FState != hcResolved)
         return;
     if (Error != 0) {
-        Fail(ErrorText(Error), Error);
+        Fail(IsTlsError(Error) ? FCtrlSocket->SslErrorText() : ErrorText(Error), Error);
         return;
     }
     const std::uint64_t serial = FSerial;
@@ -84,9 +90,17 @@ void THttpCli::SocketSessionConnected(sys::TObject*, sys::Word Error) {
     DoSessionConnected();
     if (!StillRunning(serial))
         return;
+    if (http::Tunnelled(FAddress, FViaProxy)) {
+        SendConnect();
+        return;
+    }
+    SendRequestOfKind(serial);
+}
+
+void THttpCli::SendRequestOfKind(std::uint64_t Serial) {
     FReader.StartHeader();
     SetState(hcWaitingHeader);
-    if (!StillRunning(serial))
+    if (!StillRunning(Serial))
         return;
     try {
         switch (FRequestType) {
@@ -106,15 +120,49 @@ void THttpCli::SocketSessionConnected(sys::TObject*, sys::Word Error) {
                 break;
         }
     } catch (const std::exception& E) {
+        SendFailed(Serial, E);
+    }
+}
+
+// Asks the proxy for a tunnel to the server; its answer is read as a header of its own
+// (TunnelHeaderLine), and TLS starts once it has agreed.
+void THttpCli::SendConnect() {
+    const std::uint64_t serial = FSerial;
+    FTunnelling = true;
+    FTunnelStatus = 0;
+    FTunnelReason.clear();
+    FTunnelLines.clear();
+    FReader.StartHeader();
+    const std::string authority = FAddress.TargetHost + ":" + FAddress.TargetPort;
+    std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+    if (!FProxyUsername.empty())
+        request += "Proxy-Authorization: Basic " +
+                   http::Base64Encode(FProxyUsername + ":" + FProxyPassword) + "\r\n";
+    request += "\r\n";
+    try {
+        FCtrlSocket->Send(request.data(), static_cast<int>(request.size()));
+    } catch (const std::exception& E) {
         SendFailed(serial, E);
     }
+}
+
+void THttpCli::SocketSslHandshakeDone(sys::TObject*, sys::Word Error) {
+    // Only the handshake inside a proxy's tunnel is ours to follow; a direct one ends in
+    // SocketSessionConnected.
+    if (FState != hcConnected || !http::Tunnelled(FAddress, FViaProxy))
+        return;
+    if (Error != 0) {
+        SetFailure(FCtrlSocket->SslErrorText(), Error);
+        return;  // the socket closes the connection, which ends the request
+    }
+    SendRequestOfKind(FSerial);
 }
 
 void THttpCli::SendFailed(std::uint64_t Serial, const std::exception& E) {
     if (!StillRunning(Serial))
         return;
-    FStatusCode = 404;
-    FReasonPhrase = E.what();
+    const int error = FCtrlSocket->LastError();
+    SetFailure(E.what(), static_cast<sys::Word>(error ? error : sys::winsock::WSAENOTCONN));
     CloseConnection();
 }
 
@@ -134,9 +182,10 @@ void THttpCli::SendRequest(const std::string& Method) {
     if (Method == "POST" && FRequestBodyStream)
         in.PostSize = RemainingSize(*FRequestBodyStream);
     in.ModifiedSince = FModifiedSince;
-    in.Username = FUsername;
-    in.Password = FPassword;
-    in.ViaProxy = FViaProxy;
+    in.Username = FRequestUser;
+    in.Password = FRequestPass;
+    // Inside a tunnel the proxy has had its credentials with CONNECT.
+    in.ViaProxy = FViaProxy && !http::Tunnelled(FAddress, FViaProxy);
     in.ProxyUsername = FProxyUsername;
     in.ProxyPassword = FProxyPassword;
     in.Cookie = FCookie;
@@ -187,7 +236,20 @@ void THttpCli::SocketDataSent(sys::TObject*, sys::Word) {
 }
 
 void THttpCli::SocketSessionClosed(sys::TObject*, sys::Word Error) {
+    if (FState != hcReady && FState != hcAborting && !FFailed && !FGotStatus)
+        EndWithoutAnswer(Error);
     if (Error != 0 && FRequestDoneError == 0)
         FRequestDoneError = Error;
     FinishRequest();
+}
+
+// A reset, a close without a byte, or bytes that are not HTTP: the server has not answered,
+// whatever an earlier answer of a relocation said.
+void THttpCli::EndWithoutAnswer(sys::Word Error) {
+    const int error = Error != 0 ? Error : FReceiveError;
+    if (error != 0)
+        SetFailure(IsTlsError(error) ? FCtrlSocket->SslErrorText() : ErrorText(error),
+                   static_cast<sys::Word>(error));
+    else
+        SetFailure("No HTTP answer", httperrNoAnswer);
 }

@@ -26,6 +26,11 @@ std::size_t THttpReceiveBuffer::FirstLineLength() const {
     return lf ? static_cast<const char*>(lf) - (data_ + begin_) + 1 : 0;
 }
 
+void THttpReceiveBuffer::Replace(std::size_t at, char c) {
+    if (at < Held())
+        data_[begin_ + at] = c;
+}
+
 void THttpReceiveBuffer::Consume(std::size_t count) {
     begin_ += std::min(count, Held());
     if (begin_ == end_)
@@ -37,6 +42,7 @@ THttpResponseReader::THttpResponseReader(IHttpResponseSink& sink, std::size_t he
 
 void THttpResponseReader::Reset(TMode mode) {
     ++generation_;
+    skippingRest_ = false;
     mode_ = mode;
     buffer_.Clear();
     headerLines_ = 0;
@@ -87,9 +93,16 @@ void THttpResponseReader::ProcessHeld() {
             DeliverHeldAsBody();
             return;
         }
-        const std::size_t lineLength = buffer_.FirstLineLength();
-        if (lineLength == 0)
-            return;  // wait for the rest of the line
+        if (skippingRest_ && !SkipRestOfLine())
+            return;
+        std::size_t lineLength = buffer_.FirstLineLength();
+        if (lineLength == 0) {
+            if (!buffer_.Full())
+                return;  // wait for the rest of the line
+            // A line longer than the buffer is cut: what the buffer holds counts as the line,
+            // the rest of it is dropped as it arrives.
+            lineLength = CutOverlongLine();
+        }
         if (mode_ == TMode::Header) {
             HandleHeaderLine(lineLength);
             continue;
@@ -101,6 +114,24 @@ void THttpResponseReader::ProcessHeld() {
         buffer_.Consume(lineLength);
         sink_.ResponseOtherLine(line);
     }
+}
+
+bool THttpResponseReader::SkipRestOfLine() {
+    const std::size_t lineLength = buffer_.FirstLineLength();
+    if (lineLength == 0) {
+        buffer_.Clear();
+        return false;
+    }
+    buffer_.Consume(lineLength);
+    skippingRest_ = false;
+    return buffer_.Held() > 0;
+}
+
+std::size_t THttpResponseReader::CutOverlongLine() {
+    // The last byte is given up for the line end, so that the line is handled like any other.
+    buffer_.Replace(buffer_.Held() - 1, '\n');
+    skippingRest_ = true;
+    return buffer_.Held();
 }
 
 void THttpResponseReader::HandleHeaderLine(std::size_t lineLength) {

@@ -32,6 +32,8 @@ class THttpReceiveBuffer {
     std::size_t FirstLineLength() const;
     // Drops count bytes from the front.
     void Consume(std::size_t count);
+    // Overwrites the held byte at position at (0 = the front).
+    void Replace(std::size_t at, char c);
     void Clear() { begin_ = end_ = 0; }
 
   private:
@@ -81,8 +83,8 @@ class THttpResponseReader {
     std::size_t HeaderBytes() const { return headerBytes_; }
     std::size_t Held() const { return buffer_.Held(); }
 
-    // Reading straight into the buffer: when Full(), a line longer than the buffer is pending
-    // and nothing more can be taken.
+    // Reading straight into the buffer. A line longer than the buffer is cut to its first
+    // 8191 bytes and the rest of it dropped, so the buffer never stays full.
     bool Full() const { return buffer_.Full(); }
     char* FreeSpace() { return buffer_.FreeSpace(); }
     std::size_t FreeCount() const { return buffer_.FreeCount(); }
@@ -99,6 +101,9 @@ class THttpResponseReader {
     // One complete line of lineLength bytes (LF included) at the front of the buffer.
     void HandleHeaderLine(std::size_t lineLength);
     void Reset(TMode mode);
+    // Drops bytes up to the end of a line that was cut; true when bytes are left behind it.
+    bool SkipRestOfLine();
+    std::size_t CutOverlongLine();
     bool Interrupted(std::uint64_t generation) const { return generation != generation_; }
 
     IHttpResponseSink& sink_;
@@ -107,6 +112,7 @@ class THttpResponseReader {
     TMode mode_ = TMode::Idle;
     int headerLines_ = 0;
     std::size_t headerBytes_ = 0;
+    bool skippingRest_ = false;  // a cut line's rest is still arriving
     // Bumped whenever the reader is restarted or stopped, so that a loop that called out can
     // tell that its remaining bytes are no longer wanted.
     std::uint64_t generation_ = 0;

@@ -19,8 +19,21 @@ TCustomWSocket::TActiveScope::~TActiveScope() {
         delete socket_;
 }
 
+bool IsTlsError(int ErrCode) {
+    return ErrCode >= WSOCKET_TLS_HANDSHAKE && ErrCode <= WSOCKET_TLS_PROTOCOL;
+}
+
 std::string SocketErrorText(int ErrCode) {
-    return ws::ErrorText(ErrCode);
+    switch (ErrCode) {
+        case WSOCKET_TLS_HANDSHAKE:
+            return "TLS: handshake failed";
+        case WSOCKET_TLS_CERTIFICATE:
+            return "TLS: certificate not accepted";
+        case WSOCKET_TLS_PROTOCOL:
+            return "TLS: connection failed";
+        default:
+            return ws::ErrorText(ErrCode);
+    }
 }
 
 TCustomWSocket::TCustomWSocket(sys::TComponent* AOwner) : sys::TComponent(AOwner) {

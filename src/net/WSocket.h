@@ -84,6 +84,7 @@ using TChangeState =
 using TBgExceptionEvent =
     std::function<void(sys::TObject* Sender, const std::exception& E, bool& CanClose)>;
 using TNotifyEvent = std::function<void(sys::TObject* Sender)>;
+using TSslHandshakeDone = std::function<void(sys::TObject* Sender, sys::Word Error)>;
 
 // Messages of the hidden window of every socket.
 constexpr sys::UINT WM_SOCKET_SELECT = sys::WM_USER + 1;
@@ -92,6 +93,12 @@ constexpr sys::UINT WM_SOCKET_HOSTBYADDR = sys::WM_USER + 3;
 constexpr sys::UINT WM_SOCKET_CLOSE_DEFERRED = sys::WM_USER + 4;
 constexpr sys::UINT WM_SOCKET_FREE_DEFERRED = sys::WM_USER + 5;
 constexpr sys::UINT WM_SOCKET_TEST_EXCEPTION = sys::WM_USER + 6;
+
+// Error numbers of the TLS layer, beside the socket error numbers.
+constexpr int WSOCKET_TLS_HANDSHAKE = 20001;    // the handshake failed
+constexpr int WSOCKET_TLS_CERTIFICATE = 20002;  // the server's certificate was not accepted
+constexpr int WSOCKET_TLS_PROTOCOL = 20003;     // a TLS failure after the handshake
+bool IsTlsError(int ErrCode);
 
 // The English text of a socket error number; "Not a WinSock error" for unknown numbers.
 std::string SocketErrorText(int ErrCode);
@@ -224,6 +231,11 @@ class TCustomWSocket : public sys::TComponent {
     virtual void ResetToDefaults();
     virtual void InternalClose(bool Shut, sys::Word Error);
     virtual int GetRcvdCount();
+    // Bytes a layer holds for the next Receive beyond what the network still has; the receive
+    // loop goes on while there are any, so that nothing is stranded in a layer.
+    virtual int BufferedCount() { return 0; }
+    // A layer served a Receive from its own buffer: that counts as a read for the receive loop.
+    void NoteLayerRead() { ++RecvCalls; }
     virtual void BindLocalAddress();
     virtual int RawSend(const void* Data, int Len);
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -325,10 +337,71 @@ class TCustomSocksWSocket : public TCustomWSocket {
     using TCustomWSocket::TCustomWSocket;
 };
 
-// The line mode layer: passes everything through while line mode is off.
-class TCustomLineWSocket : public TCustomSocksWSocket {
+// The TLS layer: passes everything through while SslEnable is off. With SslEnable the handshake
+// follows the connect, and OnSessionConnected comes once it has ended (with WSOCKET_TLS_... as the
+// error when it failed; the connection is then closed). StartSslHandshake begins TLS on a
+// connection that is up already (behind a proxy's tunnel); OnSslHandshakeDone tells the outcome
+// of either. Send and Receive carry plain text; a graceful Close sends the close_notify first.
+class TCustomSslWSocket : public TCustomSocksWSocket {
   public:
-    using TCustomSocksWSocket::TCustomSocksWSocket;
+    explicit TCustomSslWSocket(sys::TComponent* AOwner = nullptr);
+    ~TCustomSslWSocket() override;
+
+    // Both only while closed.
+    bool SslEnable() const { return FSslEnable; }
+    void SetSslEnable(bool Value);
+    // The name sent to the server (SNI) and verified against its certificate; a dotted address
+    // is verified as an address. Empty: Addr.
+    const std::string& SslServerName() const { return FSslServerName; }
+    void SetSslServerName(const std::string& Value);
+    // True from the end of a successful handshake until the connection closes.
+    bool SslEstablished() const { return FSslPhase == TSslPhase::Established; }
+    // The text of the last TLS failure, such as "TLS: certificate has expired".
+    const std::string& SslErrorText() const { return FSslErrorText; }
+
+    void StartSslHandshake();
+    int Receive(void* Buffer, int BufferSize) override;
+    int Send(const void* Data, int Len) override;
+
+    TSslHandshakeDone OnSslHandshakeDone;
+
+  protected:
+    bool DoDataAvailable(sys::Word Error) override;
+    void DoSessionConnected(sys::Word Error) override;
+    void DoDataSent(sys::Word Error) override;
+    void InternalClose(bool Shut, sys::Word Error) override;
+    void ResetToDefaults() override;
+    int GetRcvdCount() override;
+    int BufferedCount() override;
+
+  private:
+    enum class TSslPhase { Off, Handshake, Established, Closed, Failed };
+    struct TSslState;
+
+    void BeginHandshake(bool AfterConnect);
+    void ContinueHandshake();
+    void HandshakeEnded(int Error);
+    void FailHandshake();
+    int ReadPlain(void* Buffer, int BufferSize);
+    int PullCipherText();
+    void PushCipherText(bool EvenIfEmpty = false);
+    void SendCloseNotify();
+    void FailConnection(int Error, const std::string& Text);
+    void FreeSsl();
+    void DrainUnwanted();
+
+    bool FSslEnable = false;
+    std::string FSslServerName;
+    std::string FSslErrorText;
+    TSslPhase FSslPhase = TSslPhase::Off;
+    bool FHandshakeAfterConnect = false;
+    std::unique_ptr<TSslState> FSsl;
+};
+
+// The line mode layer: passes everything through while line mode is off.
+class TCustomLineWSocket : public TCustomSslWSocket {
+  public:
+    using TCustomSslWSocket::TCustomSslWSocket;
 };
 
 // The synchronous wait layer.

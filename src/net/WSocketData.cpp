@@ -256,7 +256,7 @@ void TCustomWSocket::ReceiveLoop(Word Error) {
                 FLastError = Winsock().WSAGetLastError();
                 break;
             }
-            if (Waiting == 0)
+            if (Waiting == 0 && BufferedCount() == 0)
                 break;
         }
     } catch (...) {

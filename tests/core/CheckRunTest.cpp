@@ -27,6 +27,7 @@ struct Answer {
     // What the user does while the request waits (a click of a button, say).
     std::function<void()> during;
     bool throwsOther = false;
+    bool local = false;  // a failure before any answer (lookup, connect, TLS)
 };
 
 // Keeps the contract the run relies on: Head raises for 400 and up and after Abort, which
@@ -34,15 +35,20 @@ struct Answer {
 class FakeClient : public ICheckClient {
   public:
     std::map<std::string, Answer> answers;
+    std::map<std::string, Answer> getAnswers;  // answers to the GET that follows a refused HEAD
     std::vector<std::string> requested;
 
     void PrepareHead(const std::string& url) override { url_ = url; }
-    void Head() override {
-        requested.push_back(url_);
+    void PrepareHeaderGet(const std::string& url) override { url_ = url; }
+    void Head() override { Request(answers.at(url_), ""); }
+    void Get() override { Request(getAnswers.at(url_), "GET "); }
+    bool ServerAnswered() const override { return !aborted_ && !local_; }
+    void Request(const Answer& answer, const std::string& method) {
+        requested.push_back(method + url_);
         status_ = 0;
         lines_.clear();
         aborted_ = false;
-        const Answer& answer = answers.at(url_);
+        local_ = answer.local;
         busy_ = true;
         if (answer.during)
             answer.during();
@@ -75,6 +81,7 @@ class FakeClient : public ICheckClient {
     std::vector<std::string> lines_;
     bool busy_ = false;
     bool aborted_ = false;
+    bool local_ = false;
 };
 
 class View : public ICheckRunView {
@@ -139,7 +146,9 @@ TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
     On("dated").lines = {"HTTP/1.0 200 OK", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"};
     On("plain").lines = {"HTTP/1.0 200 OK", "Server: x"};
     On("missing") = {404, "Not Found", {"HTTP/1.0 404 Not Found"}, {}, false};
-    On("silent") = {0, "", {}, {}, false};  // the connection closed before any status line
+    client.getAnswers["http://missing/"] = On("missing");
+    // A client that let a request end without any status line must not make the row "OK".
+    On("silent") = {0, "", {}, {}, false};
     On("lower").lines = {"HTTP/1.0 200 OK", "last-modified: Wed, 09 Oct 2002 10:10:10 GMT"};
     On("twice").lines = {"HTTP/1.0 302 Found", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",
                          "HTTP/1.0 200 OK", "Last-Modified: Fri, 01 Mar 1996 08:00:00 GMT"};
@@ -147,13 +156,15 @@ TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
 
     const std::string date = "2002/10/09; 10:10:10 GMT";
     EXPECT_THAT(Statuses(),
-                ElementsAre(date, "OK", "FAILED", "OK", "OK", "1996/03/01; 08:00:00 GMT"));
+                ElementsAre(date, "OK", "FAILED", "FAILED", "OK", "1996/03/01; 08:00:00 GMT"));
     EXPECT_THAT(view.log,
                 ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
-                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
-                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: x", "HEAD Failed !",
-                            "StatusCode   = 404", "ReasonPhrase = Not Found",
-                            "StatusCode = 0",  //
+                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",      //
+                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: x",  //
+                            "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
+                            "Trying GET", "GET Failed !", "StatusCode   = 404",
+                            "ReasonPhrase = Not Found",                              //
+                            "HEAD Failed !", "StatusCode   = 0", "ReasonPhrase = ",  //
                             "StatusCode = 200", "HTTP/1.0 200 OK",
                             "last-modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
                             "StatusCode = 200", "HTTP/1.0 302 Found",
@@ -163,6 +174,41 @@ TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
     EXPECT_THAT(view.progress, ElementsAre(0, 16, 33, 50, 66, 83, 100));
     EXPECT_FALSE(run.Checking);
     EXPECT_EQ(Stored(), Statuses());
+}
+
+// A server that refuses HEAD is asked once more with GET, and the GET's answer decides; the
+// log shows both answers. Failures before an answer, and aborts, are not asked again.
+TEST_F(CheckRunTest, ARefusedHeadIsAskedAgainWithGet) {
+    Rows({"live", "dead", "unreachable", "fine"});
+    On("live") = {405, "Method Not Allowed", {"HTTP/1.1 405 Method Not Allowed"}, {}, false};
+    client.getAnswers["http://live/"].lines = {"HTTP/1.1 200 OK",
+                                               "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"};
+    On("dead") = {404, "Not Found", {"HTTP/1.1 404 Not Found"}, {}, false};
+    client.getAnswers["http://dead/"] = {404, "Not Found", {"HTTP/1.1 404 Not Found"}, {}, false};
+    On("unreachable") = {404, "can't resolve hostname to IP address", {}, {}, false};
+    On("unreachable").local = true;
+    On("fine");
+    run.CheckNow(false);
+
+    EXPECT_THAT(Statuses(), ElementsAre("2002/10/09; 10:10:10 GMT", "FAILED", "FAILED", "OK"));
+    EXPECT_THAT(client.requested,
+                ElementsAre("http://live/", "GET http://live/", "http://dead/", "GET http://dead/",
+                            "http://unreachable/", "http://fine/"));
+    EXPECT_THAT(
+        std::vector<std::string>(view.log.begin(), view.log.begin() + 15),
+        ElementsAre("HEAD Failed !", "StatusCode   = 405", "ReasonPhrase = Method Not Allowed",
+                    "Trying GET", "StatusCode = 200", "HTTP/1.1 200 OK",
+                    "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT", "HEAD Failed !",
+                    "StatusCode   = 404", "ReasonPhrase = Not Found", "Trying GET", "GET Failed !",
+                    "StatusCode   = 404", "ReasonPhrase = Not Found", "HEAD Failed !"));
+}
+
+TEST_F(CheckRunTest, AbortedHeadIsNotAskedAgain) {
+    Rows({"a"});
+    On("a").during = [&] { run.AbortCurrent(); };
+    run.CheckNow(false);
+    EXPECT_THAT(client.requested, ElementsAre("http://a/"));
+    EXPECT_THAT(Statuses(), ElementsAre("???"));
 }
 
 TEST_F(CheckRunTest, AbortingOneRequestMarksItUncheckedAndGoesOn) {

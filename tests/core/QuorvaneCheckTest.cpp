@@ -162,6 +162,8 @@ TEST_F(QuorvaneCheckTest, ChecksEveryRowPrintsTheLogAndWritesTheFile) {
         testsupport::TScript::Answer(
             "HTTP/1.0 200 OK\r\nLast-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\n\r\n"),
         testsupport::TScript::Answer("HTTP/1.0 404 Not Found\r\nServer: test\r\n\r\n"),
+        // The page is asked once more with GET before it counts as dead.
+        testsupport::TScript::Answer("HTTP/1.0 404 Not Found\r\nServer: test\r\n\r\n"),
         testsupport::TScript::Answer("HTTP/1.0 200 OK\r\nServer: test\r\n\r\n"),
     });
     auto paths = Shortcuts(server, 3);
@@ -174,13 +176,16 @@ TEST_F(QuorvaneCheckTest, ChecksEveryRowPrintsTheLogAndWritesTheFile) {
                 ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
                             "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
                             "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
+                            "Trying GET", "GET Failed !", "StatusCode   = 404",
+                            "ReasonPhrase = Not Found",  //
                             "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test",
                             "3 Einträge: 1 OK, 1 mit Datum, 1 FAILED"));
-    ASSERT_EQ(server.Received().size(), 3u);
+    ASSERT_EQ(server.Received().size(), 4u);
+    EXPECT_EQ(server.Received()[2].substr(0, 4), "GET ");
     auto stored = Stored(paths);
     EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 0))], "2002/10/09; 10:10:10 GMT");
     EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 1))], "FAILED");
-    EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 2))], "OK");
+    EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 3))], "OK");
 }
 
 TEST_F(QuorvaneCheckTest, CtrlCDuringTheThirdOfFiveRowsStopsAndWritesTheFile) {

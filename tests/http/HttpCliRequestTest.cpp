@@ -126,14 +126,35 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
     }
 }
 
-TEST_F(HttpCliTest, CredentialsInTheAddressReplaceTheProperties) {
-    ScriptedServer server(TScript::Answer(kOk));
+// Credentials in an address belong to that request alone: the properties stay, the next
+// request goes without them, and a relocation to another server drops them.
+TEST_F(HttpCliTest, CredentialsInTheAddressBelongToThatRequestAlone) {
+    const std::string joe = "Authorization: Basic " + http::Base64Encode("joe:secret");
+    ScriptedServer other(TScript::Answer(kOk));
+    ScriptedServer server(
+        {TScript::Answer(kOk), TScript::Answer(kOk),
+         TScript::Answer("HTTP/1.0 302 Found\r\nLocation: " + other.Url("/x") + "\r\n\r\n")});
     cli.SetUsername("old");
-    cli.SetPassword("old");
+    cli.SetPassword("pw");
     cli.SetURL("http://joe:secret@" + server.HostPort() + "/");
     EXPECT_EQ(HeadCode(), 0);
-    EXPECT_EQ(cli.Username(), "joe");
-    EXPECT_EQ(cli.Password(), "secret");
+    EXPECT_EQ(cli.Username(), "old");
+    EXPECT_EQ(cli.Password(), "pw");
+    cli.SetURL(server.Url("/"));
+    EXPECT_EQ(HeadCode(), 0);
+    cli.SetUsername("");
+    cli.SetURL("http://joe:secret@" + server.HostPort() + "/");
+    EXPECT_EQ(HeadCode(), 0);
+
+    const auto received = server.Received();
+    ASSERT_EQ(received.size(), 3u);
+    EXPECT_NE(received[0].find(joe), std::string::npos);
+    EXPECT_EQ(received[1].find("joe"), std::string::npos);
+    EXPECT_NE(received[1].find("Authorization: Basic " + http::Base64Encode("old:pw")),
+              std::string::npos);
+    EXPECT_NE(received[2].find(joe), std::string::npos);
+    ASSERT_EQ(other.Received().size(), 1u);
+    EXPECT_EQ(other.Received()[0].find("Authorization"), std::string::npos);
 }
 
 TEST_F(HttpCliTest, LargePostBodyGoesOutInChunks) {

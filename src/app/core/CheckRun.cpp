@@ -1,5 +1,6 @@
 #include "CheckRun.h"
 
+#include <stdexcept>
 #include <string_view>
 
 #include "LastModified.h"
@@ -95,12 +96,37 @@ void TCheckRun::CheckRow(std::size_t row) {
         client_.PrepareHead(list_[row].URL);
         client_.Head();
         LogAnswer(row);
+        return;
     } catch (...) {
-        LogFailure(row);
+        if (!HeadRefused())
+            return LogFailure(row, "HEAD Failed !");
+        LogFailureLines("HEAD Failed !");
+    }
+    CheckRowWithGet(row);
+}
+
+// Some servers refuse HEAD alone (405, 501, or a 403/404 for HEAD only): a live page must not
+// end up FAILED, and so be deleted, for it. A dead one costs one request more.
+void TCheckRun::CheckRowWithGet(std::size_t row) {
+    try {
+        view_.Log("Trying GET");
+        client_.PrepareHeaderGet(list_[row].URL);
+        client_.Get();
+        LogAnswer(row);
+    } catch (...) {
+        LogFailure(row, "GET Failed !");
     }
 }
 
+bool TCheckRun::HeadRefused() const {
+    return !AbortRequested && !BreakRequested && client_.ServerAnswered() &&
+           client_.StatusCode() >= 400;
+}
+
 void TCheckRun::LogAnswer(std::size_t row) {
+    // A request that ended without a status is no answer, whatever the client said.
+    if (client_.StatusCode() <= 0)
+        throw std::runtime_error("No HTTP answer");
     view_.Log("StatusCode = " + std::to_string(client_.StatusCode()));
     std::string datum = "OK";
     for (const std::string& line : client_.ResponseHeaderLines()) {
@@ -111,10 +137,14 @@ void TCheckRun::LogAnswer(std::size_t row) {
     list_.SetDatum(row, std::move(datum));
 }
 
-void TCheckRun::LogFailure(std::size_t row) {
+void TCheckRun::LogFailure(std::size_t row, const char* label) {
     if (row < list_.Count())
         list_.SetDatum(row, AbortRequested ? "???" : "FAILED");
-    view_.Log("HEAD Failed !");
+    LogFailureLines(label);
+}
+
+void TCheckRun::LogFailureLines(const char* label) {
+    view_.Log(label);
     view_.Log("StatusCode   = " + std::to_string(client_.StatusCode()));
     view_.Log("ReasonPhrase = " + client_.ReasonPhrase());
 }

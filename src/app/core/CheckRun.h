@@ -19,8 +19,15 @@ class ICheckClient {
     // Returns when the request has ended, processing messages meanwhile. Raises for every
     // failure, a status of 400 or more included.
     virtual void Head() = 0;
+    // Readies a GET of url that ends once the answer's header is in (no document is read), for
+    // servers that refuse HEAD; Get then behaves as Head does.
+    virtual void PrepareHeaderGet(const std::string& url) = 0;
+    virtual void Get() = 0;
     // Ends a running request at once, so that Head raises; harmless when idle.
     virtual void Abort() = 0;
+    // True when the last request ended with the server's own answer, false when it failed
+    // before one (lookup, connect, TLS, time-out, abort, no status line).
+    virtual bool ServerAnswered() const = 0;
     virtual int StatusCode() const = 0;
     virtual std::string ReasonPhrase() const = 0;
     // The lines of the last answer (status line included), in arrival order.
@@ -65,8 +72,12 @@ class TCheckRun {
     void CheckRows(bool selectedOnly);
     std::size_t RowsToCheck(std::size_t count, bool selectedOnly) const;
     void CheckRow(std::size_t row);
+    // Asks again with GET after a HEAD that the server refused; the GET's answer decides.
+    void CheckRowWithGet(std::size_t row);
+    bool HeadRefused() const;
     void LogAnswer(std::size_t row);
-    void LogFailure(std::size_t row);
+    void LogFailure(std::size_t row, const char* label);
+    void LogFailureLines(const char* label);
 
     TFavoriteList& list_;
     ICheckClient& client_;

@@ -13,4 +13,10 @@ void THttpCheckClient::PrepareHead(const std::string& url) {
     client_.SetProxy("");
     client_.SetProxyPort("80");
     client_.SetResponseBodyStream(nullptr);
+    client_.SetHeaderOnly(false);
+}
+
+void THttpCheckClient::PrepareHeaderGet(const std::string& url) {
+    PrepareHead(url);
+    client_.SetHeaderOnly(true);
 }

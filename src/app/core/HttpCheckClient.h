@@ -14,7 +14,10 @@ class THttpCheckClient : public ICheckClient {
 
     void PrepareHead(const std::string& url) override;
     void Head() override { client_.Head(); }
+    void PrepareHeaderGet(const std::string& url) override;
+    void Get() override { client_.RequestSync(hrGet); }
     void Abort() override { client_.Abort(); }
+    bool ServerAnswered() const override { return client_.RequestDoneError() == 0; }
     int StatusCode() const override { return client_.StatusCode(); }
     std::string ReasonPhrase() const override { return client_.ReasonPhrase(); }
     std::vector<std::string> ResponseHeaderLines() const override {

@@ -1,0 +1,377 @@
+// The TLS layer of the socket: OpenSSL on memory buffers, fed by the socket's own events. Cipher
+// text read from the network goes into the input buffer; what OpenSSL writes goes out through
+// the send queue of the layer below. Nothing here blocks or waits: a step that needs more bytes
+// from the server simply ends, and the next read event goes on with it.
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include "SslContext.h"
+#include "WSocket.h"
+#include "WinsockApi.h"
+
+using sys::Word;
+
+namespace {
+
+// Cipher text read from the network per call.
+constexpr int kReadChunk = 16 * 1024;
+
+}  // namespace
+
+struct TCustomSslWSocket::TSslState {
+    SSL* ssl = nullptr;
+    BIO* input = nullptr;      // owned by ssl
+    BIO* output = nullptr;     // owned by ssl
+    std::string sessionKey;    // outlives ssl: its sessions are kept under this key
+    std::string pendingPlain;  // sent by the user before the handshake ended
+    bool peerClosed = false;
+
+    ~TSslState() { SSL_free(ssl); }
+};
+
+TCustomSslWSocket::TCustomSslWSocket(sys::TComponent* AOwner) : TCustomSocksWSocket(AOwner) {}
+
+TCustomSslWSocket::~TCustomSslWSocket() {
+    // The close of the layer below runs after this layer is gone: say goodbye to the server now.
+    if (SslEstablished() && SocketHandle != INVALID_SOCKET)
+        SendCloseNotify();
+    FreeSsl();
+}
+
+void TCustomSslWSocket::SetSslEnable(bool Value) {
+    if (FState != wsClosed)
+        return ReportError("Cannot change SslEnable if not closed");
+    FSslEnable = Value;
+}
+
+void TCustomSslWSocket::SetSslServerName(const std::string& Value) {
+    if (FState != wsClosed)
+        return ReportError("Cannot change SslServerName if not closed");
+    FSslServerName = Value;
+}
+
+void TCustomSslWSocket::FreeSsl() {
+    FSsl.reset();
+    FSslPhase = TSslPhase::Off;
+}
+
+void TCustomSslWSocket::ResetToDefaults() {
+    FreeSsl();
+    FHandshakeAfterConnect = false;
+    TCustomSocksWSocket::ResetToDefaults();
+}
+
+// Handshake.
+
+void TCustomSslWSocket::DoSessionConnected(Word Error) {
+    if (!FSslEnable || Error != 0 || SocketType != SOCK_STREAM || FSslPhase != TSslPhase::Off)
+        return TCustomSocksWSocket::DoSessionConnected(Error);
+    BeginHandshake(true);
+}
+
+void TCustomSslWSocket::StartSslHandshake() {
+    TActiveScope scope(this);
+    if (FState != wsConnected)
+        return ReportError("StartSslHandshake: not connected");
+    if (FSslPhase != TSslPhase::Off)
+        return ReportError("StartSslHandshake: TLS is already on");
+    BeginHandshake(false);
+}
+
+void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
+    FHandshakeAfterConnect = AfterConnect;
+    FSslErrorText.clear();
+    FLastError = 0;
+    auto state = std::make_unique<TSslState>();
+    SSL_CTX* context = tls::ClientContext();
+    state->ssl = SSL_new(context);
+    state->input = BIO_new(BIO_s_mem());
+    state->output = BIO_new(BIO_s_mem());
+    if (!state->ssl || !state->input || !state->output) {
+        BIO_free(state->input);
+        BIO_free(state->output);
+        state->input = state->output = nullptr;
+        FSsl = std::move(state);
+        FSslPhase = TSslPhase::Handshake;
+        return FailHandshake();
+    }
+    // An empty input buffer means "no bytes yet", not the end of the stream.
+    BIO_set_mem_eof_return(state->input, -1);
+    SSL_set_bio(state->ssl, state->input, state->output);
+    SSL_set_connect_state(state->ssl);
+    const std::string name = FSslServerName.empty() ? FAddr : FSslServerName;
+    if (tls::IsIpAddressText(name)) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state->ssl), name.c_str());
+    } else {
+        SSL_set_tlsext_host_name(state->ssl, name.c_str());
+        SSL_set1_host(state->ssl, name.c_str());
+    }
+    state->sessionKey = name + ":" + std::to_string(PortNumber);
+    SSL_set_app_data(state->ssl, &state->sessionKey);
+    if (SSL_SESSION* session = tls::TakeSession(context, state->sessionKey)) {
+        SSL_set_session(state->ssl, session);
+        SSL_SESSION_free(session);
+    }
+    FSsl = std::move(state);
+    FSslPhase = TSslPhase::Handshake;
+    ContinueHandshake();
+}
+
+void TCustomSslWSocket::ContinueHandshake() {
+    const int pulled = PullCipherText();
+    ERR_clear_error();
+    const int result = SSL_do_handshake(FSsl->ssl);
+    PushCipherText();
+    if (result == 1)
+        return HandshakeEnded(0);
+    const int why = SSL_get_error(FSsl->ssl, result);
+    if (why == SSL_ERROR_WANT_READ && !FSsl->peerClosed && pulled >= -1)
+        return;  // the next read event goes on
+    FailHandshake();
+}
+
+void TCustomSslWSocket::FailHandshake() {
+    const long verify = FSsl && FSsl->ssl ? SSL_get_verify_result(FSsl->ssl) : X509_V_OK;
+    int error = WSOCKET_TLS_HANDSHAKE;
+    if (verify != X509_V_OK) {
+        error = WSOCKET_TLS_CERTIFICATE;
+        FSslErrorText = tls::VerifyErrorText(verify);
+        ERR_clear_error();
+    } else if (FSsl && FSsl->peerClosed && ERR_peek_last_error() == 0) {
+        FSslErrorText = FLastError != 0 && !IsTlsError(FLastError)
+                            ? "TLS: handshake failed (" + SocketErrorText(FLastError) + ")"
+                            : "TLS: handshake failed (connection closed by the server)";
+    } else {
+        FSslErrorText = tls::HandshakeErrorText();
+    }
+    FSslPhase = TSslPhase::Failed;
+    HandshakeEnded(error);
+}
+
+void TCustomSslWSocket::HandshakeEnded(int Error) {
+    const SOCKET S = SocketHandle;
+    if (Error == 0) {
+        FSslPhase = TSslPhase::Established;
+        if (!FSsl->pendingPlain.empty()) {
+            const std::string plain = std::move(FSsl->pendingPlain);
+            FSsl->pendingPlain.clear();
+            Send(plain.data(), static_cast<int>(plain.size()));
+        }
+    } else {
+        FLastError = Error;
+    }
+    if (FHandshakeAfterConnect)
+        TCustomSocksWSocket::DoSessionConnected(static_cast<Word>(Error));
+    if (S == SocketHandle && OnSslHandshakeDone) {
+        auto Handler = OnSslHandshakeDone;
+        Handler(this, static_cast<Word>(Error));
+    }
+    // A failed handshake leaves nothing to talk about: the connection goes, without a
+    // close_notify (the alert, if any, has been queued already).
+    if (Error != 0 && S == SocketHandle && FState != wsClosed)
+        InternalClose(false, static_cast<Word>(Error));
+}
+
+// Moving cipher text.
+
+// Reads what the network has into the input buffer: the count read, 0 when the server has
+// closed, -1 when nothing is there yet, -2 on a failure (LastError holds it).
+int TCustomSslWSocket::PullCipherText() {
+    if (SocketHandle == INVALID_SOCKET)
+        return -2;
+    char chunk[kReadChunk];
+    const int n = RawReceive(chunk, sizeof chunk, 0);
+    if (n > 0) {
+        BIO_write(FSsl->input, chunk, n);
+        return n;
+    }
+    if (n == 0) {
+        FSsl->peerClosed = true;
+        return 0;
+    }
+    const int error = Winsock().WSAGetLastError();
+    if (error == ws::WSAEWOULDBLOCK)
+        return -1;
+    FLastError = error;
+    FSsl->peerClosed = true;
+    return -2;
+}
+
+void TCustomSslWSocket::PushCipherText(bool EvenIfEmpty) {
+    const int pending = static_cast<int>(BIO_ctrl_pending(FSsl->output));
+    if (pending <= 0) {
+        if (EvenIfEmpty)
+            TCustomSocksWSocket::Send(nullptr, 0);
+        return;
+    }
+    std::string bytes(static_cast<std::size_t>(pending), '\0');
+    const int n = BIO_read(FSsl->output, bytes.data(), pending);
+    TCustomSocksWSocket::Send(bytes.data(), n > 0 ? n : 0);
+}
+
+// Receiving.
+
+bool TCustomSslWSocket::DoDataAvailable(Word Error) {
+    switch (FSslPhase) {
+        case TSslPhase::Handshake:
+            ContinueHandshake();
+            return true;
+        case TSslPhase::Established:
+            if (!OnDataAvailable) {
+                DrainUnwanted();
+                return true;
+            }
+            return TCustomSocksWSocket::DoDataAvailable(Error);
+        case TSslPhase::Closed:
+        case TSslPhase::Failed:
+            DrainUnwanted();
+            return true;
+        case TSslPhase::Off:
+            break;
+    }
+    return TCustomSocksWSocket::DoDataAvailable(Error);
+}
+
+void TCustomSslWSocket::DrainUnwanted() {
+    char scratch[1024];
+    Receive(scratch, sizeof scratch);
+}
+
+int TCustomSslWSocket::Receive(void* Buffer, int BufferSize) {
+    if (FSslPhase == TSslPhase::Off)
+        return TCustomSocksWSocket::Receive(Buffer, BufferSize);
+    const int n = ReadPlain(Buffer, BufferSize);
+    if (n < 0)
+        Winsock().WSASetLastError(FLastError);
+    else
+        FReadCount += n;
+    return n;
+}
+
+// Plain text for the caller: the count, 0 at the end of the stream, or -1 with FLastError set
+// (WSAEWOULDBLOCK while the next record has not fully arrived).
+int TCustomSslWSocket::ReadPlain(void* Buffer, int BufferSize) {
+    if (FSslPhase != TSslPhase::Established) {
+        if (FSslPhase == TSslPhase::Handshake)
+            ContinueHandshake();
+        if (FSslPhase == TSslPhase::Closed || (FSslPhase == TSslPhase::Failed && FSsl->peerClosed))
+            return 0;
+        FLastError = FSslPhase == TSslPhase::Failed ? WSOCKET_TLS_PROTOCOL : ws::WSAEWOULDBLOCK;
+        return -1;
+    }
+    for (;;) {
+        ERR_clear_error();
+        const int n = SSL_read(FSsl->ssl, Buffer, BufferSize);
+        PushCipherText();  // post-handshake messages may want an answer
+        if (n > 0) {
+            NoteLayerRead();
+            return n;
+        }
+        const int why = SSL_get_error(FSsl->ssl, n);
+        if (why == SSL_ERROR_ZERO_RETURN)
+            return 0;  // the server's close_notify
+        if (why != SSL_ERROR_WANT_READ) {
+            FailConnection(WSOCKET_TLS_PROTOCOL, tls::HandshakeErrorText());
+            return -1;
+        }
+        const int pulled = PullCipherText();
+        if (pulled > 0)
+            continue;
+        if (pulled == 0)
+            return 0;  // closed without close_notify: the end of the stream all the same
+        if (pulled == -1)
+            FLastError = ws::WSAEWOULDBLOCK;
+        return -1;
+    }
+}
+
+// A broken TLS stream ends the connection. The close comes from the loop, as a close
+// notification would, so that no handler runs inside the Receive that found the fault.
+void TCustomSslWSocket::FailConnection(int Error, const std::string& Text) {
+    FSslErrorText = Text;
+    const std::string prefix = "TLS: handshake failed";
+    if (FSslErrorText.rfind(prefix, 0) == 0)
+        FSslErrorText = "TLS: connection failed" + FSslErrorText.substr(prefix.size());
+    FSslPhase = TSslPhase::Failed;
+    FLastError = Error;
+    sys::PostMessage(WindowHandle, WM_SOCKET_SELECT, static_cast<sys::WPARAM>(SocketHandle),
+                     ws::WSAMAKESELECTREPLY(ws::FD_CLOSE, Error));
+}
+
+int TCustomSslWSocket::BufferedCount() {
+    if (FSslPhase != TSslPhase::Established && FSslPhase != TSslPhase::Handshake)
+        return 0;
+    return SSL_pending(FSsl->ssl) + static_cast<int>(BIO_ctrl_pending(FSsl->input));
+}
+
+int TCustomSslWSocket::GetRcvdCount() {
+    if (FSslPhase != TSslPhase::Established)
+        return TCustomSocksWSocket::GetRcvdCount();
+    PullCipherText();
+    char probe;
+    ERR_clear_error();
+    SSL_peek(FSsl->ssl, &probe, 1);  // decrypts the next record, if it is complete
+    ERR_clear_error();
+    return SSL_pending(FSsl->ssl);
+}
+
+// Sending.
+
+int TCustomSslWSocket::Send(const void* Data, int Len) {
+    if (FSslPhase == TSslPhase::Off || FState != wsConnected)
+        return TCustomSocksWSocket::Send(Data, Len);
+    if (FSslPhase == TSslPhase::Handshake) {
+        if (Len > 0)
+            FSsl->pendingPlain.append(static_cast<const char*>(Data),
+                                      static_cast<std::size_t>(Len));
+        return Len > 0 ? Len : 0;
+    }
+    if (FSslPhase != TSslPhase::Established) {
+        Winsock().WSASetLastError(ws::WSAENOTCONN);
+        return -1;
+    }
+    const char* bytes = static_cast<const char*>(Data);
+    for (int done = 0; done < Len;) {
+        ERR_clear_error();
+        const int n = SSL_write(FSsl->ssl, bytes + done, Len - done);
+        if (n <= 0) {
+            FailConnection(WSOCKET_TLS_PROTOCOL, tls::HandshakeErrorText());
+            return -1;
+        }
+        done += n;
+    }
+    // Also with nothing to send: the layer below then tells OnDataSent, as it would in plain.
+    PushCipherText(true);
+    return Len > 0 ? Len : 0;
+}
+
+void TCustomSslWSocket::DoDataSent(Word Error) {
+    // The handshake's own records are nobody's business above this layer.
+    if (FSslPhase == TSslPhase::Handshake)
+        return;
+    TCustomSocksWSocket::DoDataSent(Error);
+}
+
+// Closing.
+
+void TCustomSslWSocket::InternalClose(bool Shut, Word Error) {
+    if (Shut && SslEstablished() && SocketHandle != INVALID_SOCKET)
+        SendCloseNotify();
+    TCustomSocksWSocket::InternalClose(Shut, Error);
+}
+
+// The close_notify goes straight out, and only when nothing is queued before it: records must
+// reach the server in order, and queued ones are dropped by the close anyway.
+void TCustomSslWSocket::SendCloseNotify() {
+    FSslPhase = TSslPhase::Closed;  // nothing more is sent or read on this connection
+    if (!FAllSent)
+        return;
+    ERR_clear_error();
+    SSL_shutdown(FSsl->ssl);
+    ERR_clear_error();
+    char bytes[512];
+    const int n = BIO_read(FSsl->output, bytes, sizeof bytes);
+    if (n > 0)
+        Winsock().send(SocketHandle, bytes, n, 0);
+}
