@@ -356,6 +356,8 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     void SetSslServerName(const std::string& Value);
     // True from the end of a successful handshake until the connection closes.
     bool SslEstablished() const { return FSslPhase == TSslPhase::Established; }
+    // True when the connection's handshake resumed an earlier session with the same server.
+    bool SslSessionReused() const;
     // The text of the last TLS failure, such as "TLS: certificate has expired".
     const std::string& SslErrorText() const { return FSslErrorText; }
 

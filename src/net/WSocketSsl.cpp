@@ -39,6 +39,10 @@ TCustomSslWSocket::~TCustomSslWSocket() {
     FreeSsl();
 }
 
+bool TCustomSslWSocket::SslSessionReused() const {
+    return SslEstablished() && SSL_session_reused(FSsl->ssl) == 1;
+}
+
 void TCustomSslWSocket::SetSslEnable(bool Value) {
     if (FState != wsClosed)
         return ReportError("Cannot change SslEnable if not closed");
