@@ -2,19 +2,24 @@
 // chosen pieces, pauses, closing early, resetting, or never answering. It listens on
 // 127.0.0.1 on an ephemeral port and serves connections one after another on its own thread.
 // Every wait of that thread is bounded by the server's lifetime, so it always stops by itself;
-// the destructor stops it at once.
+// the destructor stops it at once. Given a certificate it plays the same scripts over TLS.
 #pragma once
+
+#include <openssl/types.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "TestCa.h"
 
 namespace testsupport {
 
@@ -23,7 +28,7 @@ namespace testsupport {
 class TScript {
   public:
     struct TStep {
-        enum class TKind { ReadRequest, Send, Delay, Close, Reset, Hang, Call };
+        enum class TKind { ReadRequest, Send, SendRaw, Delay, Close, Reset, Hang, Call };
         TKind Kind;
         std::string Bytes;
         std::size_t PieceSize = 0;  // 0 = all at once
@@ -37,10 +42,13 @@ class TScript {
     // Sends bytes, in pieces of pieceSize bytes with a pause after each piece but the last.
     TScript& Send(std::string bytes, std::size_t pieceSize = 0,
                   std::chrono::milliseconds pause = std::chrono::milliseconds(0));
+    // Sends bytes straight over the socket, past TLS, so that a TLS client meets bytes that
+    // are no TLS record. Without TLS it is the same as Send.
+    TScript& SendRaw(std::string bytes);
     TScript& Delay(std::chrono::milliseconds pause);
-    // Graceful close.
+    // Graceful close (over TLS with a close_notify first).
     TScript& Close();
-    // Close with a reset (RST) instead of a graceful end.
+    // Close with a reset (RST) instead of a graceful end (over TLS without a close_notify).
     TScript& Reset();
     // Never answers: keeps the connection open and reads whatever comes until the client
     // closes it or the server stops.
@@ -57,13 +65,28 @@ class TScript {
     std::vector<TStep> steps_;
 };
 
+// The certificate (with its chain, if any) and the key a TLS server presents.
+using TTls = TCertFiles;
+
+// One connection's transport: the socket itself or TLS over it (ScriptedServer.cpp).
+class TSocketLink;
+
 class ScriptedServer {
   public:
+    using TTls = testsupport::TTls;
+
     // The n-th connection plays scripts[n]; connections beyond the list play the last script.
     explicit ScriptedServer(std::vector<TScript> scripts,
                             std::chrono::milliseconds lifetime = std::chrono::seconds(20));
     explicit ScriptedServer(TScript script,
                             std::chrono::milliseconds lifetime = std::chrono::seconds(20));
+    // Over TLS (1.2 or newer): every connection begins with the handshake, and the scripts
+    // then play inside it. A connection whose handshake fails counts as finished, and the
+    // bytes it sent are recorded as they came, so that a test can tell what the client spoke.
+    ScriptedServer(std::vector<TScript> scripts, TTls tls,
+                   std::chrono::milliseconds lifetime = std::chrono::seconds(20));
+    ScriptedServer(TScript script, TTls tls,
+                   std::chrono::milliseconds lifetime = std::chrono::seconds(20));
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -72,11 +95,21 @@ class ScriptedServer {
     std::string PortText() const { return std::to_string(port_); }
     // "127.0.0.1:port"
     std::string HostPort() const;
-    // "http://127.0.0.1:port" + path
+    // "http" or, over TLS, "https"
+    std::string Scheme() const;
+    // Scheme() + "://127.0.0.1:port" + path
     std::string Url(std::string_view path = "/") const;
 
-    // The bytes each connection received so far, in the order the connections came.
+    // The bytes each connection received so far, in the order the connections came (over
+    // TLS: the decrypted bytes).
     std::vector<std::string> Received() const;
+    // The host name each TLS client asked for in its hello (SNI), "" when it named none.
+    std::vector<std::string> ServerNames() const;
+    // Whether each TLS client ended with a close_notify before closing. Only telling for
+    // scripts that end in Hang, where the server reads until the client has closed, and for
+    // clients that read what came before they close: TLS 1.3 sends session tickets after the
+    // handshake, and a close with unread bytes is a reset that may drop the close_notify.
+    std::vector<bool> ClientCloseNotify() const;
     int Connections() const { return connections_.load(); }
     // Connections whose script has run to its end.
     int Finished() const { return finished_.load(); }
@@ -85,18 +118,34 @@ class ScriptedServer {
     bool WaitFinished(int count, std::chrono::milliseconds bound = std::chrono::seconds(10)) const;
 
   private:
+    struct TTlsContextFree {
+        void operator()(SSL_CTX* context) const;
+    };
+    // What one connection left behind.
+    struct TRecord {
+        std::string Received;
+        std::string ServerName;
+        bool ClientCloseNotify = false;
+    };
     enum class TWait { Ready, Stopped };
+
+    void Start();
     TWait WaitFor(int fd, short events) const;
     TWait Pause(std::chrono::milliseconds pause) const;
     void Run();
-    void Serve(int fd, const TScript& script, std::size_t index);
-    bool ReadRequest(int fd, std::size_t index);
-    bool SendAll(int fd, std::string_view bytes);
-    void Hang(int fd, std::size_t index);
+    std::unique_ptr<TSocketLink> Accept();
+    void Serve(TSocketLink& link, const TScript& script, std::size_t index);
+    bool Play(TSocketLink& link, const TScript::TStep& step, std::size_t index);
+    bool ReadRequest(TSocketLink& link, std::size_t index);
+    bool Send(TSocketLink& link, const TScript::TStep& step);
+    void Hang(TSocketLink& link, std::size_t index);
     void Record(std::size_t index, const char* data, std::size_t len);
+    template <class TField>
+    std::vector<TField> Collect(TField TRecord::*field) const;
 
     std::vector<TScript> scripts_;
     std::chrono::steady_clock::time_point deadline_;
+    std::unique_ptr<SSL_CTX, TTlsContextFree> tlsContext_;
     int listenFd_ = -1;
     int stopFd_ = -1;
     std::uint16_t port_ = 0;
@@ -104,7 +153,7 @@ class ScriptedServer {
     std::atomic<int> finished_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable finishedChanged_;
-    std::vector<std::string> received_;
+    std::vector<TRecord> records_;
     std::thread thread_;
 };
 
