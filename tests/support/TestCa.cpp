@@ -37,7 +37,7 @@ TKey NewKey() {
 }
 
 // What sets one certificate apart from the others.
-struct TCertSpec {
+struct TCertTraits {
     const char* CommonName;
     const char* AltNames;  // nullptr for none
     long NotBefore;        // seconds from now
@@ -63,36 +63,36 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 // The extensions a modern verifier looks for. The subject key identifier has to come before
 // the authority key identifier, which a self-signed certificate takes from itself.
-void AddExtensions(X509* cert, X509* issuer, const TCertSpec& spec) {
+void AddExtensions(X509* cert, X509* issuer, const TCertTraits& traits) {
     AddExtension(cert, issuer, NID_basic_constraints,
-                 spec.IsCa ? "critical,CA:TRUE" : "critical,CA:FALSE");
+                 traits.IsCa ? "critical,CA:TRUE" : "critical,CA:FALSE");
     AddExtension(cert, issuer, NID_key_usage,
-                 spec.IsCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
-    if (!spec.IsCa)
+                 traits.IsCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
+    if (!traits.IsCa)
         AddExtension(cert, issuer, NID_ext_key_usage, "serverAuth");
     AddExtension(cert, issuer, NID_subject_key_identifier, "hash");
     AddExtension(cert, issuer, NID_authority_key_identifier, "keyid:always");
-    if (spec.AltNames)
-        AddExtension(cert, issuer, NID_subject_alt_name, spec.AltNames);
+    if (traits.AltNames)
+        AddExtension(cert, issuer, NID_subject_alt_name, traits.AltNames);
 }
 
-TCert Issue(const TCertSpec& spec, EVP_PKEY* key, TIssuer issuer, std::int64_t serial) {
+TCert Issue(const TCertTraits& traits, EVP_PKEY* key, TIssuer issuer, std::int64_t serial) {
     TCert cert(X509_new(), X509_free);
     Require(cert != nullptr, "cannot make a certificate");
     X509* x = cert.get();
     X509_NAME* subject = X509_get_subject_name(x);
-    const auto* commonName = reinterpret_cast<const unsigned char*>(spec.CommonName);
+    const auto* commonName = reinterpret_cast<const unsigned char*>(traits.CommonName);
     bool ok = X509_set_version(x, X509_VERSION_3) == 1 &&
               ASN1_INTEGER_set_int64(X509_get_serialNumber(x), serial) == 1 &&
-              X509_gmtime_adj(X509_getm_notBefore(x), spec.NotBefore) != nullptr &&
-              X509_gmtime_adj(X509_getm_notAfter(x), spec.NotAfter) != nullptr &&
+              X509_gmtime_adj(X509_getm_notBefore(x), traits.NotBefore) != nullptr &&
+              X509_gmtime_adj(X509_getm_notAfter(x), traits.NotAfter) != nullptr &&
               X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC, commonName, -1, -1, 0) == 1;
     Require(ok, "cannot fill in a certificate");
     X509* signer = issuer.Cert ? issuer.Cert : x;
     ok =
         X509_set_issuer_name(x, X509_get_subject_name(signer)) == 1 && X509_set_pubkey(x, key) == 1;
     Require(ok, "cannot name the issuer");
-    AddExtensions(x, signer, spec);
+    AddExtensions(x, signer, traits);
     Require(X509_sign(x, issuer.Key ? issuer.Key : key, EVP_sha256()) > 0, "cannot sign");
     return cert;
 }
@@ -125,10 +125,10 @@ std::int64_t FirstSerial() {
     return (static_cast<std::int64_t>(random) << 8) + 1;
 }
 
-TCertFiles WriteServerCert(const TempDir& dir, const std::string& name, const TCertSpec& spec,
+TCertFiles WriteServerCert(const TempDir& dir, const std::string& name, const TCertTraits& traits,
                            TIssuer issuer, std::int64_t serial) {
     const TKey key = NewKey();
-    const TCert cert = Issue(spec, key.get(), issuer, serial);
+    const TCert cert = Issue(traits, key.get(), issuer, serial);
     return {dir.Write(name + ".pem", CertPem(cert.get())).string(),
             dir.Write(name + ".key", KeyPem(key.get())).string()};
 }
