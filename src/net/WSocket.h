@@ -371,6 +371,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     bool DoDataAvailable(sys::Word Error) override;
     void DoSessionConnected(sys::Word Error) override;
     void DoDataSent(sys::Word Error) override;
+    void DoSessionClosed(sys::Word Error) override;
     void InternalClose(bool Shut, sys::Word Error) override;
     void ResetToDefaults() override;
     int GetRcvdCount() override;
@@ -386,7 +387,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     void FailHandshake();
     int ReadPlain(void* Buffer, int BufferSize);
     int PullCipherText();
-    void PushCipherText(bool EvenIfEmpty = false);
+    bool PushCipherText(bool EvenIfEmpty = false);
     void SendCloseNotify();
     void FailConnection(int Error, const std::string& Text);
     void FreeSsl();

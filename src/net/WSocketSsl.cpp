@@ -126,10 +126,11 @@ void TCustomSslWSocket::ContinueHandshake() {
     const int pulled = PullCipherText();
     ERR_clear_error();
     const int result = SSL_do_handshake(FSsl->ssl);
-    PushCipherText();
+    const int why = result == 1 ? SSL_ERROR_NONE : SSL_get_error(FSsl->ssl, result);
+    if (!PushCipherText())
+        return;  // the connection went while the hello went out (DoSessionClosed told)
     if (result == 1)
         return HandshakeEnded(0);
-    const int why = SSL_get_error(FSsl->ssl, result);
     if (why == SSL_ERROR_WANT_READ && !FSsl->peerClosed && pulled >= -1)
         return;  // the next read event goes on
     FailHandshake();
@@ -202,16 +203,20 @@ int TCustomSslWSocket::PullCipherText() {
     return -2;
 }
 
-void TCustomSslWSocket::PushCipherText(bool EvenIfEmpty) {
+// Hands what OpenSSL wrote to the send queue. False when the connection went meanwhile (a send
+// that found it reset closes the socket at once, and the TLS state with it).
+bool TCustomSslWSocket::PushCipherText(bool EvenIfEmpty) {
+    const SOCKET S = SocketHandle;
     const int pending = static_cast<int>(BIO_ctrl_pending(FSsl->output));
     if (pending <= 0) {
         if (EvenIfEmpty)
             TCustomSocksWSocket::Send(nullptr, 0);
-        return;
+    } else {
+        std::string bytes(static_cast<std::size_t>(pending), '\0');
+        const int n = BIO_read(FSsl->output, bytes.data(), pending);
+        TCustomSocksWSocket::Send(bytes.data(), n > 0 ? n : 0);
     }
-    std::string bytes(static_cast<std::size_t>(pending), '\0');
-    const int n = BIO_read(FSsl->output, bytes.data(), pending);
-    TCustomSocksWSocket::Send(bytes.data(), n > 0 ? n : 0);
+    return FSsl && SocketHandle == S && S != INVALID_SOCKET;
 }
 
 // Receiving.
@@ -245,6 +250,7 @@ void TCustomSslWSocket::DrainUnwanted() {
 int TCustomSslWSocket::Receive(void* Buffer, int BufferSize) {
     if (FSslPhase == TSslPhase::Off)
         return TCustomSocksWSocket::Receive(Buffer, BufferSize);
+    TActiveScope scope(this);
     const int n = ReadPlain(Buffer, BufferSize);
     if (n < 0)
         Winsock().WSASetLastError(FLastError);
@@ -267,12 +273,16 @@ int TCustomSslWSocket::ReadPlain(void* Buffer, int BufferSize) {
     for (;;) {
         ERR_clear_error();
         const int n = SSL_read(FSsl->ssl, Buffer, BufferSize);
-        PushCipherText();  // post-handshake messages may want an answer
+        const int why = n > 0 ? SSL_ERROR_NONE : SSL_get_error(FSsl->ssl, n);
+        // Post-handshake messages may want an answer.
+        if (!PushCipherText() && n <= 0) {
+            FLastError = ws::WSAENOTCONN;
+            return -1;
+        }
         if (n > 0) {
             NoteLayerRead();
             return n;
         }
-        const int why = SSL_get_error(FSsl->ssl, n);
         if (why == SSL_ERROR_ZERO_RETURN)
             return 0;  // the server's close_notify
         if (why != SSL_ERROR_WANT_READ) {
@@ -325,6 +335,7 @@ int TCustomSslWSocket::GetRcvdCount() {
 int TCustomSslWSocket::Send(const void* Data, int Len) {
     if (FSslPhase == TSslPhase::Off || FState != wsConnected)
         return TCustomSocksWSocket::Send(Data, Len);
+    TActiveScope scope(this);  // a send that finds the connection reset raises its close
     if (FSslPhase == TSslPhase::Handshake) {
         if (Len > 0)
             FSsl->pendingPlain.append(static_cast<const char*>(Data),
@@ -348,6 +359,28 @@ int TCustomSslWSocket::Send(const void* Data, int Len) {
     // Also with nothing to send: the layer below then tells OnDataSent, as it would in plain.
     PushCipherText(true);
     return Len > 0 ? Len : 0;
+}
+
+void TCustomSslWSocket::DoSessionClosed(Word Error) {
+    // A connection that goes before the handshake has ended fails the handshake first, so that
+    // a caller who waits for OnSessionConnected hears of it.
+    if (FSslPhase == TSslPhase::Handshake) {
+        FSslErrorText =
+            "TLS: handshake failed (" +
+            (Error != 0 ? SocketErrorText(Error) : std::string("connection closed by the server")) +
+            ")";
+        FSslPhase = TSslPhase::Failed;
+        FLastError = WSOCKET_TLS_HANDSHAKE;
+        Error = WSOCKET_TLS_HANDSHAKE;
+        const SOCKET S = SocketHandle;
+        if (FHandshakeAfterConnect)
+            TCustomSocksWSocket::DoSessionConnected(WSOCKET_TLS_HANDSHAKE);
+        if (S == SocketHandle && OnSslHandshakeDone) {
+            auto Handler = OnSslHandshakeDone;
+            Handler(this, WSOCKET_TLS_HANDSHAKE);
+        }
+    }
+    TCustomSocksWSocket::DoSessionClosed(Error);
 }
 
 void TCustomSslWSocket::DoDataSent(Word Error) {

@@ -1,0 +1,323 @@
+// Verdicts as a user on today's web sees them: one favourite per case, checked end to end by the
+// check run over the real HTTP client against scripted loopback servers, plain and TLS. Each case
+// names the server's behaviour, the row text it must give and the reason the log must show.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ScopedEnv.h"
+#include "ScriptedServer.h"
+#include "TestCa.h"
+#include "app/core/CheckRun.h"
+#include "app/core/HttpCheckClient.h"
+
+namespace {
+
+using testsupport::ScriptedServer;
+using testsupport::TestCa;
+using testsupport::TScript;
+using namespace std::chrono_literals;
+
+const std::string kDated =
+    "HTTP/1.1 200 OK\r\nLast-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\n\r\n";
+const std::string kDate = "2002/10/09; 10:10:10 GMT";
+
+class LogView : public ICheckRunView {
+  public:
+    std::vector<std::string> log;
+    void Log(const std::string& line) override { log.push_back(line); }
+};
+
+// The servers of one case. A case makes the ones it needs and returns the favourite's address.
+struct Servers {
+    std::vector<std::unique_ptr<ScriptedServer>> all;
+
+    ScriptedServer& Plain(std::vector<TScript> scripts) {
+        all.push_back(std::make_unique<ScriptedServer>(std::move(scripts)));
+        return *all.back();
+    }
+    ScriptedServer& Tls(std::vector<TScript> scripts,
+                        const testsupport::TCertFiles& cert = TestCa::Shared().Valid()) {
+        all.push_back(std::make_unique<ScriptedServer>(std::move(scripts), cert));
+        return *all.back();
+    }
+    // Over TLS or plain, as the case runs.
+    ScriptedServer& Either(bool tls, std::vector<TScript> scripts) {
+        return tls ? Tls(std::move(scripts)) : Plain(std::move(scripts));
+    }
+};
+
+struct VerdictCase {
+    std::string name;
+    std::function<std::string(Servers&)> setUp;
+    std::string datum;
+    std::string reason;            // the start of the log's "ReasonPhrase = " text; "" when none
+    std::string requestLine = "";  // the first request line the first server got; "" to skip
+};
+
+class VerdictTest : public testing::Test {
+  protected:
+    testsupport::ScopedEnv trust{"SSL_CERT_FILE", TestCa::Shared().CaFile()};
+    TFavoriteList list;
+    THttpCli http;
+    THttpCheckClient client{http};
+    LogView view;
+    TCheckRun run{list, client, view};
+
+    VerdictTest() {
+        ConfigureCheckClient(http);
+        http.SetTimeout(8);
+    }
+
+    void Check(const std::string& url) {
+        list.Clear();
+        view.log.clear();
+        TFavoriteRow row;
+        row.Name = "case";
+        row.URL = url;
+        row.Datei = "/fav/case.url";
+        list.Append(row);
+        run.CheckNow(false);
+    }
+
+    std::string LoggedReason() const {
+        const std::string key = "ReasonPhrase = ";
+        std::string reason;
+        for (const std::string& line : view.log)
+            if (line.rfind(key, 0) == 0)
+                reason = line.substr(key.size());
+        return reason;
+    }
+
+    void Expect(const VerdictCase& c) {
+        SCOPED_TRACE(c.name);
+        Servers servers;
+        const std::string url = c.setUp(servers);
+        Check(url);
+        EXPECT_EQ(list[0].Datum, c.datum) << testing::PrintToString(view.log);
+        if (c.reason.empty())
+            EXPECT_EQ(LoggedReason(), "");
+        else
+            EXPECT_THAT(LoggedReason(), testing::StartsWith(c.reason));
+        if (!c.requestLine.empty() && !servers.all.empty()) {
+            const auto received = servers.all.front()->Received();
+            ASSERT_FALSE(received.empty());
+            EXPECT_EQ(received[0].substr(0, received[0].find("\r\n")), c.requestLine);
+        }
+    }
+};
+
+std::string Suffix(bool tls) {
+    return tls ? " (https)" : " (http)";
+}
+
+// What every server can do to a request, over both schemes.
+std::vector<VerdictCase> AnswerCases(bool tls) {
+    const std::string s = Suffix(tls);
+    return {
+        {"a page with Last-Modified" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/p"); }, kDate,
+         "", "HEAD /p HTTP/1.0"},
+        {"a reset instead of an answer" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript().ReadRequest().Reset()}).Url(); },
+         "FAILED", "Connection reset by peer"},
+        {"a close without a byte" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript().ReadRequest().Close()}).Url(); },
+         "FAILED", "No HTTP answer"},
+        {"bytes that are not HTTP" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer("\x01\x02garbage")}).Url(); },
+         "FAILED", "No HTTP answer"},
+        {"keep-alive after a complete answer" + s,
+         [tls](Servers& x) {
+             return x.Either(tls, {TScript().ReadRequest().Send(kDated).Hang()}).Url();
+         },
+         kDate, ""},
+        {"a header line longer than the buffer, then the close" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.0 200 OK\r\nX-Long: " +
+                                               std::string(20000, 'a') + "\r\n\r\n")})
+                 .Url();
+         },
+         "OK", ""},
+        {"the fragment is not sent and ? ends the host" + s,
+         [tls](Servers& x) {
+             const auto& server = x.Either(tls, {TScript::Answer(kDated)});
+             return server.Scheme() + "://" + server.HostPort() + "?x=1#top";
+         },
+         kDate, "", "HEAD /?x=1 HTTP/1.0"},
+        {"blanks and code-page bytes are percent-encoded" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a b/caf\xE9"); },
+         kDate, "", "HEAD /a%20b/caf%E9 HTTP/1.0"},
+        {"control bytes in the address" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a\r\nX: y"); },
+         "FAILED", "Address holds control characters"},
+        {"control bytes in a Location" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.0 302 Found\r\nLocation: /a\x01z\r\n\r\n")})
+                 .Url();
+         },
+         "FAILED", "Relocation address holds control characters"},
+        {"a scheme-relative Location names a new host" + s,
+         [tls](Servers& x) {
+             auto& target = x.Either(tls, {TScript::Answer(kDated)});
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.0 301 Moved\r\nLocation: //" +
+                                               target.HostPort() + "/new\r\n\r\n")})
+                 .Url();
+         },
+         kDate, "", "HEAD /new HTTP/1.0"},
+        {"HEAD refused with 405, GET answers" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 405 Method Not Allowed\r\n\r\n"),
+                               TScript::Answer(kDated)})
+                 .Url();
+         },
+         kDate, "Method Not Allowed"},
+        {"HEAD refused with 501, GET answers" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.0 501 Not Implemented\r\n\r\n"),
+                               TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")})
+                 .Url();
+         },
+         "OK", "Not Implemented"},
+        {"a 404 for HEAD alone" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.0 404 Not Found\r\n\r\n"),
+                               TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")})
+                 .Url();
+         },
+         "OK", "Not Found"},
+        {"a dead page, HEAD and GET alike" + s,
+         [tls](Servers& x) {
+             return x.Either(tls, {TScript::Answer("HTTP/1.0 404 Not Found\r\n\r\n")}).Url();
+         },
+         "FAILED", "Not Found"},
+    };
+}
+
+// The requests the client itself must get right, between the schemes and with certificates.
+std::vector<VerdictCase> SchemeCases() {
+    const TestCa& ca = TestCa::Shared();
+    return {
+        {"http relocated to https",
+         [](Servers& x) {
+             auto& secure = x.Tls({TScript::Answer(kDated)});
+             return x
+                 .Plain({TScript::Answer("HTTP/1.1 301 Moved Permanently\r\nLocation: " +
+                                         secure.Url("/moved") + "\r\n\r\n")})
+                 .Url();
+         },
+         kDate, ""},
+        {"https relocated to http",
+         [](Servers& x) {
+             auto& plain = x.Plain({TScript::Answer(kDated)});
+             return x
+                 .Tls({TScript::Answer("HTTP/1.1 302 Found\r\nLocation: " + plain.Url("/p") +
+                                       "\r\n\r\n")})
+                 .Url();
+         },
+         kDate, ""},
+        {"https by host name",
+         [](Servers& x) {
+             return "https://localhost:" + x.Tls({TScript::Answer(kDated)}).PortText() + "/";
+         },
+         kDate, ""},
+        {"an expired certificate",
+         [&ca](Servers& x) { return x.Tls({TScript::Answer(kDated)}, ca.Expired()).Url(); },
+         "FAILED", "TLS: certificate has expired"},
+        {"a certificate for another host",
+         [&ca](Servers& x) { return x.Tls({TScript::Answer(kDated)}, ca.OtherHost()).Url(); },
+         "FAILED", "TLS: host name mismatch"},
+        {"a self-signed certificate",
+         [&ca](Servers& x) { return x.Tls({TScript::Answer(kDated)}, ca.SelfSigned()).Url(); },
+         "FAILED", "TLS: self-signed certificate"},
+        {"https to a server that speaks plain HTTP",
+         [](Servers& x) {
+             // A web server answers a hello it cannot read as a bad request.
+             auto& plain = x.Plain({TScript().Send("HTTP/1.1 400 Bad Request\r\n\r\n").Close()});
+             return "https://" + plain.HostPort() + "/";
+         },
+         "FAILED", "TLS: handshake failed"},
+        {"http to a server that speaks TLS",
+         [](Servers& x) { return "http://" + x.Tls({TScript::Answer(kDated)}).HostPort() + "/"; },
+         "FAILED", "No HTTP answer"},
+        {"a relocation that never ends",
+         [](Servers& x) {
+             return x.Plain({TScript::Answer("HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n")})
+                 .Url();
+         },
+         "FAILED", "Too many relocations"},
+        {"a relocation whose second answer is a reset",
+         [](Servers& x) {
+             return x
+                 .Plain({TScript::Answer("HTTP/1.0 302 Found\r\nLocation: /next\r\n\r\n"),
+                         TScript().ReadRequest().Reset()})
+                 .Url();
+         },
+         "FAILED", "Connection reset by peer"},
+    };
+}
+
+TEST_F(VerdictTest, AnswersOverHttp) {
+    for (const VerdictCase& c : AnswerCases(false))
+        Expect(c);
+}
+
+TEST_F(VerdictTest, AnswersOverHttps) {
+    for (const VerdictCase& c : AnswerCases(true))
+        Expect(c);
+}
+
+TEST_F(VerdictTest, SchemesAndCertificates) {
+    for (const VerdictCase& c : SchemeCases())
+        Expect(c);
+}
+
+// A complete answer ends the request; a server that keeps the connection open for more must
+// not hold the row until the time-out.
+TEST_F(VerdictTest, KeptConnectionDoesNotHoldTheRow) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(Suffix(tls));
+        Servers servers;
+        auto& server = servers.Either(tls, {TScript().ReadRequest().Send(kDated).Hang()});
+        http.SetTimeout(30);
+        const auto start = std::chrono::steady_clock::now();
+        Check(server.Url());
+        EXPECT_EQ(list[0].Datum, kDate);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+        // The client, not the server, ended the connection.
+        EXPECT_TRUE(server.WaitFinished(1, 5s));
+    }
+}
+
+// Credentials in one favourite's address go to that favourite's server alone.
+TEST_F(VerdictTest, CredentialsStayWithTheirFavourite) {
+    for (bool tls : {false, true}) {
+        SCOPED_TRACE(Suffix(tls));
+        Servers servers;
+        auto& other = servers.Either(tls, {TScript::Answer(kDated)});
+        auto& server = servers.Either(
+            tls, {TScript::Answer("HTTP/1.0 302 Found\r\nLocation: " + other.Url() + "\r\n\r\n"),
+                  TScript::Answer(kDated)});
+        Check(server.Scheme() + "://joe:secret@" + server.HostPort() + "/");
+        Check(server.Url());
+        const auto received = server.Received();
+        ASSERT_EQ(received.size(), 2u);
+        EXPECT_NE(received[0].find("Authorization: Basic am9lOnNlY3JldA=="), std::string::npos);
+        EXPECT_EQ(received[1].find("Authorization"), std::string::npos);
+        ASSERT_EQ(other.Received().size(), 1u);
+        EXPECT_EQ(other.Received()[0].find("Authorization"), std::string::npos);
+    }
+}
+
+}  // namespace
