@@ -320,4 +320,23 @@ TEST_F(VerdictTest, CredentialsStayWithTheirFavourite) {
     }
 }
 
+// Most favourites name no port, and most http addresses relocate to the same address over
+// https: the relocation must go to port 443, not stay on port 80 until the limit.
+TEST_F(VerdictTest, RelocationToHttpsWithoutAPortGoesToPort443) {
+    const std::string host = "127.0.0.3";  // in the test certificate, and free of other tests
+    auto secure =
+        ScriptedServer::At(host, 443, {TScript::Answer(kDated)}, TestCa::Shared().Valid());
+    auto plain =
+        ScriptedServer::At(host, 80,
+                           {TScript::Answer("HTTP/1.1 301 Moved Permanently\r\nLocation: https://" +
+                                            host + "/page\r\n\r\n")});
+    if (!secure || !plain)
+        GTEST_SKIP() << "ports 80 and 443 of " << host << " cannot be listened on here";
+    Check("http://" + host + "/page");
+    EXPECT_EQ(list[0].Datum, kDate) << testing::PrintToString(view.log);
+    EXPECT_EQ(plain->Connections(), 1);
+    ASSERT_EQ(secure->Received().size(), 1u);
+    EXPECT_EQ(secure->Received()[0].substr(0, 21), "HEAD /page HTTP/1.0\r\n");
+}
+
 }  // namespace

@@ -27,18 +27,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int ListenOnLoopback(std::uint16_t& port) {
+// Listens on address (127.0.0.1 unless a test asks for another loopback address) and port (0:
+// an ephemeral one, which port receives).
+int ListenOnLoopback(std::uint16_t& port, const std::string& address) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("ScriptedServer: socket failed");
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr = LoopbackAddress(0);
+    sockaddr_in addr = LoopbackAddress(port);
+    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
+        (ntohl(addr.sin_addr.s_addr) >> 24) != 127)
+        throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
     socklen_t len = sizeof addr;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         ::close(fd);
-        throw std::runtime_error("ScriptedServer: cannot listen on 127.0.0.1");
+        throw std::runtime_error("ScriptedServer: cannot listen on " + address);
     }
     port = ntohs(addr.sin_port);
     return fd;
@@ -368,7 +373,7 @@ ScriptedServer::ScriptedServer(std::vector<TScript> scripts, TTls tls,
 void ScriptedServer::Start() {
     if (scripts_.empty())
         scripts_.emplace_back();
-    listenFd_ = ListenOnLoopback(port_);
+    listenFd_ = ListenOnLoopback(port_, address_);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     thread_ = std::thread([this] { Run(); });
 }
@@ -381,8 +386,30 @@ ScriptedServer::~ScriptedServer() {
     ::close(stopFd_);
 }
 
+std::unique_ptr<ScriptedServer> ScriptedServer::At(const std::string& address, std::uint16_t port,
+                                                   std::vector<TScript> scripts,
+                                                   std::optional<TTls> tls) {
+    try {
+        return std::unique_ptr<ScriptedServer>(
+            new ScriptedServer(std::move(scripts), tls, address, port));
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}
+
+ScriptedServer::ScriptedServer(std::vector<TScript> scripts, const std::optional<TTls>& tls,
+                               std::string address, std::uint16_t port)
+    : scripts_(std::move(scripts)),
+      deadline_(Clock::now() + std::chrono::seconds(20)),
+      address_(std::move(address)),
+      port_(port) {
+    if (tls)
+        tlsContext_.reset(NewServerContext(*tls));
+    Start();
+}
+
 std::string ScriptedServer::HostPort() const {
-    return "127.0.0.1:" + PortText();
+    return address_ + ":" + PortText();
 }
 
 std::string ScriptedServer::Scheme() const {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -87,6 +88,12 @@ class ScriptedServer {
                    std::chrono::milliseconds lifetime = std::chrono::seconds(20));
     ScriptedServer(TScript script, TTls tls,
                    std::chrono::milliseconds lifetime = std::chrono::seconds(20));
+    // A server on a given loopback address and port (80 or 443, say, to see what a client makes
+    // of an address without a port); null when that cannot be listened on (taken, or no right
+    // to a port below 1024).
+    static std::unique_ptr<ScriptedServer> At(const std::string& address, std::uint16_t port,
+                                              std::vector<TScript> scripts,
+                                              std::optional<TTls> tls = std::nullopt);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -129,6 +136,8 @@ class ScriptedServer {
     };
     enum class TWait { Ready, Stopped };
 
+    ScriptedServer(std::vector<TScript> scripts, const std::optional<TTls>& tls,
+                   std::string address, std::uint16_t port);
     void Start();
     TWait WaitFor(int fd, short events) const;
     TWait Pause(std::chrono::milliseconds pause) const;
@@ -145,6 +154,7 @@ class ScriptedServer {
 
     std::vector<TScript> scripts_;
     std::chrono::steady_clock::time_point deadline_;
+    std::string address_ = "127.0.0.1";
     std::unique_ptr<SSL_CTX, TTlsContextFree> tlsContext_;
     int listenFd_ = -1;
     int stopFd_ = -1;
