@@ -114,12 +114,14 @@ void THttpCli::StartTimer() {
         FTickPeriod = period;
 }
 
-// An answer whose header is in keeps its status: only the wait for the rest of it ends.
+// An answer whose header is in keeps its status: only the wait for the rest of it ends, and
+// the request tells by its error that the document is incomplete.
 void THttpCli::TimedOut() {
     FDeadlineSet = false;
-    if (FHeaderDone && FState == hcWaitingBody)
+    if (FHeaderDone && FState == hcWaitingBody) {
+        FRequestDoneError = sys::winsock::WSAETIMEDOUT;
         CloseConnection();
-    else
+    } else
         EndRequest("Request timed out", 10060);
 }
 

@@ -103,4 +103,19 @@ TEST_F(HttpsTest, RequestEndsWhenTheAnswerIsComplete) {
     }
 }
 
+// A body that stalls after its header has arrived ends at the time-out, but the answer's status
+// stands: the page answered.
+TEST_F(HttpsTest, TimeOutKeepsAnAnswerAlreadyReceived) {
+    ScriptedServer server(
+        TScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst").Hang(),
+        TestCa::Shared().Valid());
+    cli.SetTimeoutMs(250);
+    cli.SetURL(server.Url("/"));
+    ASSERT_TRUE(Run(hrGet));
+    EXPECT_EQ(cli.StatusCode(), 200);
+    EXPECT_EQ(cli.ReasonPhrase(), "OK");
+    EXPECT_EQ(cli.ReceivedCount(), 5);
+    EXPECT_EQ(doneError, 10060);  // the document is incomplete
+}
+
 }  // namespace
