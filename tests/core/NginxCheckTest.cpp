@@ -4,16 +4,10 @@
 // What a scripted server cannot show is shown here: a TLS handshake with a real server and its
 // certificate, a redirect from http to https, and a run that ends as soon as each answer is
 // complete.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -22,11 +16,10 @@
 #include <vector>
 
 #include "NginxServer.h"
+#include "ProgramRun.h"
 #include "TempDir.h"
 #include "TestCa.h"
 #include "app/core/ResultFile.h"
-
-extern char** environ;
 
 namespace {
 
@@ -40,21 +33,7 @@ constexpr const char* kPageDate = "2002/10/09; 10:10:10 GMT";
 // past this bound is a fault, and is killed to fail instead of hanging.
 constexpr auto kRunBound = std::chrono::seconds(20);
 
-struct TOutcome {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // standard output
-    std::string errors;              // standard error
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(text.substr(at, end - at));
-    if (at < text.size())
-        lines.push_back(text.substr(at));
-    return lines;
-}
+using TOutcome = testsupport::TProgramOutcome;
 
 std::vector<std::string> LinesStartingWith(const std::vector<std::string>& lines,
                                            std::string_view start) {
@@ -69,38 +48,6 @@ std::string Joined(const std::vector<std::string>& lines) {
     for (const auto& line : lines)
         text += line + '\n';
     return text;
-}
-
-// Reads both pipes to their end within the bound for the whole run; a program still running
-// then is killed.
-void Drain(pid_t pid, int outFd, int errFd, std::string& out, std::string& err) {
-    const auto deadline = std::chrono::steady_clock::now() + kRunBound;
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        const int ready = left.count() > 0 ? ::poll(fds, 2, static_cast<int>(left.count())) : 0;
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << "quorvane-check did not end within " << kRunBound.count() << " s";
-            return;
-        }
-        for (pollfd& p : fds) {
-            if (p.fd < 0 || !p.revents)
-                continue;
-            char buffer[4096];
-            ssize_t got = ::read(p.fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                p.fd = -1;
-                --open;
-            } else {
-                (p.fd == outFd ? out : err).append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-    }
 }
 
 // One favourite of a run: the shortcut's name, its address and the status it must end with.
@@ -141,59 +88,15 @@ class NginxCheckTest : public testing::Test {
             .string();
     }
 
-    // The program's environment: the test's own, with the home folder and the trusted
-    // certificates replaced. Only caFile is trusted; the system's folder is not looked at.
-    std::vector<std::string> Environment(const fs::path& caFile) const {
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry; ++entry) {
-            std::string_view text = *entry;
-            if (!text.starts_with("HOME=") && !text.starts_with("SSL_CERT_FILE=") &&
-                !text.starts_with("SSL_CERT_DIR="))
-                environment.emplace_back(text);
-        }
-        environment.push_back("HOME=" + home.string());
-        environment.push_back("SSL_CERT_FILE=" + caFile.string());
-        environment.push_back("SSL_CERT_DIR=" + noCaDir.string());
-        return environment;
-    }
-
+    // Only caFile is trusted; the system's folder is not looked at.
     TOutcome Run(const fs::path& caFile) {
-        // Everything the child needs is made before the fork: only exec follows it there.
-        std::vector<std::string> environment = Environment(caFile);
-        std::vector<char*> envp;
-        for (auto& entry : environment)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-
-        int out[2], err[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        const pid_t parent = ::getpid();
-        pid_t child = ::fork();
-        if (child == 0) {
-            // A test process that dies does not leave the program running.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            ::execve(program.c_str(), argv, envp.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        std::string stdoutText;
-        TOutcome outcome;
-        Drain(child, out[0], err[0], stdoutText, outcome.errors);
-        ::close(out[0]);
-        ::close(err[0]);
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.lines = Lines(stdoutText);
-        return outcome;
+        testsupport::TProgramRun run;
+        run.program = program.string();
+        run.env = {{"HOME", home.string()},
+                   {"SSL_CERT_FILE", caFile.string()},
+                   {"SSL_CERT_DIR", noCaDir.string()}};
+        run.bound = kRunBound;
+        return testsupport::RunProgram(run);
     }
 
     // The status the result file gives back to each case's shortcut, by the case's name.

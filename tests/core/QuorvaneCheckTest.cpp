@@ -1,10 +1,7 @@
 // quorvane-check as a user runs it: a copy of the program (its result file lives beside it),
 // a home folder with a Favorites folder, a loopback server, and Ctrl+C as a real SIGINT.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "ScriptedServer.h"
 #include "StoredResults.h"
 #include "TempDir.h"
@@ -25,46 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TOutcome {
-    int exitCode = -1;
-    std::vector<std::string> lines;  // standard output
-    std::string errors;              // standard error
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(text.substr(at, end - at));
-    if (at < text.size())
-        lines.push_back(text.substr(at));
-    return lines;
-}
-
-// Reads both pipes to their end, bounded: a program that hangs is killed.
-void Drain(pid_t pid, int outFd, int errFd, std::string& out, std::string& err) {
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        if (::poll(fds, 2, 60000) <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << "quorvane-check did not end";
-            return;
-        }
-        for (pollfd& p : fds) {
-            if (p.fd < 0 || !p.revents)
-                continue;
-            char buffer[4096];
-            ssize_t got = ::read(p.fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                p.fd = -1;
-                --open;
-            } else {
-                (p.fd == outFd ? out : err).append(buffer, static_cast<std::size_t>(got));
-            }
-        }
-    }
-}
+using TOutcome = testsupport::TProgramOutcome;
 
 class QuorvaneCheckTest : public testing::Test {
   protected:
@@ -95,30 +54,11 @@ class QuorvaneCheckTest : public testing::Test {
     }
 
     TOutcome Run() {
-        int out[2], err[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        pid_t child = ::fork();
-        if (child == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::dup2(err[1], STDERR_FILENO);
-            ::setenv("HOME", home.c_str(), 1);
-            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        pid = child;
-        ::close(out[1]);
-        ::close(err[1]);
-        std::string stdoutText;
-        TOutcome outcome;
-        Drain(child, out[0], err[0], stdoutText, outcome.errors);
-        ::close(out[0]);
-        ::close(err[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.lines = Lines(stdoutText);
-        return outcome;
+        testsupport::TProgramRun run;
+        run.program = program.string();
+        run.env = {{"HOME", home.string()}};
+        run.started = [this](pid_t child) { pid = child; };
+        return testsupport::RunProgram(run);
     }
 
     // The status the result file gives back to each path.

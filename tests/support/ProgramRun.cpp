@@ -1,0 +1,130 @@
+#include "ProgramRun.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string_view>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+// The test's environment with the run's variables replaced.
+std::vector<std::string> Environment(const TProgramRun& run) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view text = *entry;
+        bool replaced = false;
+        for (const auto& [name, value] : run.env)
+            replaced = replaced || text.starts_with(name + "=");
+        if (!replaced)
+            environment.emplace_back(text);
+    }
+    for (const auto& [name, value] : run.env)
+        environment.push_back(name + "=" + value);
+    return environment;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Reads both pipes to their end within the bound; a program still running then is killed.
+void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::string& out,
+           std::string& err) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = left.count() > 0 ? ::poll(fds, 2, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << "the program did not end within " << bound.count() << " s";
+            return;
+        }
+        for (pollfd& p : fds) {
+            if (p.fd < 0 || !p.revents)
+                continue;
+            char buffer[4096];
+            const ssize_t got = ::read(p.fd, buffer, sizeof buffer);
+            if (got <= 0) {
+                p.fd = -1;
+                --open;
+            } else {
+                (p.fd == outFd ? out : err).append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TProgramOutcome RunProgram(const TProgramRun& run) {
+    // Everything the child needs is made before the fork: only exec follows it there.
+    std::vector<std::string> environment = Environment(run);
+    std::vector<char*> envp = Pointers(environment);
+    std::vector<std::string> arguments = {run.program};
+    arguments.insert(arguments.end(), run.args.begin(), run.args.end());
+    std::vector<char*> argv = Pointers(arguments);
+
+    TProgramOutcome outcome;
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no pipes for the program";
+        return outcome;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // A test process that dies does not leave the program running.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::execve(run.program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    if (run.started)
+        run.started(child);
+    std::string stdoutText;
+    Drain(child, out[0], err[0], run.bound, stdoutText, outcome.errors);
+    ::close(out[0]);
+    ::close(err[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.lines = SplitLines(stdoutText);
+    return outcome;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    if (at < text.size())
+        lines.push_back(text.substr(at));
+    return lines;
+}
+
+}  // namespace testsupport
