@@ -118,11 +118,10 @@ void THttpCli::StartTimer() {
 // the request tells by its error that the document is incomplete.
 void THttpCli::TimedOut() {
     FDeadlineSet = false;
-    if (FHeaderDone && FState == hcWaitingBody) {
-        FRequestDoneError = sys::winsock::WSAETIMEDOUT;
-        CloseConnection();
-    } else
-        EndRequest("Request timed out", 10060);
+    if (!FHeaderDone || FState != hcWaitingBody)
+        return EndRequest("Request timed out", sys::winsock::WSAETIMEDOUT);
+    FRequestDoneError = sys::winsock::WSAETIMEDOUT;
+    CloseConnection();
 }
 
 void THttpCli::StopTimer() {

@@ -46,8 +46,10 @@ void THttpCli::ResponseHeaderLine(const std::string& Line) {
 
 void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Value) {
     if (Name == "location") {
-        const std::string origin =
-            FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort;
+        const auto origin = [this] {
+            return FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort;
+        };
+        const std::string before = origin();
         if (!http::ApplyRelocation(FAddress, Value, FViaProxy)) {
             SetFailure("Relocation address holds control characters", httperrBadAddress);
             CloseConnection();
@@ -55,7 +57,7 @@ void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Valu
         }
         FLocationPending = true;
         // Credentials were meant for the server of the address, not for wherever it sends us.
-        if (origin != FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort) {
+        if (origin() != before) {
             FRequestUser.clear();
             FRequestPass.clear();
         }
