@@ -381,6 +381,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     enum class TSslPhase { Off, Handshake, Established, Closed, Failed };
     struct TSslState;
 
+    std::unique_ptr<TSslState> NewSslState(const std::string& Name);
     void BeginHandshake(bool AfterConnect);
     void ContinueHandshake();
     void HandshakeEnded(int Error);

@@ -83,28 +83,26 @@ void TCustomSslWSocket::StartSslHandshake() {
     BeginHandshake(false);
 }
 
-void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
-    FHandshakeAfterConnect = AfterConnect;
-    FSslErrorText.clear();
-    FLastError = 0;
+// A connection object on memory buffers for the server called name, resuming an earlier
+// session with it when one is kept; null when OpenSSL has no memory for it.
+std::unique_ptr<TCustomSslWSocket::TSslState> TCustomSslWSocket::NewSslState(
+    const std::string& name) {
     auto state = std::make_unique<TSslState>();
     SSL_CTX* context = tls::ClientContext();
     state->ssl = SSL_new(context);
-    state->input = BIO_new(BIO_s_mem());
-    state->output = BIO_new(BIO_s_mem());
-    if (!state->ssl || !state->input || !state->output) {
-        BIO_free(state->input);
-        BIO_free(state->output);
-        state->input = state->output = nullptr;
-        FSsl = std::move(state);
-        FSslPhase = TSslPhase::Handshake;
-        return FailHandshake();
+    BIO* input = BIO_new(BIO_s_mem());
+    BIO* output = BIO_new(BIO_s_mem());
+    if (!state->ssl || !input || !output) {
+        BIO_free(input);
+        BIO_free(output);
+        return nullptr;
     }
     // An empty input buffer means "no bytes yet", not the end of the stream.
-    BIO_set_mem_eof_return(state->input, -1);
-    SSL_set_bio(state->ssl, state->input, state->output);
+    BIO_set_mem_eof_return(input, -1);
+    SSL_set_bio(state->ssl, input, output);
+    state->input = input;
+    state->output = output;
     SSL_set_connect_state(state->ssl);
-    const std::string name = FSslServerName.empty() ? FAddr : FSslServerName;
     if (tls::IsIpAddressText(name)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(state->ssl), name.c_str());
     } else {
@@ -117,8 +115,17 @@ void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
         SSL_set_session(state->ssl, session);
         SSL_SESSION_free(session);
     }
-    FSsl = std::move(state);
+    return state;
+}
+
+void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
+    FHandshakeAfterConnect = AfterConnect;
+    FSslErrorText.clear();
+    FLastError = 0;
+    FSsl = NewSslState(FSslServerName.empty() ? FAddr : FSslServerName);
     FSslPhase = TSslPhase::Handshake;
+    if (!FSsl)
+        return FailHandshake();
     ContinueHandshake();
 }
 
@@ -265,7 +272,8 @@ int TCustomSslWSocket::ReadPlain(void* Buffer, int BufferSize) {
     if (FSslPhase != TSslPhase::Established) {
         if (FSslPhase == TSslPhase::Handshake)
             ContinueHandshake();
-        if (FSslPhase == TSslPhase::Closed || (FSslPhase == TSslPhase::Failed && FSsl->peerClosed))
+        if (FSslPhase == TSslPhase::Closed ||
+            (FSslPhase == TSslPhase::Failed && (!FSsl || FSsl->peerClosed)))
             return 0;
         FLastError = FSslPhase == TSslPhase::Failed ? WSOCKET_TLS_PROTOCOL : ws::WSAEWOULDBLOCK;
         return -1;
