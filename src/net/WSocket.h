@@ -162,9 +162,16 @@ class TCustomWSocket : public sys::TComponent {
     TSocketSendFlags SendFlags();
     void SetSendFlags(TSocketSendFlags Value);
     TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
-    void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+    // Until the caller sets one of the two, a close is graceful (the default on/0 is not applied).
+    void SetLingerOnOff(TSocketLingerOnOff Value) {
+        FLingerOnOff = Value;
+        LingerChosen = true;
+    }
     int LingerTimeout() const { return FLingerTimeout; }
-    void SetLingerTimeout(int Value) { FLingerTimeout = Value; }
+    void SetLingerTimeout(int Value) {
+        FLingerTimeout = Value;
+        LingerChosen = true;
+    }
 
     // Events.
     TSessionAvailable OnSessionAvailable;
@@ -297,6 +304,7 @@ class TCustomWSocket : public sys::TComponent {
     bool FPaused = false;
     bool CloseInvoked = false;
     bool FTerminated = false;
+    bool LingerChosen = false;  // the caller set LingerOnOff or LingerTimeout
     sockaddr_in RemoteAddr{};
 
     // Held by every operation that dispatches messages, so that a FreeDeferred arriving
@@ -315,6 +323,7 @@ class TCustomWSocket : public sys::TComponent {
 
   private:
     void NetworkEvent(SOCKET S, long Events, sys::Word Err);
+    void HoldBackWhilePaused(long Events, sys::Word Err);
     void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
     void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
     bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
@@ -325,6 +334,7 @@ class TCustomWSocket : public sys::TComponent {
     void SetRemoteText(const char* Name, const std::string& Value, std::string& Field,
                        bool& Assigned, bool& Resolved);
 
+    std::vector<std::pair<long, sys::Word>> HeldEvents;  // one-shot events that came while paused
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;
     bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
@@ -383,7 +393,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
 
     std::unique_ptr<TSslState> NewSslState(const std::string& Name);
     void BeginHandshake(bool AfterConnect);
-    void ContinueHandshake();
+    void ContinueHandshake(bool Pull = true);
     void HandshakeEnded(int Error);
     void FailHandshake();
     int ReadPlain(void* Buffer, int BufferSize);

@@ -126,11 +126,11 @@ void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
     FSslPhase = TSslPhase::Handshake;
     if (!FSsl)
         return FailHandshake();
-    ContinueHandshake();
+    ContinueHandshake(false);  // the server has nothing to say before the client's hello
 }
 
-void TCustomSslWSocket::ContinueHandshake() {
-    const int pulled = PullCipherText();
+void TCustomSslWSocket::ContinueHandshake(bool Pull) {
+    const int pulled = Pull ? PullCipherText() : -1;
     ERR_clear_error();
     const int result = SSL_do_handshake(FSsl->ssl);
     const int why = result == 1 ? SSL_ERROR_NONE : SSL_get_error(FSsl->ssl, result);
