@@ -15,8 +15,10 @@ TCustomWSocket::TActiveScope::TActiveScope(TCustomWSocket* Socket) : socket_(Soc
 }
 
 TCustomWSocket::TActiveScope::~TActiveScope() {
-    if (--socket_->ActiveCalls == 0 && socket_->FreePending)
+    if (--socket_->ActiveCalls == 0 && socket_->FreePending) {
+        socket_->FreePending = false;  // the destructor's own calls must not delete it again
         delete socket_;
+    }
 }
 
 bool IsTlsError(int ErrCode) {
@@ -115,8 +117,12 @@ void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
 }
 
 void TCustomWSocket::NetworkEvent(SOCKET S, long Events, Word Err) {
-    if (S != SocketHandle || FPaused)
+    if (S != SocketHandle || S == INVALID_SOCKET)
         return;
+    if (FPaused) {
+        HoldBackWhilePaused(Events, Err);
+        return;
+    }
     // After each step a handler may have closed the socket (or opened a new one): the
     // remaining bits belong to a connection that is gone then.
     if (Events & ws::FD_CONNECT) {
@@ -164,6 +170,7 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
 }
 
 void TCustomWSocket::Close() {
+    TActiveScope scope(this);
     InternalClose(true, 0);
 }
 
@@ -213,6 +220,7 @@ void TCustomWSocket::InternalClose(bool Shut, Word Error) {
 }
 
 void TCustomWSocket::Abort() {
+    TActiveScope scope(this);
     CancelDnsLookup();
     ClearSendBuffers();
     if (FState == wsConnected && ProtoNumber == IPPROTO_TCP) {
@@ -229,6 +237,10 @@ void TCustomWSocket::Shutdown(int How) {
 
 void TCustomWSocket::ApplyLinger() {
     if (FLingerOnOff == wsLingerNoSet)
+        return;
+    // Linger on with 0 s turns every close into a reset that drops what the peer has not read
+    // yet; as a default that would make Close lose data, so only a caller's choice applies it.
+    if (!LingerChosen && FLingerOnOff == wsLingerOn && FLingerTimeout == 0)
         return;
     if (SocketHandle == INVALID_SOCKET) {
         ReportError("Cannot set linger option at this time");
@@ -257,12 +269,14 @@ void TCustomWSocket::ResetToDefaults() {
     FLocalAddr = kAnyAddr;
     FLingerOnOff = wsLingerOn;
     FLingerTimeout = 0;
+    LingerChosen = false;
     SocketHandle = INVALID_SOCKET;
     FState = wsClosed;
     FAllSent = true;
     FPaused = false;
     FReadCount = 0;
     CloseInvoked = false;
+    HeldEvents.clear();
     FFlushTimeout = 60;
 }
 
@@ -273,7 +287,22 @@ int TCustomWSocket::Pause() {
 
 int TCustomWSocket::Resume() {
     FPaused = false;
-    return Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents);
+    int Result =
+        Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents);
+    // Notifications that came while paused and are signalled only once come again now.
+    for (const auto& [Events, Err] : HeldEvents)
+        sys::PostMessage(WindowHandle, WM_SOCKET_SELECT, static_cast<sys::WPARAM>(SocketHandle),
+                         ws::WSAMAKESELECTREPLY(Events, Err));
+    HeldEvents.clear();
+    return Result;
+}
+
+// A new selection signals readiness for reading, writing and accepting again, but a connect's
+// outcome and the peer's close only once: those must not be lost to the pause.
+void TCustomWSocket::HoldBackWhilePaused(long Events, Word Err) {
+    const long OneShot = Events & (ws::FD_CONNECT | ws::FD_CLOSE);
+    if (OneShot != 0)
+        HeldEvents.emplace_back(OneShot, Err);
 }
 
 void TCustomWSocket::PumpMessages() {

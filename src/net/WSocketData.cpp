@@ -52,11 +52,13 @@ void TCustomWSocket::QueueSendData(const void* Data, int Len) {
 }
 
 int TCustomWSocket::Send(const void* Data, int Len) {
+    TActiveScope scope(this);
     if (FState != wsConnected) {
         Winsock().WSASetLastError(ws::WSAENOTCONN);
         ReportSocketError("Send");
         return -1;
     }
+    const SOCKET S = SocketHandle;
     FAllSent = false;
     int Result = 0;
     if (Len > 0) {
@@ -64,6 +66,9 @@ int TCustomWSocket::Send(const void* Data, int Len) {
         QueueSendData(Data, Len);
     }
     TryToSend();
+    // A drain that found the connection lost has closed it: nothing was sent, nothing to tell.
+    if (S != SocketHandle)
+        return Result;
     if (SendBufferList.empty())
         FAllSent = true;
     // OnDataSent always comes from the loop, never from inside Send.
@@ -79,6 +84,7 @@ int TCustomWSocket::SendString(const std::string& Str) {
 }
 
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len) {
+    TActiveScope scope(this);
     int n = Winsock().sendto(SocketHandle, Data, Len, SendFlagsValue,
                              reinterpret_cast<const sockaddr*>(&Dest), DestLen);
     if (n > 0)

@@ -166,6 +166,7 @@ void TCustomWSocket::SetLocalPort(const std::string& Value) {
 }
 
 void TCustomWSocket::SetLocalAddr(const std::string& Value) {
+    TActiveScope scope(this);  // an OnError handler may free the socket and pump
     if (FState != wsClosed) {
         ReportError("Cannot change LocalAddr if not closed");
         return;
@@ -195,6 +196,7 @@ void TCustomWSocket::StartNewLookup() {
 }
 
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    TActiveScope scope(this);
     if (HostName.empty())
         return RefuseLookup();
     StartNewLookup();
@@ -212,6 +214,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
 }
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    TActiveScope scope(this);
     // An address text has at most 256 characters; a longer one is refused before any copy.
     if (HostAddr.empty() || HostAddr.size() > 256)
         return RefuseLookup();
@@ -228,6 +231,7 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 void TCustomWSocket::CancelDnsLookup() {
     if (LookupHandle == 0)
         return;
+    TActiveScope scope(this);
     if (Winsock().WSACancelAsyncRequest(LookupHandle) != 0) {
         LookupHandle = 0;
         ReportSocketError("WSACancelAsyncRequest");
@@ -318,6 +322,7 @@ void TCustomWSocket::BindLocalAddress() {
 }
 
 void TCustomWSocket::Connect() {
+    TActiveScope scope(this);
     if (SocketHandle != INVALID_SOCKET && FState != wsClosed)
         return ReportError("Connect: Socket already in use");
     if (!PortAssigned)
@@ -332,6 +337,7 @@ void TCustomWSocket::Connect() {
     SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
     if (SocketHandle == INVALID_SOCKET)
         return ReportSocketError("Connect (socket)");
+    CloseInvoked = false;  // a new connection, also when opened from OnSessionClosed
     ChangeState(wsOpened);
     const int On = -1;
     if (SocketType == SOCK_DGRAM) {
@@ -371,10 +377,14 @@ void TCustomWSocket::Connect() {
 }
 
 void TCustomWSocket::Listen() {
+    TActiveScope scope(this);
     auto Refuse = [this](const char* What) {
         Winsock().WSASetLastError(ws::WSAEINVAL);
         ReportSocketError(What);
     };
+    // A second socket would leave the first one open and listening, out of reach.
+    if (SocketHandle != INVALID_SOCKET && FState != wsClosed)
+        return Refuse("listen: socket already in use");
     if (!PortAssigned)
         return Refuse("listen: port not assigned");
     if (!ProtoAssigned)
@@ -387,6 +397,7 @@ void TCustomWSocket::Listen() {
     SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
     if (SocketHandle == INVALID_SOCKET)
         return ReportSocketError("socket");
+    CloseInvoked = false;
     if (Winsock().bind(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr), sizeof RemoteAddr) ==
         ws::SOCKET_ERROR) {
         // The state is still closed, so Close alone would leave the new socket open.
@@ -420,6 +431,7 @@ void TCustomWSocket::Listen() {
 }
 
 TCustomWSocket::SOCKET TCustomWSocket::Accept() {
+    TActiveScope scope(this);
     if (FState != wsListening) {
         Winsock().WSASetLastError(ws::WSAEINVAL);
         ReportSocketError("not a listening socket");
@@ -434,6 +446,7 @@ TCustomWSocket::SOCKET TCustomWSocket::Accept() {
 }
 
 void TCustomWSocket::Dup(SOCKET NewSocket) {
+    TActiveScope scope(this);
     if (NewSocket == 0 || NewSocket == INVALID_SOCKET) {
         Winsock().WSASetLastError(ws::WSAEINVAL);
         return ReportSocketError("Dup");
@@ -446,6 +459,7 @@ void TCustomWSocket::Dup(SOCKET NewSocket) {
         ChangeState(wsClosed);
     }
     SocketHandle = NewSocket;
+    CloseInvoked = false;
     ApplyLinger();
     SelectEvents = kDupEvents;
     if (Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents) ==
@@ -457,6 +471,7 @@ void TCustomWSocket::Dup(SOCKET NewSocket) {
 // Address queries.
 
 std::string TCustomWSocket::GetPeerAddr() {
+    TActiveScope scope(this);
     if (FState != wsConnected)
         return "error";
     sockaddr_in Peer{};
@@ -470,6 +485,7 @@ std::string TCustomWSocket::GetPeerAddr() {
 }
 
 std::string TCustomWSocket::GetPeerPort() {
+    TActiveScope scope(this);
     if (FState != wsConnected)
         return "error";
     sockaddr_in Peer{};

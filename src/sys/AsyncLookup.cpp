@@ -87,14 +87,19 @@ class LookupPool {
         }
     }
 
+    // The next task that is still wanted: one cancelled while it waited is dropped unresolved,
+    // so that it holds up no worker.
     std::shared_ptr<Task> NextTask() {
         std::unique_lock lock(mutex_);
-        ++idle_;
-        wake_.wait(lock, [this] { return !queue_.empty(); });
-        --idle_;
-        auto task = queue_.front();
-        queue_.pop_front();
-        return task;
+        for (;;) {
+            ++idle_;
+            wake_.wait(lock, [this] { return !queue_.empty(); });
+            --idle_;
+            auto task = queue_.front();
+            queue_.pop_front();
+            if (live_.count(task->id) != 0)
+                return task;
+        }
     }
 
     void Complete(const Task& task, const detail::HostResult& result) {

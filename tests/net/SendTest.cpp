@@ -174,3 +174,22 @@ TEST(SendFlags, NormalAndUrgentAreTheOnlyValues) {
               "Invalid SendFlags");
     EXPECT_EQ(s.SendFlags(), wsSendUrgent);
 }
+
+TEST(Send, SendThatFindsTheConnectionLostRaisesNoDataSent) {
+    std::promise<void> reset;
+    auto resetSignal = reset.get_future();
+    Connected c([&](int fd) {
+        resetSignal.wait();
+        linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    });
+    c.s.Pause();  // so that only the send can find out
+    reset.set_value();
+    ASSERT_TRUE(c.server.WaitDone());
+    for (int i = 0; i < 3 && c.s.State() == wsConnected; ++i)
+        c.s.SendString("anyone there?");
+    ASSERT_EQ(c.s.State(), wsClosed);
+    Settle();
+    EXPECT_EQ(c.log.Count("Sent("), 0);
+    EXPECT_EQ(c.log.Count("Closed("), 1);
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <memory>
 
 #include "LoopbackServer.h"
@@ -160,4 +162,24 @@ TEST(Connect, BindsLocallyOnlyWhenAskedTo) {
     bound.GetLocalSockAddr(local, len);
     EXPECT_EQ(std::to_string(ntohs(local.sin_port)), wanted);
     bound.Abort();
+}
+
+TEST(Listen, ListenOnAnOpenSocketIsRefusedAndKeepsTheFirstListener) {
+    TWSocket s;
+    ListenOnLoopback(s);
+    const std::string firstPort = s.GetBoundPort();
+    const auto firstHandle = s.HSocket();
+    int errors = 0;
+    s.OnError = [&](sys::TObject*) { ++errors; };
+    s.Listen();
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(s.LastError(), 10022);
+    EXPECT_EQ(s.HSocket(), firstHandle);
+    EXPECT_EQ(s.GetBoundPort(), firstPort);
+    s.Close();
+    // Nothing of the socket listens any more.
+    int fd = testsupport::ConnectTo(static_cast<std::uint16_t>(std::stoi(firstPort)));
+    EXPECT_LT(fd, 0);
+    if (fd >= 0)
+        ::close(fd);
 }

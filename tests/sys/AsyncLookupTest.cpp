@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "RunLoop.h"
@@ -106,4 +109,65 @@ TEST_F(AsyncLookup, CancelledTaskPostsNothing) {
     EXPECT_GT(marker, task);
     EXPECT_EQ(ws::WSACancelAsyncRequest(marker + 1000), SOCKET_ERROR);
     EXPECT_EQ(ws::WSAGetLastError(), WSAEINVAL);
+}
+
+namespace {
+
+// Counts the workers that reached the resolver and holds them there until released.
+struct TGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int passes = 0;
+    bool released = false;
+
+    void Pass() {
+        std::unique_lock lock(mutex);
+        ++passes;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(10), [this] { return released; });
+    }
+    // True when passes reaches count within the bound.
+    bool WaitPasses(int count, std::chrono::milliseconds bound) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, bound, [&] { return passes >= count; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+
+}  // namespace
+
+TEST_F(AsyncLookup, TasksCancelledWhileQueuedAreNeverResolved) {
+    // Every worker of the pool is held at the gate by one task; a task that no worker takes up
+    // within a moment waits in the queue. Tasks cancelled there must never reach the resolver.
+    auto gate = std::make_shared<TGate>();
+    ws::detail::SetLookupGateForTest([gate] { gate->Pass(); });
+    std::vector<HANDLE> held, cancelled;
+    for (;;) {
+        HANDLE task = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_);
+        const int heldBefore = static_cast<int>(held.size());
+        if (!gate->WaitPasses(heldBefore + 1, std::chrono::milliseconds(200))) {
+            cancelled.push_back(task);  // all workers are busy: this one waits
+            break;
+        }
+        held.push_back(task);
+        ASSERT_LE(held.size(), 16u) << "the pool should be small";
+    }
+    for (int i = 0; i < 8; ++i)
+        cancelled.push_back(
+            ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_));
+    for (HANDLE task : cancelled)
+        EXPECT_EQ(ws::WSACancelAsyncRequest(task), 0);
+    gate->Release();
+    HANDLE marker = ws::WSAAsyncGetHostByName(window_, kMsg, "localhost", buf_, sizeof buf_);
+    ASSERT_TRUE(RunLoopUntil([&] { return done_.size() == held.size() + 1; }));
+    ws::detail::SetLookupGateForTest(nullptr);
+    EXPECT_EQ(gate->passes, static_cast<int>(held.size()) + 1);  // the held tasks and the marker
+    for (auto [task, error] : done_)
+        EXPECT_EQ(std::count(cancelled.begin(), cancelled.end(), task), 0) << task;
+    EXPECT_TRUE(
+        std::any_of(done_.begin(), done_.end(), [&](auto& d) { return d.first == marker; }));
 }
