@@ -34,7 +34,7 @@ std::string SocketErrorText(int ErrCode) {
         case WSOCKET_TLS_PROTOCOL:
             return "TLS: connection failed";
         default:
-            return ws::ErrorText(ErrCode);
+            return IsSocksError(ErrCode) ? SocksErrorText(ErrCode) : ws::ErrorText(ErrCode);
     }
 }
 

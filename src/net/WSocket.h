@@ -95,9 +95,10 @@ constexpr sys::UINT WM_SOCKET_FREE_DEFERRED = sys::WM_USER + 5;
 constexpr sys::UINT WM_SOCKET_TEST_EXCEPTION = sys::WM_USER + 6;
 
 // Error numbers of the TLS layer, beside the socket error numbers.
-constexpr int WSOCKET_TLS_HANDSHAKE = 20001;    // the handshake failed
-constexpr int WSOCKET_TLS_CERTIFICATE = 20002;  // the server's certificate was not accepted
-constexpr int WSOCKET_TLS_PROTOCOL = 20003;     // a TLS failure after the handshake
+// They stay clear of the SOCKS layer's 20001 to 20017.
+constexpr int WSOCKET_TLS_HANDSHAKE = 20101;    // the handshake failed
+constexpr int WSOCKET_TLS_CERTIFICATE = 20102;  // the server's certificate was not accepted
+constexpr int WSOCKET_TLS_PROTOCOL = 20103;     // a TLS failure after the handshake
 bool IsTlsError(int ErrCode);
 
 // The English text of a socket error number; "Not a WinSock error" for unknown numbers.
@@ -341,10 +342,120 @@ class TCustomWSocket : public sys::TComponent {
     unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
 };
 
-// The SOCKS proxy layer: passes everything through while no SOCKS server is named.
+enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
+enum TSocksAuthState { saStarting, saSucceeded, saFailed, saNotRequired };
+
+using TSocksConnected = std::function<void(sys::TObject* Sender, sys::Word Error)>;
+using TSocksErrorEvent =
+    std::function<void(sys::TObject* Sender, int Error, const std::string& Msg)>;
+using TSocksAuthStateEvent = std::function<void(sys::TObject* Sender, TSocksAuthState AuthState)>;
+
+// Error numbers of the SOCKS handshake (OnSocksError, then OnSessionConnected).
+constexpr int WSOCKS_LOGIC_ERROR = 20001;      // an answer that cannot come at this point
+constexpr int WSOCKS_VERSION_ERROR = 20002;    // not the protocol version that was asked
+constexpr int WSOCKS_METHOD_REFUSED = 20003;   // no acceptable authentication method
+constexpr int WSOCKS_GENERAL_FAILURE = 20004;  // SOCKS 5 reply codes 1 to 8 ...
+constexpr int WSOCKS_NOT_ALLOWED = 20005;
+constexpr int WSOCKS_NET_UNREACHABLE = 20006;
+constexpr int WSOCKS_HOST_UNREACHABLE = 20007;
+constexpr int WSOCKS_REFUSED = 20008;  // ... and the SOCKS 4 result 92
+constexpr int WSOCKS_TTL_EXPIRED = 20009;
+constexpr int WSOCKS_BAD_COMMAND = 20010;
+constexpr int WSOCKS_BAD_ADDRESS_TYPE = 20011;
+constexpr int WSOCKS_UNASSIGNED = 20012;  // a reply code no table knows
+constexpr int WSOCKS_INTERNAL_ERROR = 20013;
+constexpr int WSOCKS_AUTH_FAILED = 20015;     // user code and password refused
+constexpr int WSOCKS_REJECTED = 20016;        // SOCKS 4 result 91
+constexpr int WSOCKS_RESOLVE_FAILED = 20017;  // SOCKS 4: the target name did not resolve
+bool IsSocksError(int ErrCode);
+// "SOCKS: connection refused" and the like; SocketErrorText gives them too.
+std::string SocksErrorText(int ErrCode);
+
+// The SOCKS proxy layer: passes everything through while no SOCKS server is named. With one,
+// Connect goes to the SOCKS server, runs the SOCKS 4, 4A or 5 handshake for a connection to
+// Addr:Port, and only then raises OnSessionConnected: the layers above and the owner see an
+// ordinary connection. A failed handshake raises OnSocksError, then OnSessionConnected with
+// the same error, and closes. SocksServer, SocksPort and SocksLevel go back to their defaults
+// at every close, like the other per-connection settings.
 class TCustomSocksWSocket : public TCustomWSocket {
   public:
-    using TCustomWSocket::TCustomWSocket;
+    // Limits of the wire format: one length byte for a host name, and the user/password
+    // record of at most 128 bytes.
+    static constexpr std::size_t MaxSocksHostName = 255;
+    static constexpr std::size_t MaxSocksCredentials = 125;
+
+    explicit TCustomSocksWSocket(sys::TComponent* AOwner = nullptr);
+
+    // "4", "4A" or "5"; only while closed.
+    const std::string& SocksLevel() const { return FSocksLevel; }
+    void SetSocksLevel(const std::string& Value);
+    // Empty: no SOCKS. Both only while closed.
+    const std::string& SocksServer() const { return FSocksServer; }
+    virtual void SetSocksServer(const std::string& Value);
+    const std::string& SocksPort() const { return FSocksPort; }
+    virtual void SetSocksPort(const std::string& Value);
+    const std::string& SocksUsercode() const { return FSocksUsercode; }
+    void SetSocksUsercode(const std::string& Value) { FSocksUsercode = Value; }
+    const std::string& SocksPassword() const { return FSocksPassword; }
+    void SetSocksPassword(const std::string& Value) { FSocksPassword = Value; }
+    TSocksAuthentication SocksAuthentication() const { return FSocksAuthentication; }
+    void SetSocksAuthentication(TSocksAuthentication Value) { FSocksAuthentication = Value; }
+    // What a SOCKS 5 server reported as the address and port it connected from.
+    const std::string& SocksBoundAddr() const { return FBoundAddr; }
+    const std::string& SocksBoundPort() const { return FBoundPort; }
+
+    void Connect() override;
+    void Listen() override;
+
+    TSocksConnected OnSocksConnected;  // the connection to the SOCKS server stands (or failed)
+    TSocksErrorEvent OnSocksError;
+    TSocksAuthStateEvent OnSocksAuthState;
+
+  protected:
+    void ResetToDefaults() override;
+    int GetRcvdCount() override;
+    int BufferedCount() override;
+    bool DoDataAvailable(sys::Word Error) override;
+    void DoSessionConnected(sys::Word Error) override;
+    void DoSessionClosed(sys::Word Error) override;
+    void DoDataSent(sys::Word Error) override;
+    int RawReceive(void* Buffer, int BufferSize, int Flags) override;
+    virtual void DoSocksConnected(sys::Word Error);
+    virtual void DoSocksError(int Error, const std::string& Msg);
+    void DoSocksAuthState(TSocksAuthState AuthState);
+    // True while the handshake runs: the layers above do not see the connection yet.
+    bool SocksNegotiating() const { return FSocksStep != TSocksStep::None; }
+
+  private:
+    enum class TSocksStep { None, Greeting, Authenticating, Connecting };
+
+    bool CheckSocksSettings();
+    bool ResolveSocksEndpoints();
+    bool ReadAnswer(int Wanted);
+    void ReadGreetingAnswer();
+    void ReadAuthAnswer();
+    void ReadSocks4Answer();
+    void ReadSocks5Answer();
+    void SendSocksBytes(const std::string& Bytes);
+    void SendGreeting();
+    void SendUserPassword();
+    void SendSocks5Request();
+    void SendSocks4Request();
+    void SocksSucceeded(int AnswerLength);
+    void SocksFailed(int Error, const std::string& Msg);
+
+    std::string FSocksLevel = "5";
+    std::string FSocksServer, FSocksPort, FSocksUsercode, FSocksPassword;
+    TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
+    std::string FBoundAddr, FBoundPort;
+    TSocksStep FSocksStep = TSocksStep::None;
+    std::uint16_t FTargetPort = 0;  // network order
+    // Answers are collected here however the server splits them; the longest (a SOCKS 5 answer
+    // with a 255-byte name) fits. Bytes behind the answer stay here for the first reads.
+    unsigned char FRcvBuf[512] = {};
+    int FRcvCnt = 0;
+    int FPendingStart = 0;
+    int FPendingCount = 0;
 };
 
 // The TLS layer: passes everything through while SslEnable is off. With SslEnable the handshake
@@ -386,6 +497,8 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     void ResetToDefaults() override;
     int GetRcvdCount() override;
     int BufferedCount() override;
+    // The handshake runs: the layers above do not see the connection yet.
+    bool SslHandshaking() const { return FSslPhase == TSslPhase::Handshake; }
 
   private:
     enum class TSslPhase { Off, Handshake, Established, Closed, Failed };
@@ -412,16 +525,84 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     std::unique_ptr<TSslState> FSsl;
 };
 
-// The line mode layer: passes everything through while line mode is off.
+// Delivers held bytes again after LineMode changed.
+constexpr sys::UINT WM_SOCKET_LINE_DELIVER = sys::WM_USER + 20;
+
+// The line mode layer: passes everything through while LineMode is off. With LineMode on it
+// collects the received bytes and raises OnDataAvailable once per complete line (LineEnd
+// included), and Receive returns that line and nothing more; the rest of a connection that
+// ends without a LineEnd comes as a last line before OnSessionClosed. LineEcho sends the
+// received bytes back; LineEdit applies backspace and tab first. Bytes held when LineMode is
+// switched off are served first by the next reads.
 class TCustomLineWSocket : public TCustomSslWSocket {
   public:
+    // Bytes held without a LineEnd before OnLineTooLong fires and they come as one line.
+    static constexpr std::size_t DefaultLineLimit = 1024 * 1024;
+
     using TCustomSslWSocket::TCustomSslWSocket;
+
+    bool LineMode() const { return FLineMode; }
+    virtual void SetLineMode(bool Value);
+    const std::string& LineEnd() const { return FLineEnd; }
+    void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
+    bool LineEcho() const { return FLineEcho; }
+    void SetLineEcho(bool Value) { FLineEcho = Value; }
+    bool LineEdit() const { return FLineEdit; }
+    void SetLineEdit(bool Value) { FLineEdit = Value; }
+    // 0: no limit.
+    std::size_t LineLimit() const { return FLineLimit; }
+    void SetLineLimit(std::size_t Value) { FLineLimit = Value; }
+
+    int Receive(void* Buffer, int BufferSize) override;
+
+  protected:
+    void WndProc(sys::TMessage& MsgRec) override;
+    int GetRcvdCount() override;
+    int BufferedCount() override;
+    bool DoDataAvailable(sys::Word Error) override;
+    void DoSessionClosed(sys::Word Error) override;
+    // Applies backspace and tab to the Count bytes received at Start of the line buffer; both
+    // may change (a backspace can take back bytes held from before).
+    virtual void EditLine(std::size_t& Start, std::size_t& Count);
+
+  private:
+    bool LinesReady() const;
+    std::size_t TakeFromBuffer(void* Buffer, std::size_t Size);
+    void EchoReceived(std::size_t Start, std::size_t Count);
+    void DeliverLines(std::size_t SearchFrom);
+    bool OfferPendingLine();
+    void DeliverHeld();
+
+    bool FLineMode = false;
+    std::string FLineEnd = "\r\n";
+    bool FLineEcho = false;
+    bool FLineEdit = false;
+    std::size_t FLineLimit = DefaultLineLimit;
+    std::string FLineBuffer;       // received bytes not read yet
+    std::size_t FPendingLine = 0;  // bytes of the front line the owner has not read yet
 };
 
-// The synchronous wait layer.
+// Returned by the waits when they gave up (time-out or the application terminating).
+constexpr int WSOCKET_WAIT_GIVEN_UP = 12001;
+
+// The synchronous wait layer: runs the message loop until a flag that a handler sets holds.
 class TCustomSyncWSocket : public TCustomLineWSocket {
   public:
     using TCustomLineWSocket::TCustomLineWSocket;
+
+    // Milliseconds a wait may take; 0: no limit.
+    int WaitTimeout() const { return FWaitTimeout; }
+    void SetWaitTimeout(int Value) { FWaitTimeout = Value; }
+
+    // Sets Done to false, runs Routine (when there is one), then WaitForFlag(Done).
+    virtual int RunAndWait(bool& Done, const std::function<void()>& Routine);
+    // Handles messages, blocking in the loop, until Done holds (0), or gives up
+    // (WSOCKET_WAIT_GIVEN_UP) at the time-out or when the application or this socket's own
+    // pump has taken a quit message.
+    virtual int WaitForFlag(bool& Done);
+
+  private:
+    int FWaitTimeout = 0;
 };
 
 // The socket component that applications create and own.

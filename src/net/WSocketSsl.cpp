@@ -69,7 +69,9 @@ void TCustomSslWSocket::ResetToDefaults() {
 // Handshake.
 
 void TCustomSslWSocket::DoSessionConnected(Word Error) {
-    if (!FSslEnable || Error != 0 || SocketType != SOCK_STREAM || FSslPhase != TSslPhase::Off)
+    // Behind a SOCKS server the handshake waits until the SOCKS layer has the tunnel.
+    if (!FSslEnable || Error != 0 || SocketType != SOCK_STREAM || FSslPhase != TSslPhase::Off ||
+        SocksNegotiating())
         return TCustomSocksWSocket::DoSessionConnected(Error);
     BeginHandshake(true);
 }
@@ -322,9 +324,10 @@ void TCustomSslWSocket::FailConnection(int Error, const std::string& Text) {
 }
 
 int TCustomSslWSocket::BufferedCount() {
+    const int below = TCustomSocksWSocket::BufferedCount();
     if (FSslPhase != TSslPhase::Established && FSslPhase != TSslPhase::Handshake)
-        return 0;
-    return SSL_pending(FSsl->ssl) + static_cast<int>(BIO_ctrl_pending(FSsl->input));
+        return below;
+    return below + SSL_pending(FSsl->ssl) + static_cast<int>(BIO_ctrl_pending(FSsl->input));
 }
 
 int TCustomSslWSocket::GetRcvdCount() {

@@ -161,7 +161,7 @@ TEST_F(SslSocketTest, ServerThatDoesNotSpeakTlsFailsTheHandshake) {
         ScriptedServer server(script);
         Connect(server, "localhost");
         ASSERT_TRUE(Closed());
-        EXPECT_THAT(events, testing::ElementsAre("connected 20001", "closed 20001"));
+        EXPECT_THAT(events, testing::ElementsAre("connected 20101", "closed 20101"));
         EXPECT_THAT(socket.SslErrorText(), testing::StartsWith("TLS: handshake failed"));
     }
 }

@@ -1,0 +1,179 @@
+// Line mode: lines however the bytes are split, editing and echo, a line longer than any
+// buffer, switching the mode with bytes held, and owners that read little or nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "ScriptedServer.h"
+#include "SocketTestSupport.h"
+
+using namespace nettest;
+using testsupport::RunLoopUntil;
+using testsupport::ScriptedServer;
+using testsupport::TScript;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A line-mode socket that collects what each OnDataAvailable read, and the close.
+struct TLineClient {
+    TWSocket s;
+    std::vector<std::string> Lines;
+    bool Closed = false;
+
+    TLineClient() {
+        s.SetLineMode(true);
+        s.OnDataAvailable = [this](sys::TObject*, sys::Word) {
+            Lines.push_back(s.ReceiveString());
+        };
+        s.OnSessionClosed = [this](sys::TObject*, sys::Word) { Closed = true; };
+    }
+    void ConnectTo(const ScriptedServer& server) {
+        s.SetAddr("127.0.0.1");
+        s.SetPort(server.PortText());
+        s.Connect();
+    }
+};
+
+// The pieces are sent apart, so that each arrives in a read of its own.
+TScript Pieces(const std::vector<std::string>& pieces) {
+    TScript script;
+    for (const auto& piece : pieces)
+        script.Send(piece).Delay(30ms);
+    return script.Close();
+}
+
+}  // namespace
+
+TEST(LineMode, LinesAreDeliveredOneByOneHoweverTheBytesAreSplit) {
+    const std::string longLine = std::string(200 * 1024, 'x') + "\r\n";
+    struct TCase {
+        const char* Name;
+        std::vector<std::string> Pieces;
+        std::string LineEnd;
+        bool Edit;
+        std::vector<std::string> Lines;
+    };
+    const TCase cases[] = {
+        {"two lines in one piece", {"ab\r\ncd\r\n"}, "\r\n", false, {"ab\r\n", "cd\r\n"}},
+        {"line end split across reads", {"ab\r", "\ncd\r\n"}, "\r\n", false, {"ab\r\n", "cd\r\n"}},
+        {"line in many pieces", {"a", "b", "c\r", "\n"}, "\r\n", false, {"abc\r\n"}},
+        {"rest before the close", {"ab\r\nrest"}, "\r\n", false, {"ab\r\n", "rest"}},
+        {"own line end", {"one|two|"}, "|", false, {"one|", "two|"}},
+        {"CR alone is no line end", {"a\rb\r\n"}, "\r\n", false, {"a\rb\r\n"}},
+        {"backspace", {"ab\bc\r\n"}, "\r\n", true, {"ac\r\n"}},
+        {"backspace in a later piece", {"ab", "\b\bxy\r\n"}, "\r\n", true, {"xy\r\n"}},
+        {"tab to the next multiple of 8", {"abc\tX\r\n"}, "\r\n", true, {"abc     X\r\n"}},
+        {"line longer than any buffer", {longLine}, "\r\n", false, {longLine}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server(Pieces(c.Pieces));
+        TLineClient client;
+        client.s.SetLineEnd(c.LineEnd);
+        client.s.SetLineEdit(c.Edit);
+        client.ConnectTo(server);
+        ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }));
+        EXPECT_EQ(client.Lines, c.Lines);
+    }
+}
+
+TEST(LineMode, EditingEchoesWhatTheUserSees) {
+    struct TCase {
+        const char* Name;
+        bool Edit;
+        std::string Sent;
+        std::string Echo;
+    };
+    const TCase cases[] = {
+        {"plain echo", false, "ab\bc\r\n", "ab\bc\r\n"},
+        {"edited echo", true, "ab\bc\td\r\n", "ab\b \bc      d\r\n"},
+        {"backspace at the start echoes nothing", true, "\bz\r\n", "z\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server(TScript().Send(c.Sent).Hang());
+        TLineClient client;
+        client.s.SetLineEcho(true);
+        client.s.SetLineEdit(c.Edit);
+        client.ConnectTo(server);
+        ASSERT_TRUE(RunLoopUntil([&] { return !client.Lines.empty(); }));
+        client.s.Close();
+        ASSERT_TRUE(server.WaitFinished(1));
+        EXPECT_EQ(server.Received().at(0), c.Echo);
+    }
+}
+
+TEST(LineMode, OwnerReadingInHalvesGetsTheLineAndNothingBeyond) {
+    ScriptedServer server(TScript().Send("abcdef\r\nxy\r\n").Close());
+    TLineClient client;
+    std::vector<std::string> reads;
+    client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        char buf[64];
+        const int n = client.s.Receive(buf, reads.size() == 0 ? 4 : sizeof buf);
+        reads.emplace_back(buf, n > 0 ? n : 0);
+    };
+    client.ConnectTo(server);
+    ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }));
+    EXPECT_EQ(reads, (std::vector<std::string>{"abcd", "ef\r\n", "xy\r\n"}));
+}
+
+TEST(LineMode, SwitchingTheModeDeliversWhatIsHeld) {
+    // The first line switches line mode off: the next line comes as it is. That read switches
+    // it on again with "c\r\nd" held, and the held line comes without any new bytes.
+    ScriptedServer server(TScript().Send("a\r\nb\r\nc\r\nd").Hang());
+    TLineClient client;
+    std::vector<std::string> reads;
+    client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        char buf[3];
+        const int n = client.s.Receive(buf, sizeof buf);
+        reads.emplace_back(buf, n > 0 ? n : 0);
+        if (reads.size() <= 2)
+            client.s.SetLineMode(reads.size() == 2);
+    };
+    client.ConnectTo(server);
+    ASSERT_TRUE(RunLoopUntil([&] { return reads.size() >= 3; }));
+    Settle();
+    EXPECT_EQ(reads, (std::vector<std::string>{"a\r\n", "b\r\n", "c\r\n"}));
+    EXPECT_EQ(client.s.RcvdCount(), 0);  // "d" waits for its line end
+}
+
+TEST(LineMode, OwnersThatReadNothingAreNotCalledInALoop) {
+    struct TCase {
+        const char* Name;
+        bool Handler;  // with a handler that never reads, or none at all
+    };
+    for (const TCase& c : {TCase{"handler reads nothing", true}, TCase{"no handler", false}}) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server(TScript().Send("a\r\nb\r\n").Close());
+        TLineClient client;
+        int calls = 0;
+        if (c.Handler)
+            client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) { ++calls; };
+        else
+            client.s.OnDataAvailable = nullptr;
+        client.ConnectTo(server);
+        ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }));
+        // Offered once when it came and once more as the rest at the close; never spinning.
+        EXPECT_LE(calls, 2);
+        EXPECT_EQ(client.s.State(), wsClosed);
+    }
+}
+
+TEST(LineMode, BytesWithoutALineEndBeyondTheLimitComeAsOneLine) {
+    ScriptedServer server(TScript().Send(std::string(25, 'z')).Delay(30ms).Send("\r\n").Close());
+    TLineClient client;
+    client.s.SetLineLimit(10);
+    int tooLong = 0;
+    client.s.OnLineTooLong = [&](sys::TObject*) { ++tooLong; };
+    client.ConnectTo(server);
+    ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }));
+    EXPECT_EQ(tooLong, 1);
+    std::string all;
+    for (const auto& line : client.Lines)
+        all += line;
+    EXPECT_EQ(all, std::string(25, 'z') + "\r\n");  // nothing lost
+    EXPECT_EQ(client.Lines.front(), std::string(25, 'z'));
+}
