@@ -121,6 +121,22 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void SetProxyUsername(const std::string& Value) { FProxyUsername = Value; }
     const std::string& ProxyPassword() const { return FProxyPassword; }
     void SetProxyPassword(const std::string& Value) { FProxyPassword = Value; }
+    // A SOCKS server that every connection goes through (empty: none), handed to the socket
+    // before each connect. SocksLevel is "4", "4A" or "5"; a SocksUsercode makes a SOCKS 5
+    // connection offer user and password. With "4A", and with "5" while SocksRemoteLookup is on,
+    // the SOCKS server looks the host name up; otherwise the client does.
+    const std::string& SocksServer() const { return FSocksServer; }
+    void SetSocksServer(const std::string& Value) { FSocksServer = Value; }
+    const std::string& SocksPort() const { return FSocksPort; }
+    void SetSocksPort(const std::string& Value) { FSocksPort = Value; }
+    const std::string& SocksLevel() const { return FSocksLevel; }
+    void SetSocksLevel(const std::string& Value) { FSocksLevel = Value; }
+    const std::string& SocksUsercode() const { return FSocksUsercode; }
+    void SetSocksUsercode(const std::string& Value) { FSocksUsercode = Value; }
+    const std::string& SocksPassword() const { return FSocksPassword; }
+    void SetSocksPassword(const std::string& Value) { FSocksPassword = Value; }
+    bool SocksRemoteLookup() const { return FSocksRemoteLookup; }
+    void SetSocksRemoteLookup(bool Value) { FSocksRemoteLookup = Value; }
     bool NoCache() const { return FNoCache; }
     void SetNoCache(bool Value) { FNoCache = Value; }
     // 0 means none; otherwise an "If-Modified-Since: " line is sent.
@@ -228,6 +244,9 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
 
     // Socket handlers.
     void SocketDnsDone(sys::TObject* Sender, sys::Word Error);
+    void ConnectSocket(const std::string& Addr);
+    void ApplySocks();
+    bool SocksLooksUpNames() const;
     void SocketSessionConnected(sys::TObject* Sender, sys::Word Error);
     void SocketDataAvailable(sys::TObject* Sender, sys::Word Error);
     void SocketDataSent(sys::TObject* Sender, sys::Word Error);
@@ -248,6 +267,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // The answer is complete: the connection is closed without waiting for the server.
     void AnswerComplete();
     bool BodyComplete() const;
+    bool AsksToWait() const;
     void TimedOut();
     void DeriveDocumentName(const std::string& Path);
     void StartTimer();
@@ -282,6 +302,9 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     std::string FAgent = "Mozilla/3.0 (compatible)";
     std::string FAccept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     std::string FReference, FUsername, FPassword, FProxyUsername, FProxyPassword;
+    std::string FSocksServer, FSocksPort = "1080", FSocksLevel = "5", FSocksUsercode,
+        FSocksPassword;
+    bool FSocksRemoteLookup = true;
     bool FNoCache = false;
     TDateTime FModifiedSince = 0;
     std::string FCookie;

@@ -40,7 +40,7 @@ void THttpCli::ResponseHeaderLine(const std::string& Line) {
     if (OnHeaderData)
         OnHeaderData(this);
     // An error status ends the request here: the rest of the answer is not read.
-    if (StillRunning(serial) && FStatusCode >= 400)
+    if (StillRunning(serial) && FStatusCode >= 400 && !AsksToWait())
         CloseConnection();
 }
 
@@ -103,8 +103,15 @@ void THttpCli::ResponseHeaderEnd(bool WithoutHeader) {
     if (WithoutHeader || !StillRunning(serial))
         return;
     FHeaderDone = true;
-    if (FRequestType == hrHead || (FRequestType == hrGet && FHeaderOnly) || BodyComplete())
+    if (FRequestType == hrHead || (FRequestType == hrGet && FHeaderOnly) || FStatusCode >= 400 ||
+        BodyComplete())
         AnswerComplete();
+}
+
+// 429 and 503 may say in a later line (Retry-After) when to ask again: their header is read
+// whole, where other error answers end at their status line.
+bool THttpCli::AsksToWait() const {
+    return FStatusCode == 429 || FStatusCode == 503;
 }
 
 bool THttpCli::BodyComplete() const {

@@ -1,19 +1,22 @@
-// The check run: one HEAD request per favourite, one row after the other, with the outcome
-// written into the row and every answer written to the log. The window and the headless
+// The check run: one HEAD request per favourite, with the outcome written into the row and
+// every answer written to the log. By default one row is checked after the other; with Jobs
+// above 1 several rows are in flight at once on clients of their own (ParallelCheck.h), and the
+// log still reads as the one-by-one run of the same answers would. The window and the headless
 // program drive the same run; they differ only in how they show it.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "CheckResult.h"
 #include "FavoriteList.h"
 
-// What the run needs of the HTTP client.
-class ICheckClient {
+// What the one-by-one run needs of the HTTP client.
+class ICheckClient : public ICheckResult {
   public:
-    virtual ~ICheckClient() = default;
     // Readies a direct HEAD request for url (no proxy, proxy port "80", no body kept).
     virtual void PrepareHead(const std::string& url) = 0;
     // Returns when the request has ended, processing messages meanwhile. Raises for every
@@ -25,14 +28,18 @@ class ICheckClient {
     virtual void Get() = 0;
     // Ends a running request at once, so that Head raises; harmless when idle.
     virtual void Abort() = 0;
-    // True when the last request ended with the server's own answer, false when it failed
-    // before one (lookup, connect, TLS, time-out, abort, no status line).
-    virtual bool ServerAnswered() const = 0;
-    virtual int StatusCode() const = 0;
-    virtual std::string ReasonPhrase() const = 0;
-    // The lines of the last answer (status line included), in arrival order.
-    virtual std::vector<std::string> ResponseHeaderLines() const = 0;
 };
+
+// One row's requests on a client of its own, for runs with several rows in flight.
+class ICheckRequest : public ICheckResult {
+  public:
+    // Starts a HEAD of url (a GET that reads the header only when headerGet); done runs from
+    // the loop once the request has ended, and may destroy this object.
+    virtual void Start(const std::string& url, bool headerGet, std::function<void()> done) = 0;
+    // Ends a running request at once (done follows); harmless when idle.
+    virtual void Abort() = 0;
+};
+using TCheckRequestFactory = std::function<std::unique_ptr<ICheckRequest>()>;
 
 // How the run shows itself.
 class ICheckRunView {
@@ -46,19 +53,27 @@ class ICheckRunView {
     virtual bool IsSelected(std::size_t /*row*/) const { return false; }
 };
 
+class TParallelCheck;
+
 class TCheckRun {
   public:
     // saveResults writes the result file; the run calls it at the end of every run.
     TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
               std::function<void()> saveResults = {});
+    ~TCheckRun();
 
     // Checks the selected rows, or all of them. Does nothing while a run is in progress,
     // since a run addresses its rows by position. Raises only what saving the results raised.
     void CheckNow(bool selectedOnly);
-    // "Abbrechen" and closing the window: the current request ends, no further row starts.
+    // "Abbrechen" and closing the window: the requests in flight end, no further row starts.
     void Break();
-    // "Diese Überprüfung Abbrechen": the current request ends, the run goes on.
+    // "Diese Überprüfung Abbrechen": the requests in flight end, the run goes on.
     void AbortCurrent();
+
+    // Requests in flight at once (1 to 64); above 1 the run needs the factory of the clients
+    // its rows use. Only while no run is in progress.
+    void SetJobs(int jobs, TCheckRequestFactory factory);
+    int Jobs() const { return jobs_; }
 
     // The run state, all false while idle. Plain fields, so that the window can hold them
     // under its own names; only the run and the two requests above change them.
@@ -69,18 +84,21 @@ class TCheckRun {
   private:
     void Start();
     void Finish();
-    void CheckRows(bool selectedOnly);
-    std::size_t RowsToCheck(std::size_t count, bool selectedOnly) const;
+    std::vector<std::size_t> RowsToCheck(bool selectedOnly) const;
+    void CheckOneByOne(const std::vector<std::size_t>& rows);
     void CheckRow(std::size_t row);
     // Asks again with GET after a HEAD that the server refused; the GET's answer decides.
-    void CheckRowWithGet(std::size_t row);
-    bool HeadRefused() const;
-    void LogAnswer(std::size_t row);
-    void LogFailure(std::size_t row, const char* label);
-    void LogFailureLines(const char* label);
+    void CheckRowWithGet(std::size_t row, TRowOutcome& outcome);
+    void Show(std::size_t row, const TRowOutcome& outcome);
 
     TFavoriteList& list_;
     ICheckClient& client_;
     ICheckRunView& view_;
     std::function<void()> saveResults_;
+    int jobs_ = 1;
+    TCheckRequestFactory factory_;
+    TParallelCheck* parallel_ = nullptr;  // the run with several rows in flight, while it runs
 };
+
+// The selection may grow while a run waits, so done can pass the total counted at the start.
+int CheckProgress(std::size_t done, std::size_t total);

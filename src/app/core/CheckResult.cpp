@@ -1,0 +1,64 @@
+#include "CheckResult.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "LastModified.h"
+#include "sys/AsciiText.h"
+
+namespace {
+
+constexpr std::string_view kLastModified = "Last-Modified:";
+constexpr std::string_view kRetryAfter = "retry-after:";
+
+// The whole number of seconds of a Retry-After value, nullopt for a date or anything else.
+std::optional<int> Seconds(std::string_view value) {
+    const auto first = value.find_first_not_of(' ');
+    const auto last = value.find_last_not_of(' ');
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    value = value.substr(first, last - first + 1);
+    int seconds = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+    if (error != std::errc() || end != value.data() + value.size() || seconds < 0)
+        return std::nullopt;
+    return seconds;
+}
+
+}  // namespace
+
+bool AddAnswer(const ICheckResult& result, TRowOutcome& outcome) {
+    if (result.StatusCode() <= 0)
+        return false;
+    outcome.log.push_back("StatusCode = " + std::to_string(result.StatusCode()));
+    outcome.datum = "OK";
+    for (const std::string& line : result.ResponseHeaderLines()) {
+        outcome.log.push_back(line);
+        if (std::string_view(line).substr(0, kLastModified.size()) == kLastModified)
+            outcome.datum = LastModifiedDateText(line);
+    }
+    return true;
+}
+
+void AddFailure(const ICheckResult& result, const char* label, TRowOutcome& outcome) {
+    outcome.log.push_back(label);
+    outcome.log.push_back("StatusCode   = " + std::to_string(result.StatusCode()));
+    outcome.log.push_back("ReasonPhrase = " + result.ReasonPhrase());
+}
+
+bool Refused(const ICheckResult& result) {
+    return result.ServerAnswered() && result.StatusCode() >= 400;
+}
+
+std::optional<int> RetryAfter(const ICheckResult& result, int maxSeconds) {
+    const int status = result.StatusCode();
+    if (!result.ServerAnswered() || (status != 429 && status != 503))
+        return std::nullopt;
+    std::optional<int> seconds;
+    for (const std::string& line : result.ResponseHeaderLines())
+        if (sys::LowerAscii(std::string_view(line).substr(0, kRetryAfter.size())) == kRetryAfter)
+            seconds = Seconds(std::string_view(line).substr(kRetryAfter.size()));
+    if (seconds && *seconds > maxSeconds)
+        return std::nullopt;
+    return seconds;
+}

@@ -1,0 +1,27 @@
+// One row's requests for a run with several rows in flight: a THttpCli of its own, set up as
+// the one-by-one run's client is, started without waiting.
+#pragma once
+
+#include "CheckRun.h"
+#include "HttpCheckClient.h"
+
+class THttpCheckRequest : public ICheckRequest {
+  public:
+    explicit THttpCheckRequest(int timeoutSeconds);
+
+    void Start(const std::string& url, bool headerGet, std::function<void()> done) override;
+    void Abort() override { client_.Abort(); }
+    bool ServerAnswered() const override { return check_.ServerAnswered(); }
+    int StatusCode() const override { return check_.StatusCode(); }
+    std::string ReasonPhrase() const override { return check_.ReasonPhrase(); }
+    std::vector<std::string> ResponseHeaderLines() const override {
+        return check_.ResponseHeaderLines();
+    }
+
+  private:
+    THttpCli client_;
+    THttpCheckClient check_{client_};
+};
+
+// Makes the clients of a run's rows, each with the given time-out.
+TCheckRequestFactory HttpCheckRequests(int timeoutSeconds);

@@ -1,0 +1,76 @@
+// The check run with several rows in flight, each on a client of its own, all on the one thread
+// and its loop. Rows start in list order, at most two at a time to one host and port (one after
+// that host asked to be left alone with 429 or 503). A row's log block is held until the blocks
+// of every earlier row are out, so the log reads as the one-by-one run of the same answers. A
+// row's client and buffers live only as long as the row is in flight.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CheckRun.h"
+#include "sys/Messages.h"
+
+class TParallelCheck {
+  public:
+    // A host that answered 429 or 503 is asked once more after its Retry-After, when that
+    // names at most this many seconds.
+    static constexpr int kMaxRetryAfter = 30;
+    static constexpr int kPerHost = 2;
+    // How far past the first row not yet started the run looks for one whose host is free.
+    static constexpr std::size_t kLookAhead = 256;
+
+    TParallelCheck(TFavoriteList& list, ICheckRunView& view, TCheckRun& run,
+                   const TCheckRequestFactory& factory, int jobs);
+    ~TParallelCheck();
+    TParallelCheck(const TParallelCheck&) = delete;
+    TParallelCheck& operator=(const TParallelCheck&) = delete;
+
+    // Checks the rows (list positions, in list order) and returns once the last request has
+    // ended, handling the loop's messages meanwhile.
+    void Run(const std::vector<std::size_t>& rows);
+    // Ends every request in flight; their rows become "???". Whether more rows start is the
+    // run's BreakRequested.
+    void AbortAll();
+
+  private:
+    struct TTask;
+    enum class TStep { Head, Get, Waiting, Retry };
+
+    void StartRows();
+    bool StartNext();
+    void Launch(TTask& task, bool headerGet);
+    void Ended(TTask& task);
+    bool AskAgain(TTask& task);
+    void WaitToRetry(TTask& task, int seconds);
+    void Finish(TTask& task);
+    void ReapFinished();
+    void FlushLog();
+    void WndProc(sys::TMessage& msg);
+    int Limit(const std::string& host) const;
+    bool HostFree(const std::string& host) const;
+    std::size_t InFlight() const;
+
+    TFavoriteList& list_;
+    ICheckRunView& view_;
+    TCheckRun& run_;
+    const TCheckRequestFactory& factory_;
+    const int jobs_;
+    sys::HWND window_ = 0;
+
+    std::vector<std::size_t> rows_;
+    std::vector<bool> started_;  // by order among rows_
+    std::size_t firstUnstarted_ = 0;
+    std::map<std::size_t, std::unique_ptr<TTask>> tasks_;  // rows in flight, by order
+    std::vector<std::size_t> finished_;                    // orders whose request has ended
+    std::map<std::size_t, TRowOutcome> held_;              // log blocks waiting for earlier rows
+    std::size_t nextToLog_ = 0;
+    std::size_t done_ = 0;
+    std::map<std::string, int> perHost_;  // requests in flight (and retries waiting) per host
+    std::map<std::string, bool> throttled_;
+    std::uint64_t nextTimer_ = 1;
+};
