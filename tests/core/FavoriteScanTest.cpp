@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -165,6 +167,46 @@ TEST_F(FavoriteScanTest, ListsEveryShortcutThatNamesAnAddress) {
     EXPECT_EQ(ext->Pfad, "Extern/");
     // The loop is entered once: no row comes twice under another path.
     EXPECT_EQ(list.Count(), expectedRows);
+}
+
+TEST_F(FavoriteScanTest, EveryPathToAFolderIsListedAndLoopsEnd) {
+    home.Write("Favorites/Shared/s.url", "BASEURL=http://shared.example/\n");
+    fs::create_directory_symlink("Shared", favorites / "Alias");
+    fs::create_directory_symlink("..", favorites / "Shared" / "Back");
+    // Two folders that link to each other.
+    home.Write("Favorites/Ring/A/a.url", "BASEURL=http://a.example/\n");
+    home.Write("Favorites/Ring/B/b.url", "BASEURL=http://b.example/\n");
+    fs::create_directory_symlink("../B", favorites / "Ring" / "A" / "toB");
+    fs::create_directory_symlink("../A", favorites / "Ring" / "B" / "toA");
+
+    Scan();
+
+    std::multiset<std::string> files;
+    for (const auto& row : list.Rows())
+        files.insert(row.Datei.substr(Root().size()));
+    // A link back to a folder on the way down is not entered; every other path is.
+    EXPECT_EQ(files,
+              (std::multiset<std::string>{"Shared/s.url", "Alias/s.url", "Ring/A/a.url",
+                                          "Ring/A/toB/b.url", "Ring/B/b.url", "Ring/B/toA/a.url"}));
+    const TFavoriteRow* alias = Find(Root() + "Alias/s.url");
+    ASSERT_NE(alias, nullptr);
+    EXPECT_EQ(alias->Pfad, "Alias/");
+}
+
+TEST_F(FavoriteScanTest, AScanEndedByAHandlerLeavesNoFolderBehindForTheNextOne) {
+    home.Write("Favorites/Sub/deep.url", "BASEURL=http://deep.example/\n");
+    TShellBrowser browser;
+    browser.SetFileSystemOnly(true);
+    TFavoriteScanner scanner(list, &browser);
+    // The handler throws out of the walk while it stands in the Favorites folder.
+    sys::HWND window = sys::AllocateHWnd([](sys::TMessage&) { throw std::runtime_error("x"); });
+    sys::PostMessage(window, sys::WM_USER, 0, 0);
+    EXPECT_THROW(scanner.FavoritenEinlesen(), std::runtime_error);
+    sys::DeallocateHWnd(window);
+    list.Clear();
+    scanner.FavoritenEinlesen();
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(list[0].Datei, Root() + "Sub/deep.url");
 }
 
 TEST_F(FavoriteScanTest, RowsComeDepthFirstAndShareTheIconOfShortcutFiles) {

@@ -42,10 +42,8 @@ void TFavoriteScanner::Batch(Fn&& walk) {
         return;
     }
     batching_ = true;
-    visited_.clear();
     auto finish = [this] {
         batching_ = false;
-        visited_.clear();
         list_.AppendRows(std::exchange(pending_, {}));
     };
     try {
@@ -91,8 +89,15 @@ void TFavoriteScanner::Walk(const std::string& folder, int depth) {
     if (dir.empty() || dir.back() != '/')
         dir += '/';
     TEntries entries;
-    if (!ReadDirectory(dir, entries))
+    TFolderId id;
+    if (!ReadDirectory(dir, id, entries) || !onPath_.insert(id).second)
         return;
+    // Leaves the path again however the walk below ends (a handler may throw).
+    struct TLeave {
+        std::set<TFolderId>& path;
+        TFolderId id;
+        ~TLeave() { path.erase(id); }
+    } leave{onPath_, id};
     auto& app = sys::Application::Instance();
     const char* next = entries.names.data();
     for (unsigned char type : entries.types) {
@@ -112,16 +117,17 @@ void TFavoriteScanner::Walk(const std::string& folder, int depth) {
     }
 }
 
-// Reads a folder's entries in the order the file system gives them and closes it again, so
-// that deep nesting holds no descriptors. False for a folder that cannot be read or that this
-// call has entered before (through a link).
-bool TFavoriteScanner::ReadDirectory(const std::string& folder, TEntries& entries) {
+// Reads a folder's entries in the order the file system gives them, and the folder's identity,
+// and closes it again, so that deep nesting holds no descriptors. False for a folder that
+// cannot be read.
+bool TFavoriteScanner::ReadDirectory(const std::string& folder, TFolderId& id, TEntries& entries) {
     DIR* dir = opendir(folder.c_str());
     if (!dir)
         return false;
     struct stat st {};
-    bool fresh = fstat(dirfd(dir), &st) == 0 && visited_.emplace(st.st_dev, st.st_ino).second;
-    while (fresh) {
+    bool readable = fstat(dirfd(dir), &st) == 0;
+    id = {st.st_dev, st.st_ino};
+    while (readable) {
         dirent* entry = readdir(dir);
         if (!entry)
             break;
@@ -132,7 +138,7 @@ bool TFavoriteScanner::ReadDirectory(const std::string& folder, TEntries& entrie
         entries.types.push_back(entry->d_type);
     }
     closedir(dir);
-    return fresh;
+    return readable;
 }
 
 void TFavoriteScanner::ReadOne(std::string path, std::string_view name, bool regularEntry) {

@@ -49,7 +49,8 @@ class TFavoriteScanner {
     void Batch(Fn&& walk);
     int ChooseIcon();
     void Walk(const std::string& folder, int depth);
-    bool ReadDirectory(const std::string& folder, TEntries& entries);
+    using TFolderId = std::pair<dev_t, ino_t>;
+    bool ReadDirectory(const std::string& folder, TFolderId& id, TEntries& entries);
     void ReadOne(std::string path, std::string_view name, bool regularEntry);
 
     TFavoriteList& list_;
@@ -60,6 +61,8 @@ class TFavoriteScanner {
     // Rows found by the call in progress; handed to the list in one go when it returns.
     std::vector<TFavoriteRow> pending_;
     bool batching_ = false;
-    // Folders entered by the call in progress, so that a link loop is entered only once.
-    std::set<std::pair<dev_t, ino_t>> visited_;
+    // The folders from the start of the walk down to the one being read. A link back to one of
+    // them is a loop and is not entered; a second path to a folder elsewhere is walked again,
+    // so that each of its rows is listed under both paths.
+    std::set<TFolderId> onPath_;
 };
