@@ -6,6 +6,7 @@
 
 #include "MainUnit.h"
 #include "app/core/ResultFile.h"
+#include "app/core/ResultLocation.h"
 
 TMainFormCheck::TMainFormCheck(TMainForm& form)
     : Run(form.Favorites, Client, *this, [&form] { form.SaveURLs(); }), form_(form) {
@@ -50,10 +51,11 @@ void TMainForm::FormClose() {
     CheckRun.Run.Break();
 }
 
+// Beside the program, or in the user's data folder when the program's folder is read-only.
 void TMainForm::OpenURLs() {
-    ::OpenURLs(Favorites, ProgramDir + ResultFileName);
+    ::OpenURLs(Favorites, ResultFilePath(ProgramDir));
 }
 
 void TMainForm::SaveURLs() {
-    ::SaveURLs(Favorites, ProgramDir + ResultFileName);
+    ::SaveURLs(Favorites, ResultFilePath(ProgramDir));
 }

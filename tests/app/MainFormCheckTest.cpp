@@ -315,3 +315,30 @@ TEST_F(MainFormCheckTest, ADamagedResultFileIsReportedOnceAndReplacedByTheNextSa
     Form.reset();  // the save at the end replaces the damaged file
     EXPECT_EQ(Stored(rows), expected);
 }
+
+// A result file that cannot be written anywhere (no program folder, and a data folder below a
+// plain file) is reported by the run's end and by the window's end; neither passes silently.
+TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedEveryTime) {
+    testsupport::ScriptedServer server(TScript::Answer(Ok200));
+    Shortcuts(server, 1);
+    dir.Write("plain", "not a folder");
+    testsupport::ScopedEnv dataHome("XDG_DATA_HOME", (dir.Path() / "plain/data").string());
+    TMainForm::SetScanHook([this](TMainForm& form) {
+        form.ProgramDir = (dir.Path() / "gone").string() + "/";
+        TFavoriteScanner(form.Favorites).FavoritenEinlesen();
+    });
+    Form = std::make_unique<TMainForm>();
+    const std::string failure = "Die Ergebnisdatei " + (dir.Path() / "plain/data").string() +
+                                "/quorvane/urls.dat kann nicht gespeichert werden: Ein Teil "
+                                "des Pfades ist kein Ordner.";
+
+    Form->CheckAllBtn->click();
+    EXPECT_THAT(Statuses(), ElementsAre("OK"));
+    ASSERT_EQ(Boxes->Shown.size(), 1u);
+    EXPECT_EQ(Boxes->Shown[0].Text.toStdString(), failure);
+    EXPECT_EQ(Boxes->Shown[0].Icon, TMsgIcon::Error);
+    ExpectIdle();
+    Form.reset();
+    ASSERT_EQ(Boxes->Shown.size(), 2u);
+    EXPECT_EQ(Boxes->Shown[1].Text.toStdString(), failure);
+}

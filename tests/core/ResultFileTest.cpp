@@ -191,13 +191,20 @@ TEST(ResultFile, SavesAndRestoresAsTheTableSays) {
     }
 }
 
-TEST(ResultFile, MissingFileOrFolderIsSilent) {
+TEST(ResultFile, MissingFileReadsAsNothingButAMissingFolderFailsTheSave) {
     testsupport::TempDir dir;
     TFavoriteList list = ListOf({{"???", "/f/a.url"}});
     EXPECT_NO_THROW(OpenURLs(list, (dir.Path() / ResultFileName).string()));
     EXPECT_EQ(Statuses(list), std::vector<std::string>{"???"});
     const fs::path noFolder = dir.Path() / "missing" / ResultFileName;
-    EXPECT_NO_THROW(SaveURLs(ListOf({{"OK", "/f/a.url"}}), noFolder.string()));
+    try {
+        SaveURLs(ListOf({{"OK", "/f/a.url"}}), noFolder.string());
+        ADD_FAILURE() << "a save that wrote nothing must not pass for one that did";
+    } catch (const EResultFileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Die Ergebnisdatei " + noFolder.string() +
+                                             " kann nicht gespeichert werden: Der Ordner "
+                                             "existiert nicht");
+    }
     EXPECT_FALSE(fs::exists(noFolder.parent_path()));
 }
 

@@ -12,6 +12,7 @@
 #include "app/core/HttpCheckClient.h"
 #include "app/core/ProgramDir.h"
 #include "app/core/ResultFile.h"
+#include "app/core/ResultLocation.h"
 #include "app/core/RunSummary.h"
 #include "shell/ShellNamespace.h"
 #include "sys/Application.h"
@@ -32,7 +33,7 @@ int CheckFavorites() {
     ConfigureCheckClient(http);
     THttpCheckClient client(http);
     TConsoleView view;
-    const std::string resultFile = ExecutableDir() + ResultFileName;
+    const std::string resultFile = ResultFilePath(ExecutableDir());
     TCheckRun run(list, client, view, [&] { SaveURLs(list, resultFile); });
     TInterrupt interrupt([&run] { run.Break(); });
 

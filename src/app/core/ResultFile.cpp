@@ -1,6 +1,7 @@
 #include "ResultFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +37,10 @@ std::string IoErrorText(int error) {
             return "Die Datei ist zu groß";
         case EIO:
             return "Ein-/Ausgabefehler";
+        case ENOENT:
+            return "Der Ordner existiert nicht";
+        case ENOTDIR:
+            return "Ein Teil des Pfades ist kein Ordner";
         default:
             return std::strerror(error);
     }
@@ -133,7 +138,7 @@ void SyncFolder(const std::string& fileName) {
 
 // The new file is created beside the old one, so that the final rename stays in one file
 // system. Its name is unique to the process and the call, so that two programs saving at
-// once cannot write into each other's file.
+// once cannot write into each other's file. Null with errno set when none can be made.
 std::FILE* CreateNewFile(const std::string& fileName, std::string& newName) {
     static unsigned serial = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -145,11 +150,24 @@ std::FILE* CreateNewFile(const std::string& fileName, std::string& newName) {
             return nullptr;
         if (std::FILE* file = ::fdopen(fd, "wb"))
             return file;
+        int error = errno;
         ::close(fd);
         ::unlink(newName.c_str());
+        errno = error;
         return nullptr;
     }
+    errno = EEXIST;
     return nullptr;
+}
+
+// The folder takes no new file, or no rename over the old one.
+bool FolderRefusesWrites(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+[[noreturn]] void RaiseCannotSave(const std::string& fileName, int error) {
+    throw EResultFileError("Die Ergebnisdatei " + fileName +
+                           " kann nicht gespeichert werden: " + IoErrorText(error));
 }
 
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
@@ -159,6 +177,73 @@ void WriteRecords(std::FILE* file, const TFavoriteList& list) {
         WriteStr(file, row.Datum);
         WriteStr(file, row.Datei);
     }
+}
+
+std::size_t RecordsSize(const TFavoriteList& list) {
+    std::size_t size = 0;
+    for (const TFavoriteRow& row : list.Rows())
+        if (row.Datum != "???")
+            size += 8 + row.Datum.size() + row.Datei.size();
+    return size;
+}
+
+void SyncAndClose(TFileCloser& closer, std::FILE* file) {
+    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
+        RaiseIoError(errno);
+    closer.Close();
+}
+
+// A new file renamed over the old one: the old file stays whole until the new one is. False,
+// with nothing changed and the reason in refused, when the folder takes no new file.
+bool SaveByRename(const TFavoriteList& list, const std::string& fileName, int& refused) {
+    std::string newName;
+    std::FILE* file = CreateNewFile(fileName, newName);
+    if (!file) {
+        if (!FolderRefusesWrites(errno))
+            RaiseCannotSave(fileName, errno);
+        refused = errno;
+        return false;
+    }
+    try {
+        TFileCloser closer(file);
+        WriteRecords(file, list);
+        SyncAndClose(closer, file);
+        if (::rename(newName.c_str(), fileName.c_str()) != 0) {
+            refused = errno;
+            if (!FolderRefusesWrites(refused))
+                RaiseIoError(refused);
+            ::unlink(newName.c_str());
+            return false;
+        }
+    } catch (...) {
+        ::unlink(newName.c_str());
+        throw;
+    }
+    SyncFolder(fileName);
+    return true;
+}
+
+// A folder that takes no new file but holds a writable result file (an installed program, a
+// shared folder): the file is written over. The room for the new content is reserved first,
+// so that a full disk fails before the old content is touched; the file counts as saved only
+// once it is cut to its length and synced.
+void SaveInPlace(const TFavoriteList& list, const std::string& fileName) {
+    int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        RaiseCannotSave(fileName, errno);
+    const auto size = static_cast<off_t>(RecordsSize(list));
+    int reserved = size > 0 ? ::posix_fallocate(fd, 0, size) : 0;
+    std::FILE* file = reserved == 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (!file) {
+        int error = reserved ? reserved : errno;
+        ::close(fd);
+        RaiseIoError(error);
+    }
+    TFileCloser closer(file);
+    WriteRecords(file, list);
+    if (std::fflush(file) != 0 || ::ftruncate(fd, size) != 0)
+        RaiseIoError(errno);
+    SyncAndClose(closer, file);
 }
 
 }  // namespace
@@ -196,23 +281,13 @@ std::string ReadStr(std::FILE* file) {
 }
 
 void SaveURLs(const TFavoriteList& list, const std::string& fileName) {
-    std::string newName;
-    std::FILE* file = CreateNewFile(fileName, newName);
-    if (!file)
+    int refused = 0;
+    if (SaveByRename(list, fileName, refused))
         return;
-    try {
-        TFileCloser closer(file);
-        WriteRecords(file, list);
-        if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
-            RaiseIoError(errno);
-        closer.Close();
-        if (::rename(newName.c_str(), fileName.c_str()) != 0)
-            RaiseIoError(errno);
-    } catch (...) {
-        ::unlink(newName.c_str());
-        throw;
-    }
-    SyncFolder(fileName);
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0)
+        RaiseCannotSave(fileName, refused);
+    SaveInPlace(list, fileName);
 }
 
 void OpenURLs(TFavoriteList& list, const std::string& fileName) {

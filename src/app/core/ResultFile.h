@@ -25,7 +25,8 @@ std::string ReadStr(std::FILE* file);
 
 // Writes every row whose status is not "???" (status, then path), in list order. The file is
 // replaced only once the new one is complete, so a failed write leaves the old one whole.
-// A folder where no file can be created is skipped silently; other failures raise.
+// Where the folder takes no new file but the file itself is writable, the file is written
+// over, its room reserved first. Every failure raises: nothing is lost without a word.
 void SaveURLs(const TFavoriteList& list, const std::string& fileName);
 // Restores statuses into rows still at "???" whose path matches a record (ASCII letters
 // compared without case). A missing or unreadable file restores nothing, silently; a damaged
