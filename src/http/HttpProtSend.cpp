@@ -1,6 +1,7 @@
 // THttpCli: name lookup, connect, the request header and the POST body.
 #include "HttpProt.h"
 #include "HttpRequestHeader.h"
+#include "sys/AsciiText.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ void THttpCli::BeginLookup() {
     SetState(hcResolving);
     if (!StillRunning(serial))
         return;
+    if (SocksLooksUpNames())
+        return ConnectSocket(FAddress.ConnectHost);  // the name goes to the SOCKS server as it is
     try {
         FCtrlSocket->DnsLookup(FAddress.ConnectHost);
     } catch (const std::exception&) {
@@ -49,8 +52,17 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
         Fail("can't resolve hostname to IP address", Error);
         return;
     }
+    ConnectSocket(FCtrlSocket->DnsResult());
+}
+
+bool THttpCli::SocksLooksUpNames() const {
+    return !FSocksServer.empty() &&
+           (sys::UpperAscii(FSocksLevel) == "4A" || (FSocksLevel == "5" && FSocksRemoteLookup));
+}
+
+void THttpCli::ConnectSocket(const std::string& Addr) {
     const std::uint64_t serial = FSerial;
-    FDnsResult = FCtrlSocket->DnsResult();
+    FDnsResult = Addr;
     SetState(hcResolved);
     if (!StillRunning(serial))
         return;
@@ -58,21 +70,36 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
         FCtrlSocket->SetAddr(FDnsResult);
         FCtrlSocket->SetPort(FAddress.ConnectPort);
         FCtrlSocket->SetProto("tcp");
+        ApplySocks();
         // Through a proxy's tunnel TLS starts once the proxy has agreed (SendConnect).
         FCtrlSocket->SetSslEnable(FAddress.Scheme == "https" &&
                                   !http::Tunnelled(FAddress, FViaProxy));
         FCtrlSocket->SetSslServerName(FAddress.TargetHost);
         FCtrlSocket->Connect();
-    } catch (const std::exception&) {
+    } catch (const std::exception& E) {
         if (!StillRunning(serial))
             return;
+        // A setting the socket refused (a SOCKS host name too long, say) has no socket error.
         const int error = FCtrlSocket->LastError();
-        FRequestDoneError = static_cast<sys::Word>(error);
+        FRequestDoneError = static_cast<sys::Word>(error ? error : sys::winsock::WSAEINVAL);
         FStatusCode = 404;
-        FReasonPhrase = "can't connect: " + ErrorText(error);
+        FReasonPhrase = "can't connect: " + (error ? ErrorText(error) : std::string(E.what()));
         CloseConnection();
         FinishRequest();
     }
+}
+
+// The socket forgets its SOCKS settings at every close: each connection gets them anew.
+void THttpCli::ApplySocks() {
+    FCtrlSocket->SetSocksServer(FSocksServer);
+    if (FSocksServer.empty())
+        return;
+    FCtrlSocket->SetSocksPort(FSocksPort);
+    FCtrlSocket->SetSocksLevel(FSocksLevel);
+    FCtrlSocket->SetSocksUsercode(FSocksUsercode);
+    FCtrlSocket->SetSocksPassword(FSocksPassword);
+    FCtrlSocket->SetSocksAuthentication(FSocksUsercode.empty() ? socksNoAuthentication
+                                                               : socksAuthenticateUsercode);
 }
 
 void THttpCli::SocketSessionConnected(sys::TObject*, sys::Word Error) {
