@@ -44,14 +44,16 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-std::string RunAsNobody(const std::function<std::string()>& fn) {
+namespace {
+
+std::string RunForked(const std::function<std::string()>& fn, bool asNobody) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         throw std::runtime_error("no pipe for the child");
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        if (!DropToNobody())
+        if (asNobody && !DropToNobody())
             _exit(2);
         WriteAll(pipeFds[1], fn());
         _exit(0);
@@ -65,6 +67,16 @@ std::string RunAsNobody(const std::function<std::string()>& fn) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "child died: status " + std::to_string(status);
     return answer;
+}
+
+}  // namespace
+
+std::string RunAsNobody(const std::function<std::string()>& fn) {
+    return RunForked(fn, true);
+}
+
+std::string RunInChild(const std::function<std::string()>& fn) {
+    return RunForked(fn, false);
 }
 
 void GiveToNobody(const std::filesystem::path& path) {

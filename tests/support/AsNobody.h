@@ -16,6 +16,10 @@ inline constexpr unsigned kNobody = 65534;
 // do its work and return a text for the test to compare.
 std::string RunAsNobody(const std::function<std::string()>& fn);
 
+// Runs fn in a forked child as it is (root), for work that must not touch the test process:
+// a mount in a namespace of its own, say.
+std::string RunInChild(const std::function<std::string()>& fn);
+
 // Hands a file or folder to nobody.
 void GiveToNobody(const std::filesystem::path& path);
 
