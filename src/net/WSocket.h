@@ -522,6 +522,8 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     std::string FSslErrorText;
     TSslPhase FSslPhase = TSslPhase::Off;
     bool FHandshakeAfterConnect = false;
+    bool FHandshakeCut = false;  // closed during a handshake whose end is not told yet
+    bool FCutAfterConnect = false;
     std::unique_ptr<TSslState> FSsl;
 };
 

@@ -122,6 +122,7 @@ std::unique_ptr<TCustomSslWSocket::TSslState> TCustomSslWSocket::NewSslState(
 
 void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
     FHandshakeAfterConnect = AfterConnect;
+    FHandshakeCut = false;
     FSslErrorText.clear();
     FLastError = 0;
     FSsl = NewSslState(FSslServerName.empty() ? FAddr : FSslServerName);
@@ -375,16 +376,19 @@ int TCustomSslWSocket::Send(const void* Data, int Len) {
 void TCustomSslWSocket::DoSessionClosed(Word Error) {
     // A connection that goes before the handshake has ended fails the handshake first, so that
     // a caller who waits for OnSessionConnected hears of it.
-    if (FSslPhase == TSslPhase::Handshake) {
+    if (FSslPhase == TSslPhase::Handshake || FHandshakeCut) {
+        const bool afterConnect = FHandshakeCut ? FCutAfterConnect : FHandshakeAfterConnect;
+        FHandshakeCut = false;
         FSslErrorText =
             "TLS: handshake failed (" +
             (Error != 0 ? SocketErrorText(Error) : std::string("connection closed by the server")) +
             ")";
-        FSslPhase = TSslPhase::Failed;
+        if (FSslPhase == TSslPhase::Handshake)
+            FSslPhase = TSslPhase::Failed;
         FLastError = WSOCKET_TLS_HANDSHAKE;
         Error = WSOCKET_TLS_HANDSHAKE;
         const SOCKET S = SocketHandle;
-        if (FHandshakeAfterConnect)
+        if (afterConnect)
             TCustomSocksWSocket::DoSessionConnected(WSOCKET_TLS_HANDSHAKE);
         if (S == SocketHandle && OnSslHandshakeDone) {
             auto Handler = OnSslHandshakeDone;
@@ -406,6 +410,12 @@ void TCustomSslWSocket::DoDataSent(Word Error) {
 void TCustomSslWSocket::InternalClose(bool Shut, Word Error) {
     if (Shut && SslEstablished() && SocketHandle != INVALID_SOCKET)
         SendCloseNotify();
+    // A send that finds the connection lost closes first and tells OnSessionClosed after, when
+    // the handshake state is gone already: remember that one was cut short.
+    if (FSslPhase == TSslPhase::Handshake) {
+        FHandshakeCut = true;
+        FCutAfterConnect = FHandshakeAfterConnect;
+    }
     TCustomSocksWSocket::InternalClose(Shut, Error);
 }
 

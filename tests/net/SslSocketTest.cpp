@@ -92,10 +92,17 @@ TEST_F(SslSocketTest, NameGoesToTheServerAddressesDoNot) {
 TEST_F(SslSocketTest, GracefulCloseSaysGoodbyeAbortDoesNot) {
     for (bool graceful : {true, false}) {
         SCOPED_TRACE(graceful ? "Close" : "Abort");
-        ScriptedServer server(TScript().ReadRequest().Hang(), TestCa::Shared().Valid());
+        // The server tells the loop once the request is in, so the wait ends on an event.
+        bool asked = false;
+        const sys::HWND told = sys::AllocateHWnd([&](sys::TMessage&) { asked = true; });
+        ScriptedServer server(TScript()
+                                  .ReadRequest()
+                                  .Call([told] { sys::PostMessage(told, sys::WM_USER, 0, 0); })
+                                  .Hang(),
+                              TestCa::Shared().Valid());
         Connect(server, "localhost");
-        ASSERT_TRUE(RunLoopUntil(
-            [&] { return !server.Received().empty() && server.Received()[0] == kRequest; }));
+        ASSERT_TRUE(RunLoopUntil([&] { return asked; }));
+        sys::DeallocateHWnd(told);
         if (graceful)
             socket.Close();
         else
@@ -164,6 +171,37 @@ TEST_F(SslSocketTest, ServerThatDoesNotSpeakTlsFailsTheHandshake) {
         EXPECT_THAT(events, testing::ElementsAre("connected 20101", "closed 20101"));
         EXPECT_THAT(socket.SslErrorText(), testing::StartsWith("TLS: handshake failed"));
     }
+}
+
+// A socket whose sends find the connection reset, as when the server resets it right after
+// accepting: the client's hello is the first send.
+class TResetOnSend : public TWSocket {
+  protected:
+    int RawSend(const void*, int) override {
+        sys::winsock::WSASetLastError(sys::winsock::WSAECONNRESET);
+        return -1;
+    }
+};
+
+TEST(SslSocketResetTest, AResetWhileTheHelloGoesOutFailsTheHandshakeFirst) {
+    testsupport::ScopedEnv trust{"SSL_CERT_FILE", TestCa::Shared().CaFile()};
+    ScriptedServer server(TScript().ReadRequest().Hang(), TestCa::Shared().Valid());
+    TResetOnSend socket;
+    std::vector<std::string> events;
+    socket.OnSessionConnected = [&](sys::TObject*, sys::Word e) {
+        events.push_back("connected " + std::to_string(e));
+    };
+    socket.OnSessionClosed = [&](sys::TObject*, sys::Word e) {
+        events.push_back("closed " + std::to_string(e));
+    };
+    socket.SetSslEnable(true);
+    socket.SetAddr("127.0.0.1");
+    socket.SetPort(server.PortText());
+    socket.Connect();
+    ASSERT_TRUE(RunLoopUntil([&] { return socket.State() == wsClosed && !events.empty(); }));
+    const std::string failed = std::to_string(WSOCKET_TLS_HANDSHAKE);
+    EXPECT_THAT(events, testing::ElementsAre("connected " + failed, "closed " + failed));
+    EXPECT_EQ(socket.SslErrorText(), "TLS: handshake failed (Connection reset by peer)");
 }
 
 // Every handler may free its socket and pump messages; the layer must not touch it afterwards.
