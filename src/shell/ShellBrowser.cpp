@@ -3,6 +3,7 @@
 #include <array>
 #include <new>
 
+#include "DirMon.h"
 #include "ShellFilter.h"
 #include "SystemIcons.h"
 #include "sys/AsciiText.h"
@@ -138,6 +139,27 @@ void TShellBrowser::SetFolderIDList(LPCITEMIDLIST list) {
     SetCurrentObject(nullptr);
     auto path = SHGetPathFromIDList(folderList_.get());
     folder_ = path ? WithTrailingSlash(*path) : std::string();
+    if (monitor_)
+        monitor_->SetDirectory(folder_);
+}
+
+void TShellBrowser::SetOnFileChange(TNotifyEvent handler) {
+    // Only a running monitor is stopped: in a folder without a path none runs, and taking the
+    // handler away there must not fail.
+    if (monitor_ && monitor_->Running())
+        monitor_->Stop();
+    monitor_.reset();
+    onFileChange_ = std::move(handler);
+    if (!onFileChange_)
+        return;
+    monitor_ = std::make_unique<TDirMon>();
+    monitor_->SetNotifyFilter({dmcFileName, dmcDirName});
+    monitor_->OnDirChange = [this](sys::TObject*) {
+        TNotifyEvent raise = onFileChange_;  // the handler may replace itself
+        if (raise)
+            raise(*this);
+    };
+    monitor_->SetDirectory(folder_);
 }
 
 void TShellBrowser::SetCurrentObject(IDListPtr object) {

@@ -34,6 +34,8 @@ constexpr int kFavoritesKind = 17;
 
 }  // namespace shell
 
+class TDirMon;
+
 class TShellBrowser {
   public:
     using TNotifyEvent = std::function<void(TShellBrowser& sender)>;
@@ -81,8 +83,10 @@ class TShellBrowser {
     void SetVersion(const std::string&) {}
 
     const TNotifyEvent& OnFileChange() const { return onFileChange_; }
-    // Stored for the directory monitor, which raises it when the folder's contents change.
-    void SetOnFileChange(TNotifyEvent handler) { onFileChange_ = std::move(handler); }
+    // A handler is raised whenever a file or folder name in the current folder changes, from
+    // a directory monitor that follows the browser from folder to folder (and waits while the
+    // folder has no path). No handler: no monitor. The handler may replace itself.
+    void SetOnFileChange(TNotifyEvent handler);
     TNotifyEvent OnRename;
     TOnContextMenuSelectEvent OnContextMenuSelect;
 
@@ -110,4 +114,5 @@ class TShellBrowser {
     std::vector<std::string> patterns_{"*"};
     bool loaded_ = false;
     TNotifyEvent onFileChange_;
+    std::unique_ptr<TDirMon> monitor_;  // while onFileChange_ is set
 };
