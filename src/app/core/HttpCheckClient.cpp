@@ -1,5 +1,7 @@
 #include "HttpCheckClient.h"
 
+#include "ProxyEnv.h"
+
 void ConfigureCheckClient(THttpCli& client) {
     client.SetProxyPort("80");
     client.SetAgent("Mozilla/3.0 (compatible)");
@@ -10,8 +12,8 @@ void ConfigureCheckClient(THttpCli& client) {
 
 void THttpCheckClient::PrepareHead(const std::string& url) {
     client_.SetURL(url);
-    client_.SetProxy("");
-    client_.SetProxyPort("80");
+    // Direct unless the proxy variables name a proxy for this address.
+    ApplyProxyRoute(client_, ChooseProxy(TProxyEnv::FromEnvironment(), url));
     client_.SetResponseBodyStream(nullptr);
     client_.SetHeaderOnly(false);
 }

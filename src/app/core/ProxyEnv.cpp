@@ -1,0 +1,129 @@
+#include "ProxyEnv.h"
+
+#include <cstdlib>
+
+#include "http/HttpUrl.h"
+#include "sys/AsciiText.h"
+
+namespace {
+
+// Curl's default port for a proxy address that names none.
+constexpr const char* kDefaultProxyPort = "1080";
+
+std::string Variable(const char* lower, const char* upper) {
+    if (const char* value = std::getenv(lower); value && *value)
+        return value;
+    if (const char* value = upper ? std::getenv(upper) : nullptr; value && *value)
+        return value;
+    return {};
+}
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// An entry matches the host itself and every name below it ("example.com" and ".example.com"
+// both match "www.example.com"); "*" matches every host.
+bool Bypassed(const std::string& noProxy, const std::string& host) {
+    const std::string name = sys::LowerAscii(host);
+    std::size_t start = 0;
+    while (start <= noProxy.size()) {
+        const std::size_t comma = noProxy.find(',', start);
+        std::string entry = sys::LowerAscii(Trim(noProxy.substr(start, comma - start)));
+        start = comma == std::string::npos ? noProxy.size() + 1 : comma + 1;
+        if (entry == "*")
+            return true;
+        if (!entry.empty() && entry.front() == '.')
+            entry.erase(0, 1);
+        if (entry.empty())
+            continue;
+        if (name == entry || (name.size() > entry.size() && name.ends_with(entry) &&
+                              name[name.size() - entry.size() - 1] == '.'))
+            return true;
+    }
+    return false;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = sys::LowerAscii(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// User and password in a proxy address may carry %-escapes (of "@" or ":", say).
+std::string PercentDecoded(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+TProxyRoute RouteOf(const std::string& proxy) {
+    TProxyRoute route;
+    const std::string text = Trim(proxy);
+    const auto scheme = text.find("://");
+    const std::string kind =
+        scheme == std::string::npos ? "http" : sys::LowerAscii(text.substr(0, scheme));
+    const http::TUrlParts parts = http::ParseURL(
+        scheme == std::string::npos ? "http://" + text : "http" + text.substr(scheme));
+    if (parts.Host.empty())
+        return route;
+    if (kind == "http") {
+        route.Kind = TProxyRoute::TKind::Http;
+    } else if (kind == "socks4" || kind == "socks4a" || kind == "socks5" || kind == "socks5h") {
+        route.Kind = TProxyRoute::TKind::Socks;
+        route.SocksLevel = kind == "socks4" ? "4" : kind == "socks4a" ? "4A" : "5";
+        route.RemoteLookup = kind == "socks4a" || kind == "socks5h";
+    } else {
+        return route;  // a kind of proxy this program does not speak: direct
+    }
+    route.Host = parts.Host;
+    route.Port = parts.Port.empty() ? kDefaultProxyPort : parts.Port;
+    route.User = PercentDecoded(parts.User);
+    route.Password = PercentDecoded(parts.Pass);
+    return route;
+}
+
+}  // namespace
+
+TProxyEnv TProxyEnv::FromEnvironment() {
+    // Like curl, http_proxy only in lower case: a CGI program sees HTTP_PROXY from a request.
+    return {Variable("http_proxy", nullptr), Variable("https_proxy", "HTTPS_PROXY"),
+            Variable("all_proxy", "ALL_PROXY"), Variable("no_proxy", "NO_PROXY")};
+}
+
+TProxyRoute ChooseProxy(const TProxyEnv& env, const std::string& url) {
+    const http::TUrlParts target = http::ParseURL(url);
+    if (Bypassed(env.NoProxy, target.Host))
+        return {};
+    const bool https = sys::LowerAscii(target.Proto) == "https";
+    const std::string& own = https ? env.HttpsProxy : env.HttpProxy;
+    return RouteOf(own.empty() ? env.AllProxy : own);
+}
+
+void ApplyProxyRoute(THttpCli& client, const TProxyRoute& route) {
+    const bool http = route.Kind == TProxyRoute::TKind::Http;
+    const bool socks = route.Kind == TProxyRoute::TKind::Socks;
+    client.SetProxy(http ? route.Host : "");
+    client.SetProxyPort(http ? route.Port : "80");
+    client.SetProxyUsername(http ? route.User : "");
+    client.SetProxyPassword(http ? route.Password : "");
+    client.SetSocksServer(socks ? route.Host : "");
+    client.SetSocksPort(socks ? route.Port : kDefaultProxyPort);
+    client.SetSocksLevel(socks ? route.SocksLevel : "5");
+    client.SetSocksUsercode(socks ? route.User : "");
+    client.SetSocksPassword(socks ? route.Password : "");
+    client.SetSocksRemoteLookup(!socks || route.RemoteLookup);
+}
