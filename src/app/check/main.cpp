@@ -6,10 +6,10 @@
 #include <string>
 
 #include "ConsoleView.h"
-#include "Interrupt.h"
 #include "app/core/CheckRun.h"
 #include "app/core/FavoriteScan.h"
 #include "app/core/HttpCheckClient.h"
+#include "app/core/Interrupt.h"
 #include "app/core/ProgramDir.h"
 #include "app/core/ResultFile.h"
 #include "app/core/ResultLocation.h"
@@ -35,7 +35,7 @@ int CheckFavorites() {
     TConsoleView view;
     const std::string resultFile = ResultFilePath(ExecutableDir());
     TCheckRun run(list, client, view, [&] { SaveURLs(list, resultFile); });
-    TInterrupt interrupt([&run] { run.Break(); });
+    TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
 
     TFavoriteScanner(list).FavoritenEinlesen();
     try {

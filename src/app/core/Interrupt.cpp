@@ -10,11 +10,13 @@
 
 namespace {
 
-// The one descriptor the handler may touch; only async-signal-safe calls happen there.
+// The only state the handler touches; only async-signal-safe calls happen there.
 volatile int signalFd = -1;
+volatile std::sig_atomic_t lastSignal = 0;
 
-void OnSignal(int) {
+void OnSignal(int signal) {
     int saved = errno;
+    lastSignal = signal;
     std::uint64_t one = 1;
     if (signalFd >= 0) {
         [[maybe_unused]] auto written = ::write(signalFd, &one, sizeof one);
@@ -22,31 +24,36 @@ void OnSignal(int) {
     errno = saved;
 }
 
-void Install(int signal, struct sigaction* old) {
-    struct sigaction action {};
+struct sigaction Install(int signal) {
+    struct sigaction action {
+    }, old{};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    // The first signal stops the run gently; the second one finds the default action again.
+    // The first signal stops the program gently; the second one finds the default action.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    ::sigaction(signal, &action, old);
+    ::sigaction(signal, &action, &old);
+    return old;
 }
 
 }  // namespace
 
-TInterrupt::TInterrupt(std::function<void()> onInterrupt) : onInterrupt_(std::move(onInterrupt)) {
+TInterrupt::TInterrupt(std::initializer_list<int> watched,
+                       std::function<void(int signal)> onInterrupt)
+    : onInterrupt_(std::move(onInterrupt)) {
     eventFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (eventFd_ < 0)
         throw std::system_error(errno, std::generic_category(), "eventfd");
     window_ = sys::AllocateHWnd([this](sys::TMessage& m) { Taken(m); });
     watch_ = sys::WatchFdPost(eventFd_, EPOLLIN, window_, sys::WM_USER);
+    lastSignal = 0;
     signalFd = eventFd_;
-    Install(SIGINT, &oldInt_);
-    Install(SIGTERM, &oldTerm_);
+    for (int signal : watched)
+        old_.emplace_back(signal, Install(signal));
 }
 
 TInterrupt::~TInterrupt() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    for (const auto& [signal, old] : old_)
+        ::sigaction(signal, &old, nullptr);
     signalFd = -1;
     sys::UnwatchFd(watch_);
     sys::DeallocateHWnd(window_);
@@ -57,7 +64,9 @@ void TInterrupt::Taken(sys::TMessage&) {
     std::uint64_t count = 0;
     [[maybe_unused]] auto got = ::read(eventFd_, &count, sizeof count);
     sys::ModifyFdWatch(watch_, EPOLLIN);
-    happened_ = true;
+    const int signal = lastSignal;
+    if (signal_ == 0)
+        signal_ = signal;
     if (onInterrupt_)
-        onInterrupt_();
+        onInterrupt_(signal);
 }
