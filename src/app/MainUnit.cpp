@@ -22,6 +22,7 @@
 #include "app/core/FavoriteScan.h"
 #include "app/core/ProgramDir.h"
 #include "shell/ShellBrowser.h"
+#include "shell/ShellLink.h"
 #include "shell/SystemImageList.h"
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {

@@ -26,6 +26,7 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QTreeView;
+class TDizShellLink;
 class TDizSystemImageList;
 class TFavoriteModel;
 class TImage;
@@ -71,6 +72,7 @@ class TMainForm : public QMainWindow {
     // --- Components ----------------------------------------------------------------------
     std::unique_ptr<TShellBrowser> ShellBrowser1;  // finds the Favorites folder for the scan
     std::unique_ptr<TDizSystemImageList> DizSystemImageList1;  // the list's small icons
+    std::unique_ptr<TDizShellLink> DizShellLink1;              // nothing is ever linked to it
 
     // --- Data ----------------------------------------------------------------------------
     TFavoriteList Favorites;  // the rows ListView1 shows, in display order

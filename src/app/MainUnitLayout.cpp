@@ -22,6 +22,7 @@
 #include "Pictures.h"
 #include "StatusBar.h"
 #include "shell/ShellBrowser.h"
+#include "shell/ShellLink.h"
 #include "shell/SystemIcons.h"
 #include "shell/SystemImageList.h"
 
@@ -65,6 +66,7 @@ void TMainForm::CreateComponents() {
     DizSystemImageList1 = std::make_unique<TDizSystemImageList>();
     DizSystemImageList1->SetShareImages(true);
     DizSystemImageList1->SetSize(si_small);
+    DizShellLink1 = std::make_unique<TDizShellLink>();
     // Without an icon theme (a bare X server, say) the style's own icons stand in.
     shell::SetFallbackIconProvider([](shell::TIconKind kind) {
         switch (kind) {
