@@ -29,26 +29,45 @@ std::string CacheHome() {
     return EnvOr("XDG_CACHE_HOME", HomeDirectory() + "/.cache");
 }
 
-// One entry of user-dirs.dirs: KEY="$HOME/Folder" or KEY="/absolute/folder".
+// The text between the first and the last double quote of a line KEY="...", blanks before
+// the key allowed; nothing for a line of another key.
+std::optional<std::string> QuotedValue(const std::string& line, const std::string& key) {
+    std::size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line.compare(at, key.size() + 2, key + "=\"") != 0)
+        return std::nullopt;
+    std::size_t open = at + key.size() + 1, close = line.rfind('"');
+    if (close == open)
+        return std::nullopt;
+    return line.substr(open + 1, close - open - 1);
+}
+
+// The value as the shell reads it: a backslash keeps the character after it as it is.
+std::string Unescaped(const std::string& raw) {
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && i + 1 < raw.size())
+            ++i;
+        text += raw[i];
+    }
+    return text;
+}
+
+// The folder of one entry of user-dirs.dirs: KEY="$HOME/Folder" or KEY="/absolute/folder",
+// with the shell's escapes. Any other form is not a folder, and the line is passed over; of
+// several lines for a key the last counts, as when the shell reads the file.
 std::optional<std::string> UserDirFromFile(const std::string& key) {
     std::ifstream in(ConfigHome() + "/user-dirs.dirs");
-    std::string line;
-    const std::string prefix = key + "=\"";
-    while (std::getline(in, line)) {
-        if (line.compare(0, prefix.size(), prefix) != 0)
+    std::optional<std::string> folder;
+    for (std::string line; std::getline(in, line);) {
+        auto raw = QuotedValue(line, key);
+        if (!raw)
             continue;
-        std::string value = line.substr(prefix.size());
-        auto quote = value.find('"');
-        if (quote == std::string::npos)
-            return std::nullopt;
-        value.resize(quote);
-        if (value.compare(0, 5, "$HOME") == 0)
-            return HomeDirectory() + value.substr(5);
-        if (!value.empty() && value[0] == '/')
-            return value;
-        return std::nullopt;
+        if (raw->compare(0, 5, "$HOME") == 0 && (raw->size() == 5 || (*raw)[5] == '/'))
+            folder = HomeDirectory() + Unescaped(raw->substr(5));
+        else if (!raw->empty() && (*raw)[0] == '/')
+            folder = Unescaped(*raw);
     }
-    return std::nullopt;
+    return folder;
 }
 
 std::string UserDir(const std::string& key, const std::string& fallbackName) {
