@@ -294,6 +294,10 @@ class TNamespaceFolder : public IShellFolder {
         }
         if (S_ISDIR(st.st_mode))
             attributes |= SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
+        // The mode bits, not what this user may do: read-only is what the entry is, for root
+        // as for anyone.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            attributes |= SFGAO_READONLY;
         if (path.size() > 1 && path[path.rfind('/') + 1] == '.')
             attributes |= SFGAO_HIDDEN;
         return true;

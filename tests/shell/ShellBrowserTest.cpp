@@ -1,6 +1,7 @@
 #include "shell/ShellBrowser.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "ScopedEnv.h"
 #include "TempDir.h"
+#include "Unprivileged.h"
 #include "shell/SystemIcons.h"
 
 namespace fs = std::filesystem;
@@ -215,6 +217,115 @@ TEST_F(ShellBrowserTest, SmallIconIndexesAgreeByTypeAndStay) {
     // Without a current object the folder's own icon is given.
     browser.SetObjectName("");
     EXPECT_EQ(browser.SmallIconIndex(), indexOf("Folder"));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace shell;
+
+TEST_F(ShellBrowserTest, AttributesSayWhatEachEntryIs) {
+    dir.Write("plain.url", "x");
+    chmod(dir.Write("readonly.url", "x").c_str(), 0444);
+    dir.Write(".hidden.url", "x");
+    fs::create_directories(dir.Path() / "Folder");
+    fs::create_directory_symlink("Folder", dir.Path() / "FolderLink");
+    fs::create_symlink("missing.url", dir.Path() / "dangling.url");
+    constexpr std::uint32_t kFolder = SFGAO_FOLDER | SFGAO_FILESYSANCESTOR | SFGAO_HASSUBFOLDER;
+    constexpr std::uint32_t kAll =
+        SFGAO_LINK | SFGAO_READONLY | SFGAO_HIDDEN | kFolder | SFGAO_FILESYSTEM;
+    struct Case {
+        std::string name;
+        std::uint32_t attributes;
+    } cases[] = {
+        {"plain.url", SFGAO_FILESYSTEM},
+        {"readonly.url", SFGAO_FILESYSTEM | SFGAO_READONLY},
+        {".hidden.url", SFGAO_FILESYSTEM | SFGAO_HIDDEN},
+        {"Folder", SFGAO_FILESYSTEM | kFolder},
+        {"FolderLink", SFGAO_FILESYSTEM | SFGAO_LINK | kFolder},
+        {"dangling.url", SFGAO_FILESYSTEM | SFGAO_LINK},
+    };
+    TShellBrowser browser;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        browser.SetFolder(Root());
+        browser.SetObjectName(c.name);
+        EXPECT_EQ(browser.GetAttributes(kAll), c.attributes);
+        // Only the bits asked for come back.
+        EXPECT_EQ(browser.GetAttributes(SFGAO_FOLDER | SFGAO_HIDDEN),
+                  c.attributes & (SFGAO_FOLDER | SFGAO_HIDDEN));
+        EXPECT_EQ(browser.IsFolder(), (c.attributes & SFGAO_FOLDER) != 0);
+    }
+    // The root and the virtual Computer folder; no object at all.
+    browser.SetObjectName("/");
+    EXPECT_EQ(browser.GetAttributes(kAll), SFGAO_FILESYSTEM | kFolder);
+    ASSERT_TRUE(browser.SelectSpecialFolder(3));
+    ASSERT_TRUE(browser.Next());
+    EXPECT_EQ(browser.GetAttributes(kAll), kFolder);
+    browser.SetObjectName("");
+    EXPECT_EQ(browser.GetAttributes(kAll), 0u);
+}
+
+// Runs as a user who is not root: a folder without read permission lists nothing, a folder
+// that may not be entered hides what is below it.
+TEST_F(ShellBrowserTest, FoldersTheUserMayNotReadOrEnter) {
+    fs::permissions(dir.Path(),
+                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+    dir.Write("closed/inner.url", "x");
+    dir.Write("locked/sub/deep.url", "x");
+    fs::permissions(dir.Path() / "closed", fs::perms::others_exec | fs::perms::owner_exec);
+    fs::permissions(dir.Path() / "locked", fs::perms::others_read | fs::perms::owner_read);
+    const std::string root = Root();
+    int seen = testsupport::RunUnprivileged([&] {
+        int bits = 0;
+        TShellBrowser browser;
+        browser.SetFolder(root + "closed/");
+        if (!browser.Next())
+            bits |= 1;
+        // Known by name, an entry of a folder that cannot be listed is still found.
+        browser.SetObjectName("inner.url");
+        if (browser.ObjectName() == "inner.url")
+            bits |= 2;
+        if (ErrorOf([&] { browser.SetFolder(root + "locked/sub/"); }) ==
+            "Cannot Find Folder: " + root + "locked/sub/")
+            bits |= 4;
+        // Its names can still be listed.
+        browser.SetFolder(root + "locked/");
+        if (browser.Next() && browser.ObjectName() == "sub")
+            bits |= 8;
+        return bits;
+    });
+    EXPECT_EQ(seen, 1 | 2 | 4 | 8);
+}
+
+TEST_F(ShellBrowserTest, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string folder = "Reisen\xE4";
+    dir.Write(folder + "/caf\xE9.url", "x");
+    dir.Write(folder + "/na\xEFve.txt", "x");
+    TShellBrowser browser;
+    browser.SetFolder(Root() + folder);
+    EXPECT_EQ(browser.Folder(), Root() + folder + "/");
+    EXPECT_EQ(NameSet(browser), (std::set<std::string>{"caf\xE9.url", "na\xEFve.txt"}));
+    struct Case {
+        const char* filter;
+        std::set<std::string> names;
+    } cases[] = {
+        {"*.URL", {"caf\xE9.url"}},
+        {"CAF\xE9.url", {"caf\xE9.url"}},  // a-z fold
+        {"caf\xC9.url", {}},               // other bytes do not
+        {"caf?.url;*\xEF*", {"caf\xE9.url", "na\xEFve.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filter);
+        browser.SetFilter(c.filter);
+        EXPECT_EQ(NameSet(browser), c.names);
+    }
+    browser.SetFilter("*");
+    browser.SetObjectName(Root() + folder + "/caf\xE9.url");
+    EXPECT_EQ(browser.ObjectName(), "caf\xE9.url");
+    EXPECT_EQ(browser.DisplayName(), "caf\xE9.url");
+    EXPECT_EQ(browser.SmallIconIndex(), shell::FileTypeIconIndex("other.url"));
 }
 
 }  // namespace
