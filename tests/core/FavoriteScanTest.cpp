@@ -16,6 +16,7 @@
 
 #include "ScopedEnv.h"
 #include "TempDir.h"
+#include "Unprivileged.h"
 #include "shell/ShellBrowser.h"
 #include "shell/SystemIcons.h"
 #include "sys/Application.h"
@@ -288,6 +289,33 @@ TEST_F(FavoriteScanTest, ProcessesPendingMessagesOncePerEntry) {
     EXPECT_EQ(host->calls, 7);
     EXPECT_TRUE(handled);
     EXPECT_EQ(list.Count(), 4u);
+}
+
+// Serves no messages: a forked child must not touch the loop it shares with its parent.
+class NoLoopHost : public sys::IMessageHost {
+  public:
+    void ProcessMessages(sys::Application&) override {}
+    void HandleMessage(sys::Application&) override {}
+    void Run(sys::Application&) override {}
+};
+
+TEST_F(FavoriteScanTest, WhatTheUserMayNotReadIsLeftOutSilently) {
+    fs::permissions(home.Path(), fs::perms::all);
+    home.Write("Favorites/open.url", "BASEURL=http://open.example/\n");
+    fs::permissions(home.Write("Favorites/locked.url", "BASEURL=http://locked.example/\n"),
+                    fs::perms::none);
+    home.Write("Favorites/Closed/inner.url", "BASEURL=http://inner.example/\n");
+    fs::permissions(favorites / "Closed", fs::perms::none);
+    home.Write("Favorites/NoEntry/deep.url", "BASEURL=http://deep.example/\n");
+    fs::permissions(favorites / "NoEntry", fs::perms::owner_read | fs::perms::others_read);
+    fs::permissions(favorites, fs::perms::all);
+    // As a user who is not root, in a child process; the answer is the row's address.
+    int rows = testsupport::RunUnprivileged([&] {
+        sys::Application::Instance().SetHost(std::make_shared<NoLoopHost>());
+        Scan();
+        return list.Count() == 1 && list[0].URL == "http://open.example/" ? 1 : 2;
+    });
+    EXPECT_EQ(rows, 1);
 }
 
 TEST_F(FavoriteScanTest, ScanWithItsOwnBrowserAppendsAfterExistingRows) {
