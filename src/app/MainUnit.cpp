@@ -19,13 +19,14 @@
 #include "MessageBoxes.h"
 #include "ShellOpen.h"
 #include "StatusBar.h"
-#include "app/core/FavoriteScan.h"
+#include "app/core/FavoritesSource.h"
 #include "app/core/ProgramDir.h"
 #include "shell/ShellBrowser.h"
 #include "shell/ShellLink.h"
 #include "shell/SystemImageList.h"
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+TMainForm::TMainForm(const TProgramOptions& options, QWidget* parent)
+    : QMainWindow(parent), Options(options) {
     handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
     CreateComponents();
     CreateControls();
@@ -171,7 +172,11 @@ void TMainForm::FavoritenEinlesen() {
         ScanHook()(*this);
         return;
     }
-    TFavoriteScanner(Favorites, ShellBrowser1.get()).FavoritenEinlesen();
+    // Without a line, an empty list would leave a newcomer guessing where it looked.
+    const TFavoritesScan scan =
+        ScanFavorites(Favorites, ShellBrowser1.get(), Options.FavoritesFolder);
+    if (std::string line = NoFavoritesLine(scan); !line.empty())
+        Memo1->appendPlainText(QString::fromStdString(line));
 }
 
 // --- Check run ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 
 #include "MainUnitCheck.h"
 #include "app/core/FavoriteList.h"
+#include "app/core/ProgramOptions.h"
 #include "sys/Messages.h"
 
 class QCheckBox;
@@ -36,7 +37,8 @@ class TStatusBar;
 
 class TMainForm : public QMainWindow {
   public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    // options: what the command line gave (the Favorites folder to read, say).
+    explicit TMainForm(const TProgramOptions& options = {}, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     // The window's own message handle: WM_USER posted here sets the progress panel.
@@ -78,9 +80,10 @@ class TMainForm : public QMainWindow {
     TFavoriteList Favorites;  // the rows ListView1 shows, in display order
     TFavoriteModel* ListModel = nullptr;
 
-    std::string ProgramDir;  // folder of the program file, ending with "/"
-    int Progress = 0;        // percent shown by the progress panel; not clamped
-    QRect ProgressRect;      // the progress panel's inside as last drawn
+    TProgramOptions Options;  // from the command line
+    std::string ProgramDir;   // folder of the program file, ending with "/"
+    int Progress = 0;         // percent shown by the progress panel; not clamped
+    QRect ProgressRect;       // the progress panel's inside as last drawn
 
     // The check run with the window's HTTP client (MainUnitCheck.cpp). Its run state goes by
     // the window's names below; all false while idle.

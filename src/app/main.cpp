@@ -1,14 +1,48 @@
 #include <QApplication>
+#include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "MainUnit.h"
 #include "Pictures.h"
 #include "QtHost.h"
 #include "app/core/Interrupt.h"
+#include "app/core/ProgramOptions.h"
 #include "sys/Application.h"
+
+namespace {
+
+// The options left after Qt took its own; nullopt when the program should end with exitCode.
+std::optional<TProgramOptions> ReadOptions(const QStringList& arguments, int& exitCode) {
+    std::vector<std::string> args;
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        args.push_back(arguments[i].toLocal8Bit().toStdString());
+    try {
+        TProgramOptions options = ParseOptions(kWindowProgram, args);
+        if (options.Help)
+            std::fputs(Usage(kWindowProgram).c_str(), stdout);
+        else if (options.Version)
+            std::printf("quorvane %s\n", kProgramVersion);
+        else
+            return options;
+        exitCode = 0;
+    } catch (const EBadOption& error) {
+        std::fprintf(stderr, "quorvane: %s\n\n%s", error.what(), Usage(kWindowProgram).c_str());
+        exitCode = 1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
+    int exitCode = 0;
+    const std::optional<TProgramOptions> options = ReadOptions(QApplication::arguments(), exitCode);
+    if (!options)
+        return exitCode;
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setOrganizationName(QStringLiteral("Bramwick"));
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));
@@ -25,7 +59,7 @@ int main(int argc, char** argv) {
             if (shown)
                 shown->close();
         });
-        TMainForm form;
+        TMainForm form(*options);
         if (!closeOnSignal.Happened()) {
             shown = &form;
             form.show();

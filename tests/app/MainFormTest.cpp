@@ -264,10 +264,37 @@ TEST_F(MainFormTest, StartUpListsTheFavoritesFolderWithItsIcon) {
     EXPECT_TRUE(Boxes->Shown.empty());
 }
 
-TEST_F(MainFormTest, NoFavoritesFolderStartsWithAnEmptyList) {
+// A newcomer without ~/Favorites learns from the log where the window looked and how to
+// point it elsewhere; so does one whose folder holds no shortcut.
+TEST_F(MainFormTest, NoFavoritesFolderOrNoShortcutStartsEmptyWithOneLineInTheLog) {
     TempHome home;
+    const QString folder = QString::fromStdString(home.dir.Path().string()) + "/Favorites";
+    const QString hint =
+        " Einen anderen Ordner wählen Sie mit --favorites ORDNER, etwa einen von einer "
+        "Windows-Festplatte kopierten oder dort eingehängten Favoritenordner.";
     TMainForm::SetScanHook(nullptr);
     Form = std::make_unique<TMainForm>();
     EXPECT_EQ(Form->ListView1->model()->rowCount(), 0);
+    EXPECT_EQ(Form->Memo1->toPlainText(),
+              "Kein Favoritenordner gefunden: „" + folder + "“ gibt es nicht." + hint);
     EXPECT_TRUE(Boxes->Shown.empty());
+
+    home.dir.Write("Favorites/notiz.txt", "keine Verknüpfung");
+    Form = std::make_unique<TMainForm>();
+    EXPECT_EQ(Form->Memo1->toPlainText(),
+              "Keine Internet-Verknüpfungen (*.url) in „" + folder + "“ gefunden." + hint);
+}
+
+TEST_F(MainFormTest, TheFolderGivenWithFavoritesIsListedInsteadOfTheUsersOwn) {
+    TempHome home;
+    home.dir.Write("Favorites/eigen.url", Shortcut("https://eigen.example/"));
+    home.dir.Write("win/Favoriten/Bahn/Fahrplan.url", Shortcut("https://bahn.example/"));
+    TMainForm::SetScanHook(nullptr);
+    TProgramOptions options;
+    options.FavoritesFolder = (home.dir.Path() / "win/Favoriten").string();
+    Form = std::make_unique<TMainForm>(options);
+    ASSERT_EQ(Form->Favorites.Count(), 1u);
+    EXPECT_EQ(Form->Favorites[0].Pfad, "Bahn/");
+    EXPECT_EQ(Form->Favorites[0].URL, "https://bahn.example/");
+    EXPECT_TRUE(Form->Memo1->toPlainText().isEmpty());
 }

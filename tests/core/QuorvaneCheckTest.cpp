@@ -53,9 +53,10 @@ class QuorvaneCheckTest : public testing::Test {
         return paths;
     }
 
-    TOutcome Run() {
+    TOutcome Run(std::vector<std::string> args = {}) {
         testsupport::TProgramRun run;
         run.program = program.string();
+        run.args = std::move(args);
         run.env = {{"HOME", home.string()}};
         run.started = [this](pid_t child) { pid = child; };
         return testsupport::RunProgram(run);
@@ -95,9 +96,24 @@ std::string PathOf(const std::vector<std::string>& paths, const std::string& req
     return {};
 }
 
+// The line that names the row before its log block: "[2/3] Sub/r2 <http://...>".
+// request is the server's count of the row's first request, position the row's among the run.
+std::string RowLine(const testsupport::ScriptedServer& server, std::size_t request, int position,
+                    int total) {
+    const std::string requested = RequestedPath(server, request);  // "/r2"
+    const int number = std::stoi(requested.substr(2));
+    return "[" + std::to_string(position) + "/" + std::to_string(total) + "] " +
+           (number % 2 ? "" : "Sub/") + requested.substr(1) + " <" + server.Url(requested) + ">";
+}
+
+std::string FailedLine(const testsupport::ScriptedServer& server, const std::string& path) {
+    const std::string name = fs::path(path).stem().string();
+    return "FAILED\t" + path + "\t" + server.Url("/" + name);
+}
+
 }  // namespace
 
-TEST_F(QuorvaneCheckTest, ChecksEveryRowPrintsTheLogAndWritesTheFile) {
+TEST_F(QuorvaneCheckTest, NamesEachRowListsTheFailedOnesAndWritesTheFile) {
     testsupport::ScriptedServer server({
         testsupport::TScript::Answer(
             "HTTP/1.0 200 OK\r\nLast-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\n\r\n"),
@@ -110,17 +126,19 @@ TEST_F(QuorvaneCheckTest, ChecksEveryRowPrintsTheLogAndWritesTheFile) {
     dir.Write("bin/urls.dat", std::string("\x02\x00\x00\x00OK\x40\x00", 8));  // cut short
 
     TOutcome outcome = Run();
-    EXPECT_EQ(outcome.exitCode, 0);
+    ASSERT_EQ(server.Received().size(), 4u);
+    EXPECT_EQ(outcome.exitCode, 2) << "a favourite FAILED";
     EXPECT_EQ(outcome.errors, "quorvane-check: Versuch hinter dem Dateiende zu lesen.\n");
     EXPECT_THAT(outcome.lines,
-                ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
+                ElementsAre(RowLine(server, 0, 1, 3), "StatusCode = 200", "HTTP/1.0 200 OK",
                             "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
-                            "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
-                            "Trying GET", "GET Failed !", "StatusCode   = 404",
-                            "ReasonPhrase = Not Found",  //
-                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test",
+                            RowLine(server, 1, 2, 3), "HEAD Failed !", "StatusCode   = 404",
+                            "ReasonPhrase = Not Found", "Trying GET", "GET Failed !",
+                            "StatusCode   = 404", "ReasonPhrase = Not Found",  //
+                            RowLine(server, 3, 3, 3), "StatusCode = 200", "HTTP/1.0 200 OK",
+                            "Server: test",  //
+                            FailedLine(server, PathOf(paths, RequestedPath(server, 1))),
                             "3 Einträge: 1 OK, 1 mit Datum, 1 FAILED"));
-    ASSERT_EQ(server.Received().size(), 4u);
     EXPECT_EQ(server.Received()[2].substr(0, 4), "GET ");
     auto stored = Stored(paths);
     EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 0))], "2002/10/09; 10:10:10 GMT");
@@ -128,7 +146,7 @@ TEST_F(QuorvaneCheckTest, ChecksEveryRowPrintsTheLogAndWritesTheFile) {
     EXPECT_EQ(stored[PathOf(paths, RequestedPath(server, 3))], "OK");
 }
 
-TEST_F(QuorvaneCheckTest, CtrlCDuringTheThirdOfFiveRowsStopsAndWritesTheFile) {
+TEST_F(QuorvaneCheckTest, CtrlCDuringTheThirdOfFiveRowsStopsWritesTheFileAndExits130) {
     const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
     testsupport::TScript interrupted;
     interrupted.ReadRequest().Send("HTTP/1.0 200 OK\r\n").Call([this] { ::kill(pid, SIGINT); });
@@ -140,19 +158,161 @@ TEST_F(QuorvaneCheckTest, CtrlCDuringTheThirdOfFiveRowsStopsAndWritesTheFile) {
     StoreEarlierResults(paths, "FAILED");
 
     TOutcome outcome = Run();
-    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.exitCode, 130);
     EXPECT_EQ(outcome.errors, "");
-    EXPECT_THAT(outcome.lines, ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
-                                           "StatusCode = 200", "HTTP/1.0 200 OK",  //
-                                           "HEAD Failed !", "StatusCode   = 404",
-                                           "ReasonPhrase = Connection aborted on request",
-                                           "5 Einträge: 2 OK, 0 mit Datum, 2 FAILED, 1 ungeprüft"));
     ASSERT_EQ(server.Connections(), 3);
+    ASSERT_EQ(outcome.lines.size(), 13u);
+    EXPECT_THAT(std::vector<std::string>(outcome.lines.begin(), outcome.lines.begin() + 10),
+                ElementsAre(RowLine(server, 0, 1, 5), "StatusCode = 200", "HTTP/1.0 200 OK",  //
+                            RowLine(server, 1, 2, 5), "StatusCode = 200", "HTTP/1.0 200 OK",  //
+                            RowLine(server, 2, 3, 5), "HEAD Failed !", "StatusCode   = 404",
+                            "ReasonPhrase = Connection aborted on request"));
+    // Rows four and five keep their earlier result, and so are listed as FAILED.
+    std::vector<std::string> unchecked;
+    for (const auto& path : paths)
+        if (path != PathOf(paths, RequestedPath(server, 0)) &&
+            path != PathOf(paths, RequestedPath(server, 1)) &&
+            path != PathOf(paths, RequestedPath(server, 2)))
+            unchecked.push_back(FailedLine(server, path));
+    EXPECT_THAT(std::vector<std::string>(outcome.lines.begin() + 10, outcome.lines.end() - 1),
+                testing::UnorderedElementsAreArray(unchecked));
+    EXPECT_EQ(outcome.lines.back(), "5 Einträge: 2 OK, 0 mit Datum, 2 FAILED, 1 ungeprüft");
     std::map<std::string, std::string> expected;
     for (const auto& path : paths)
-        expected[path] = "FAILED";  // rows four and five keep their earlier result
+        expected[path] = "FAILED";
     expected[PathOf(paths, RequestedPath(server, 0))] = "OK";
     expected[PathOf(paths, RequestedPath(server, 1))] = "OK";
     expected[PathOf(paths, RequestedPath(server, 2))] = "???";  // not stored any more
     EXPECT_EQ(Stored(paths), expected);
+}
+
+// What a script sees: the exit code, and standard output with only the FAILED list and the
+// summary under --quiet.
+TEST_F(QuorvaneCheckTest, ExitCodesTellTheScriptHowTheRunWent) {
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+    const std::string gone = "HTTP/1.0 410 Gone\r\n\r\n";
+    struct Case {
+        const char* name;
+        std::vector<testsupport::TScript> answers;
+        std::vector<std::string> args;
+        int exitCode;
+        std::size_t lines;  // on standard output
+    } cases[] = {
+        {"everything answers", {testsupport::TScript::Answer(ok)}, {}, 0, 7},
+        {"a favourite is gone",
+         {testsupport::TScript::Answer(ok), testsupport::TScript::Answer(gone),
+          testsupport::TScript::Answer(gone)},
+         {},
+         2,
+         13},
+        {"quietly, a favourite is gone",
+         {testsupport::TScript::Answer(ok), testsupport::TScript::Answer(gone),
+          testsupport::TScript::Answer(gone)},
+         {"--quiet"},
+         2,
+         2},
+        {"the results cannot be written",
+         {testsupport::TScript::Answer(ok)},
+         {"--results", (dir.Path() / "missing/urls.dat").string()},
+         1,
+         7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home / "Favorites");
+        fs::remove(resultFile);
+        testsupport::ScriptedServer server(c.answers);
+        Shortcuts(server, 2);
+        TOutcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.errors;
+        EXPECT_EQ(outcome.lines.size(), c.lines);
+        if (c.exitCode == 2)
+            EXPECT_THAT(outcome.lines.end()[-2], testing::StartsWith("FAILED\t"));
+        if (c.exitCode == 1)
+            EXPECT_THAT(outcome.errors,
+                        testing::HasSubstr("kann nicht gespeichert werden: Der Ordner existiert "
+                                           "nicht."));
+    }
+}
+
+// A Favorites folder from elsewhere (a copied or mounted Windows disk), and results kept
+// where the user says.
+TEST_F(QuorvaneCheckTest, ChecksAnotherFavoritesFolderIntoAnotherResultFile) {
+    testsupport::ScriptedServer server(testsupport::TScript::Answer("HTTP/1.0 200 OK\r\n\r\n"));
+    const std::string shortcut = dir.Write("win/Users/Anna/Favorites/Links/Seite.url",
+                                           "[DEFAULT]\r\nBASEURL=" + server.Url("/seite") + "\r\n")
+                                     .string();
+    const fs::path results = dir.Path() / "anna.dat";
+    TOutcome outcome = Run({"--favorites", (dir.Path() / "win/Users/Anna/Favorites").string(),
+                            "--results=" + results.string()});
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    EXPECT_THAT(outcome.lines,
+                ElementsAre("[1/1] Links/Seite <" + server.Url("/seite") + ">", "StatusCode = 200",
+                            "HTTP/1.0 200 OK", "1 Eintrag: 1 OK, 0 mit Datum, 0 FAILED"));
+    EXPECT_FALSE(fs::exists(resultFile));
+    TFavoriteList list;
+    list.Append(TFavoriteRow{"", "", "???", "", shortcut, 0});
+    OpenURLs(list, results.string());
+    EXPECT_EQ(list[0].Datum, "OK");
+}
+
+TEST_F(QuorvaneCheckTest, NoFavoritesFolderOrNoShortcutSaysWhereItLookedInOneGermanLine) {
+    const std::string hint =
+        " Einen anderen Ordner wählen Sie mit --favorites ORDNER, etwa einen von einer "
+        "Windows-Festplatte kopierten oder dort eingehängten Favoritenordner.\n";
+    StoreEarlierResults({"/elsewhere/a.url"}, "OK");
+    const std::string earlier = testsupport::ReadFileBytes(resultFile);
+
+    TOutcome missing = Run();
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.errors, "quorvane-check: Kein Favoritenordner gefunden: „" + home.string() +
+                                  "/Favorites“ gibt es nicht." + hint);
+    EXPECT_TRUE(missing.lines.empty());
+    EXPECT_EQ(testsupport::ReadFileBytes(resultFile), earlier) << "the stored results stay";
+
+    fs::create_directories(home / "Favorites/Leer");
+    TOutcome empty = Run();
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.errors, "quorvane-check: Keine Internet-Verknüpfungen (*.url) in „" +
+                                home.string() + "/Favorites“ gefunden." + hint);
+    EXPECT_THAT(empty.lines, ElementsAre("0 Einträge: 0 OK, 0 mit Datum, 0 FAILED"));
+}
+
+TEST_F(QuorvaneCheckTest, HelpVersionAndBadOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* firstLine;  // of standard output, or of standard error when it is empty
+    } cases[] = {
+        {{"--help"}, 0, "Aufruf: quorvane-check [OPTION]..."},
+        {{"-h"}, 0, "Aufruf: quorvane-check [OPTION]..."},
+        {{"--version"}, 0, "quorvane-check 1.0"},
+        {{"--frobnicate"}, 1, "quorvane-check: unbekannte Option „--frobnicate“"},
+        {{"--favorites"}, 1, "quorvane-check: die Option --favorites braucht einen Wert (ORDNER)"},
+        {{"--quiet=yes"}, 1, "quorvane-check: die Option --quiet nimmt keinen Wert"},
+        {{"Favorites"}, 1, "quorvane-check: unerwartetes Argument „Favorites“"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        TOutcome outcome = Run(c.args);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        if (c.exitCode == 0) {
+            ASSERT_FALSE(outcome.lines.empty());
+            EXPECT_EQ(outcome.lines[0], c.firstLine);
+            EXPECT_EQ(outcome.errors, "");
+        } else {
+            EXPECT_TRUE(outcome.lines.empty());
+            const auto errors = testsupport::SplitLines(outcome.errors);
+            ASSERT_GE(errors.size(), 3u);
+            EXPECT_EQ(errors[0], c.firstLine);
+            EXPECT_EQ(errors[2], "Aufruf: quorvane-check [OPTION]...") << "the usage follows";
+        }
+    }
+    EXPECT_FALSE(fs::exists(resultFile)) << "nothing was checked";
+}
+
+TEST_F(QuorvaneCheckTest, HelpDocumentsEveryExitCode) {
+    TOutcome outcome = Run({"--help"});
+    for (const char* code : {"  0 ", "  2 ", "  1 ", "  130 "})
+        EXPECT_THAT(outcome.lines, testing::Contains(testing::StartsWith(code))) << code;
 }

@@ -96,6 +96,8 @@ void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
         // keeps a stray removal from reaching past the end.
         if (BreakRequested || row >= list_.Count())
             break;
+        position_ = done + 1;
+        total_ = rows.size();
         CheckRow(row);
         view_.Progress(CheckProgress(++done, rows.size()));
     }
@@ -138,6 +140,7 @@ void TCheckRun::CheckRowWithGet(std::size_t row, TRowOutcome& outcome) {
 void TCheckRun::Show(std::size_t row, const TRowOutcome& outcome) {
     if (row < list_.Count())
         list_.SetDatum(row, outcome.datum);
+    view_.RowBlock(row, position_, total_);
     for (const std::string& line : outcome.log)
         view_.Log(line);
 }

@@ -51,6 +51,9 @@ class ICheckRunView {
     // Percent of the rows to check that are done: 0 at the start, then after every row.
     virtual void Progress(int /*percent*/) {}
     virtual bool IsSelected(std::size_t /*row*/) const { return false; }
+    // A row's log block follows: the row's verdict is in the list, position counts from 1
+    // among the total rows of the run.
+    virtual void RowBlock(std::size_t /*row*/, std::size_t /*position*/, std::size_t /*total*/) {}
 };
 
 class TParallelCheck;
@@ -98,6 +101,8 @@ class TCheckRun {
     int jobs_ = 1;
     TCheckRequestFactory factory_;
     TParallelCheck* parallel_ = nullptr;  // the run with several rows in flight, while it runs
+    std::size_t position_ = 0;            // of the row being checked one by one, from 1
+    std::size_t total_ = 0;
 };
 
 // The selection may grow while a run waits, so done can pass the total counted at the start.

@@ -59,10 +59,25 @@ void TFavoriteScanner::FavoritenEinlesen() {
     Batch([this] {
         if (!browser_.SelectSpecialFolder(shell::kFavoritesKind))
             return;  // no Favorites folder: listing nothing is the sound result
-        imageIndex_ = ChooseIcon();
-        root_ = browser_.Folder();
-        Walk(root_, 0);
+        WalkCurrentFolder();
     });
+}
+
+void TFavoriteScanner::ReadFolder(const std::string& folder) {
+    Batch([&] {
+        try {
+            browser_.SetFolder(folder);
+        } catch (const EShellBrowserError&) {
+            return;
+        }
+        WalkCurrentFolder();
+    });
+}
+
+void TFavoriteScanner::WalkCurrentFolder() {
+    imageIndex_ = ChooseIcon();
+    root_ = browser_.Folder();
+    Walk(root_, 0);
 }
 
 // The icon of the first shortcut file at the top level, else the icon of the file type.

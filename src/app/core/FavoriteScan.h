@@ -29,6 +29,9 @@ class TFavoriteScanner {
 
     // The whole scan: the rows go to the end of the list. No Favorites folder: no rows.
     void FavoritenEinlesen();
+    // The same scan of another folder in its place (one copied from or mounted on a Windows
+    // disk, say). No such folder: no rows.
+    void ReadFolder(const std::string& folder);
     // Walks one folder and everything below it; depth 0 is the Favorites folder.
     void ScanFolder(const std::string& folder, int depth);
     // Reads one shortcut file and appends its row if it names an address.
@@ -47,6 +50,7 @@ class TFavoriteScanner {
     };
     template <typename Fn>
     void Batch(Fn&& walk);
+    void WalkCurrentFolder();
     int ChooseIcon();
     void Walk(const std::string& folder, int depth);
     using TFolderId = std::pair<dev_t, ino_t>;

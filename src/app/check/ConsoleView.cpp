@@ -1,0 +1,92 @@
+#include "ConsoleView.h"
+
+#include <unistd.h>
+
+namespace {
+
+std::string Clock(long long seconds) {
+    const long long hours = seconds / 3600, minutes = seconds / 60 % 60, rest = seconds % 60;
+    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    if (hours > 0)
+        return std::to_string(hours) + ":" + two(minutes) + ":" + two(rest);
+    return std::to_string(minutes) + ":" + two(rest);
+}
+
+}  // namespace
+
+std::string ProgressText(std::size_t done, std::size_t total, std::size_t failed,
+                         std::chrono::seconds elapsed) {
+    std::string text = std::to_string(done) + "/" + std::to_string(total) + " geprüft, " +
+                       std::to_string(failed) + " FAILED";
+    if (done > 0 && done < total) {
+        const long long left =
+            elapsed.count() * static_cast<long long>(total - done) / static_cast<long long>(done);
+        text += ", noch etwa " + Clock(left);
+    }
+    return text;
+}
+
+TConsoleView::TConsoleView(const TFavoriteList& list, bool quiet, std::FILE* out, std::FILE* err)
+    : list_(list),
+      quiet_(quiet),
+      out_(out),
+      err_(err),
+      progressLine_(::isatty(::fileno(err)) == 1) {}
+
+void TConsoleView::Log(const std::string& line) {
+    if (!quiet_)
+        PrintLine(line);
+}
+
+void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t total) {
+    done_ = position;
+    total_ = total;
+    const TFavoriteRow& favorite = list_[row];
+    if (favorite.Datum == "FAILED")
+        ++failed_;
+    if (!quiet_)
+        PrintLine("[" + std::to_string(position) + "/" + std::to_string(total) + "] " +
+                  favorite.Pfad + favorite.Name + " <" + favorite.URL + ">");
+    else
+        DrawProgress();
+}
+
+void TConsoleView::RunStateChanged(bool checking) {
+    running_ = checking;
+    if (checking)
+        start_ = std::chrono::steady_clock::now();
+    else
+        EraseProgress();
+}
+
+void TConsoleView::PrintFailed() {
+    for (const TFavoriteRow& row : list_.Rows())
+        if (row.Datum == "FAILED")
+            PrintLine("FAILED\t" + row.Datei + "\t" + row.URL);
+}
+
+void TConsoleView::PrintLine(const std::string& line) {
+    EraseProgress();
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    DrawProgress();
+}
+
+void TConsoleView::EraseProgress() {
+    if (!progressShown_)
+        return;
+    std::fputs("\r\033[K", err_);
+    std::fflush(err_);
+    progressShown_ = false;
+}
+
+void TConsoleView::DrawProgress() {
+    if (!progressLine_ || !running_ || total_ == 0)
+        return;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_);
+    std::fputs(("\r" + ProgressText(done_, total_, failed_, elapsed) + "\033[K").c_str(), err_);
+    std::fflush(err_);
+    progressShown_ = true;
+}

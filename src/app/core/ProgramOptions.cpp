@@ -1,0 +1,115 @@
+#include "ProgramOptions.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+struct TOptionSpec {
+    const char* Name;   // "--favorites"
+    const char* Value;  // "ORDNER"; nullptr for a switch
+    unsigned Programs;  // TProgramKind bits
+    const char* Help;
+    void (*Apply)(TProgramOptions& options, const std::string& value);
+};
+
+constexpr unsigned kBoth = kWindowProgram | kCheckProgram;
+
+const TOptionSpec kOptions[] = {
+    {"--favorites", "ORDNER", kBoth, "diesen Favoritenordner lesen statt ~/Favorites",
+     [](TProgramOptions& o, const std::string& v) { o.FavoritesFolder = v; }},
+    {"--results", "DATEI", kCheckProgram,
+     "die Ergebnisse aus DATEI lesen und dorthin schreiben statt in urls.dat",
+     [](TProgramOptions& o, const std::string& v) { o.ResultFile = v; }},
+    {"--quiet", nullptr, kCheckProgram, "nur die FAILED-Liste und die Zusammenfassung ausgeben",
+     [](TProgramOptions& o, const std::string&) { o.Quiet = true; }},
+    {"--help", nullptr, kBoth, "diese Hilfe zeigen",
+     [](TProgramOptions& o, const std::string&) { o.Help = true; }},
+    {"--version", nullptr, kBoth, "die Version zeigen",
+     [](TProgramOptions& o, const std::string&) { o.Version = true; }},
+};
+
+const TOptionSpec* Find(TProgramKind program, const std::string& name) {
+    for (const TOptionSpec& spec : kOptions)
+        if ((spec.Programs & program) && name == spec.Name)
+            return &spec;
+    return nullptr;
+}
+
+// Takes one option (and its value) from args at i; i moves past what was taken.
+void TakeOption(TProgramKind program, const std::vector<std::string>& args, std::size_t& i,
+                TProgramOptions& options) {
+    const std::string& arg = args[i++];
+    const std::size_t equals = arg.find('=');
+    const std::string name = arg == "-h" ? "--help" : arg.substr(0, equals);
+    const TOptionSpec* spec = arg.starts_with("--") || arg == "-h" ? Find(program, name) : nullptr;
+    if (!spec)
+        throw EBadOption("unbekannte Option „" + arg + "“");
+    if (!spec->Value) {
+        if (equals != std::string::npos)
+            throw EBadOption("die Option " + name + " nimmt keinen Wert");
+        spec->Apply(options, {});
+        return;
+    }
+    std::string value;
+    if (equals != std::string::npos)
+        value = arg.substr(equals + 1);
+    else if (i < args.size())
+        value = args[i++];
+    if (value.empty())
+        throw EBadOption("die Option " + name + " braucht einen Wert (" + spec->Value + ")");
+    spec->Apply(options, value);
+}
+
+}  // namespace
+
+TProgramOptions ParseOptions(TProgramKind program, const std::vector<std::string>& args) {
+    TProgramOptions options;
+    for (std::size_t i = 0; i < args.size();) {
+        if (args[i] == "--") {
+            if (i + 1 < args.size())
+                throw EBadOption("unerwartetes Argument „" + args[i + 1] + "“");
+            break;
+        }
+        if (!args[i].starts_with("-"))
+            throw EBadOption("unerwartetes Argument „" + args[i] + "“");
+        TakeOption(program, args, i, options);
+    }
+    return options;
+}
+
+namespace {
+
+std::string OptionLines(TProgramKind program) {
+    std::string lines;
+    for (const TOptionSpec& spec : kOptions) {
+        if (!(spec.Programs & program))
+            continue;
+        std::string left = std::string("  ") + spec.Name + (spec.Value ? " " : "") +
+                           (spec.Value ? spec.Value : "");
+        left.resize(std::max<std::size_t>(left.size() + 2, 22), ' ');
+        lines += left + spec.Help + "\n";
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string Usage(TProgramKind program) {
+    if (program == kWindowProgram)
+        return "Aufruf: quorvane [OPTION]...\n"
+               "Zeigt die Favoriten zum Prüfen, Besuchen und Löschen.\n\n" +
+               OptionLines(program);
+    return "Aufruf: quorvane-check [OPTION]...\n"
+           "Prüft jede Internet-Verknüpfung (*.url) des Favoritenordners mit HTTP HEAD, schreibt\n"
+           "das Protokoll auf die Standardausgabe, am Ende die FAILED-Einträge mit ihren Dateien\n"
+           "und die Zusammenfassung, und speichert die Ergebnisse in urls.dat (neben dem\n"
+           "Programm, sonst in $XDG_DATA_HOME/quorvane/).\n\n" +
+           OptionLines(program) +
+           "\nRückgabewerte:\n"
+           "  0    kein Favorit ist FAILED\n"
+           "  2    mindestens ein Favorit ist FAILED\n"
+           "  1    die Prüfung konnte nicht laufen oder ihre Ergebnisse nicht speichern\n"
+           "  130  mit Strg+C abgebrochen (143 nach SIGTERM); die Ergebnisse bis dahin sind "
+           "gespeichert\n";
+}

@@ -1,0 +1,34 @@
+// The command-line options of the window (quorvane) and of the headless program
+// (quorvane-check): one table for both, so that an option is one entry there, with its name,
+// its value, the programs that take it, its line of the usage and how it sets TProgramOptions.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+inline constexpr const char* kProgramVersion = "1.0";
+
+struct TProgramOptions {
+    std::string FavoritesFolder;  // --favorites; empty: the user's Favorites folder
+    std::string ResultFile;       // --results; empty: beside the program or in the data folder
+    bool Quiet = false;           // --quiet: only the FAILED list and the summary
+    bool Help = false;
+    bool Version = false;
+};
+
+enum TProgramKind : unsigned { kWindowProgram = 1, kCheckProgram = 2 };
+
+// A command line that the program cannot take; the text says why, in one line.
+class EBadOption : public std::runtime_error {
+  public:
+    explicit EBadOption(const std::string& text) : std::runtime_error(text) {}
+};
+
+// Reads the arguments after the program's name. "--name VALUE" and "--name=VALUE" both work;
+// "--" ends the options. Raises EBadOption for anything the program does not take.
+TProgramOptions ParseOptions(TProgramKind program, const std::vector<std::string>& args);
+
+// The program's usage: the command, what it does, its options and (for quorvane-check) its
+// exit codes.
+std::string Usage(TProgramKind program);
