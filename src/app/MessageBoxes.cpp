@@ -1,6 +1,8 @@
 #include "MessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <utility>
 
 #include "sys/Application.h"
 
@@ -27,6 +29,15 @@ QMessageBox::Icon QtIcon(TMsgIcon icon) {
     return QMessageBox::NoIcon;
 }
 
+// The window speaks German, so its boxes do too, whatever translations Qt finds installed.
+void SpeakGerman(QMessageBox& box) {
+    const std::pair<QMessageBox::StandardButton, const char*> texts[] = {
+        {QMessageBox::Yes, "&Ja"}, {QMessageBox::No, "&Nein"}, {QMessageBox::Ok, "OK"}};
+    for (const auto& [button, text] : texts)
+        if (QAbstractButton* shown = box.button(button))
+            shown->setText(QString::fromUtf8(text));
+}
+
 QString ApplicationTitle() {
     return QString::fromStdString(sys::Application::Instance().Title);
 }
@@ -42,6 +53,7 @@ TMsgAnswer TQtMessageBoxes::Show(QWidget* parent, const TMessageBoxRequest& requ
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
     }
+    SpeakGerman(box);
     int answer = box.exec();
     if (!yesNo)
         return TMsgAnswer::Ok;

@@ -48,6 +48,7 @@ struct SeenBox {
     QString title, text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QStringList buttonTexts;  // in the order of the standard buttons' values
 };
 
 TMsgAnswer ShowAndAnswer(const TMessageBoxRequest& request, QMessageBox::StandardButton answer,
@@ -56,7 +57,10 @@ TMsgAnswer ShowAndAnswer(const TMessageBoxRequest& request, QMessageBox::Standar
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
-        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), {}};
+        for (QMessageBox::StandardButton b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No})
+            if (box->button(b))
+                seen.buttonTexts << box->button(b)->text();
         if (answer == QMessageBox::Escape)
             box->reject();
         else
@@ -77,6 +81,7 @@ TEST(TQtMessageBoxes, YesNoQuestionAnsweredYesOrNo) {
     EXPECT_EQ(seen.text, question.Text);
     EXPECT_EQ(seen.icon, QMessageBox::Question);
     EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(seen.buttonTexts, (QStringList{"&Ja", "&Nein"})) << "the boxes speak German";
     EXPECT_EQ(ShowAndAnswer(question, QMessageBox::No, seen), TMsgAnswer::No);
     EXPECT_EQ(ShowAndAnswer(question, QMessageBox::Escape, seen), TMsgAnswer::No);
 }
@@ -89,6 +94,7 @@ TEST(TQtMessageBoxes, OkBoxWithoutCaptionTakesTheApplicationTitle) {
     EXPECT_EQ(seen.title, "Quorvane 1.0");
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.buttons, QMessageBox::Ok);
+    EXPECT_EQ(seen.buttonTexts, QStringList{"OK"});
 }
 
 TEST(MessageBoxes, ScriptedBoxesAnswerInOrderAndAreRemovedAgain) {
