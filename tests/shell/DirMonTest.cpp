@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "AsNobody.h"
 #include "RunLoop.h"
 #include "TempDir.h"
-#include "Unprivileged.h"
 #include "sys/Application.h"
 
 namespace fs = std::filesystem;
@@ -315,7 +315,7 @@ TEST_F(DirMonTest, HandlersMayPumpAndDestroyTheMonitor) {
 }
 
 TEST_F(DirMonTest, RunningOutOfInotifyInstancesEndsTheWorkerWithThatCode) {
-    int code = testsupport::RunUnprivileged([&] {
+    std::string code = testsupport::RunAsNobody([&]() -> std::string {
         TDirMon child;
         // A first round while descriptors are plenty, so that the sanitizers have checked
         // the worker's types before the limit leaves them none for their own checks.
@@ -330,15 +330,15 @@ TEST_F(DirMonTest, RunningOutOfInotifyInstancesEndsTheWorkerWithThatCode) {
         close(lowestFree);
         rlimit limit{static_cast<rlim_t>(lowestFree + 1), saved.rlim_max};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
-            return 1;
+            return "no limit";
         child.SetDirectory("/");
         bool running = child.Running();
         if (running)
             child.Stop();
         setrlimit(RLIMIT_NOFILE, &saved);
-        return running ? child.ExitCode() : 2;
+        return running ? std::to_string(child.ExitCode()) : "not running";
     });
-    EXPECT_EQ(code, EMFILE);
+    EXPECT_EQ(code, std::to_string(EMFILE));
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "AsNobody.h"
 #include "TempDir.h"
-#include "Unprivileged.h"
 
 namespace fs = std::filesystem;
 using namespace sys;
@@ -141,17 +141,17 @@ TEST(ChangeNotifyTest, OpenReportsWhyItCannot) {
 }
 
 TEST(ChangeNotifyTest, RunningOutOfDescriptorsIsReportedAsSuch) {
-    int code = testsupport::RunUnprivileged([&] {
+    std::string code = testsupport::RunAsNobody([&]() -> std::string {
         // No descriptor number is left above the ones open now.
         int lowestFree = dup(0);
         close(lowestFree);
         rlimit limit{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
-            return 0;
+            return "no limit";
         TChangeNotification notification;
-        return notification.Open("/", false, kFileName);
+        return std::to_string(notification.Open("/", false, kFileName));
     });
-    EXPECT_EQ(code, EMFILE);
+    EXPECT_EQ(code, std::to_string(EMFILE));
 }
 
 TEST(ChangeNotifyTest, AFolderTheUserMayNotReadIsRefusedAndLeftOutBelowTheRoot) {
@@ -161,21 +161,22 @@ TEST(ChangeNotifyTest, AFolderTheUserMayNotReadIsRefusedAndLeftOutBelowTheRoot) 
     fs::create_directories(dir.Path() / "open" / "closed");
     fs::permissions(dir.Path() / "open", fs::perms::all);
     fs::permissions(dir.Path() / "open" / "closed", fs::perms::none);
-    int refused = testsupport::RunUnprivileged([&] {
+    std::string refused = testsupport::RunAsNobody([&] {
         TChangeNotification notification;
-        return notification.Open((dir.Path() / "open" / "closed").string(), false, kFileName);
+        return std::to_string(
+            notification.Open((dir.Path() / "open" / "closed").string(), false, kFileName));
     });
-    EXPECT_EQ(refused, EACCES);
+    EXPECT_EQ(refused, std::to_string(EACCES));
     // Below the root such a folder is only left out; the rest is watched.
-    int changed = testsupport::RunUnprivileged([&] {
+    std::string changed = testsupport::RunAsNobody([&]() -> std::string {
         TChangeNotification notification;
         if (int error = notification.Open((dir.Path() / "open").string(), true, kFileName))
-            return 100 + error;
+            return "not opened: " + std::to_string(error);
         WriteFile(dir.Path() / "open" / "new", "x");
         bool seen = false;
-        return notification.Collect(seen) == 0 && seen ? 0 : 1;
+        return notification.Collect(seen) == 0 && seen ? "changed" : "unchanged";
     });
-    EXPECT_EQ(changed, 0);
+    EXPECT_EQ(changed, "changed");
 }
 
 class SubtreeTest : public ::testing::Test {
