@@ -5,12 +5,16 @@
 #include <QPlainTextEdit>
 
 #include "MainUnit.h"
+#include "app/core/HttpCheckRequest.h"
 #include "app/core/ResultFile.h"
 #include "app/core/ResultLocation.h"
 
 TMainFormCheck::TMainFormCheck(TMainForm& form)
     : Run(form.Favorites, Client, *this, [&form] { form.SaveURLs(); }), form_(form) {
     ConfigureCheckClient(HttpCli);
+    HttpCli.SetTimeout(form.Options.TimeoutSeconds);
+    Run.SetJobs(JobsOf(form.Options, kWindowProgram),
+                HttpCheckRequests(form.Options.TimeoutSeconds));
 }
 
 void TMainFormCheck::Log(const std::string& line) {

@@ -1,6 +1,7 @@
 #include "ProgramOptions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -15,12 +16,31 @@ struct TOptionSpec {
 
 constexpr unsigned kBoth = kWindowProgram | kCheckProgram;
 
+// A whole number from low to high, or EBadOption naming the option.
+int Number(const char* name, const std::string& value, int low, int high) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || number < low || number > high)
+        throw EBadOption(std::string("die Option ") + name + " braucht eine Zahl von " +
+                         std::to_string(low) + " bis " + std::to_string(high) + ", nicht „" +
+                         value + "“");
+    return number;
+}
+
 const TOptionSpec kOptions[] = {
     {"--favorites", "ORDNER", kBoth, "diesen Favoritenordner lesen statt ~/Favorites",
      [](TProgramOptions& o, const std::string& v) { o.FavoritesFolder = v; }},
     {"--results", "DATEI", kCheckProgram,
      "die Ergebnisse aus DATEI lesen und dorthin schreiben statt in urls.dat",
      [](TProgramOptions& o, const std::string& v) { o.ResultFile = v; }},
+    {"--jobs", "N", kBoth,
+     "N Favoriten zugleich prüfen, 1 bis 64 (Fenster: 1, quorvane-check: 8), höchstens zwei je "
+     "Server",
+     [](TProgramOptions& o, const std::string& v) { o.Jobs = Number("--jobs", v, 1, 64); }},
+    {"--timeout", "SEKUNDEN", kBoth, "so lange auf eine Antwort warten (Vorgabe: 30)",
+     [](TProgramOptions& o, const std::string& v) {
+         o.TimeoutSeconds = Number("--timeout", v, 1, 3600);
+     }},
     {"--quiet", nullptr, kCheckProgram, "nur die FAILED-Liste und die Zusammenfassung ausgeben",
      [](TProgramOptions& o, const std::string&) { o.Quiet = true; }},
     {"--help", nullptr, kBoth, "diese Hilfe zeigen",
@@ -62,6 +82,12 @@ void TakeOption(TProgramKind program, const std::vector<std::string>& args, std:
 }
 
 }  // namespace
+
+int JobsOf(const TProgramOptions& options, TProgramKind program) {
+    if (options.Jobs > 0)
+        return options.Jobs;
+    return program == kCheckProgram ? 8 : 1;
+}
 
 TProgramOptions ParseOptions(TProgramKind program, const std::vector<std::string>& args) {
     TProgramOptions options;

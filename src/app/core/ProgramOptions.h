@@ -13,6 +13,8 @@ struct TProgramOptions {
     std::string FavoritesFolder;  // --favorites; empty: the user's Favorites folder
     std::string ResultFile;       // --results; empty: beside the program or in the data folder
     bool Quiet = false;           // --quiet: only the FAILED list and the summary
+    int Jobs = 0;                 // --jobs: requests in flight (1 to 64); 0: the program's own
+    int TimeoutSeconds = 30;      // --timeout: seconds a request may take
     bool Help = false;
     bool Version = false;
 };
@@ -28,6 +30,10 @@ class EBadOption : public std::runtime_error {
 // Reads the arguments after the program's name. "--name VALUE" and "--name=VALUE" both work;
 // "--" ends the options. Raises EBadOption for anything the program does not take.
 TProgramOptions ParseOptions(TProgramKind program, const std::vector<std::string>& args);
+
+// Requests in flight when --jobs names none: one row after the other in the window, eight at
+// once in quorvane-check.
+int JobsOf(const TProgramOptions& options, TProgramKind program);
 
 // The program's usage: the command, what it does, its options and (for quorvane-check) its
 // exit codes.
