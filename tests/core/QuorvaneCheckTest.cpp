@@ -319,3 +319,24 @@ TEST_F(QuorvaneCheckTest, HelpDocumentsEveryExitCode) {
     for (const char* code : {"  0 ", "  2 ", "  1 ", "  130 "})
         EXPECT_THAT(outcome.lines, testing::Contains(testing::StartsWith(code))) << code;
 }
+
+// A person at a terminal sees a progress line on standard error, redrawn in place and taken
+// away before every line of standard output, which stays free of it.
+TEST_F(QuorvaneCheckTest, OnATerminalAProgressLineIsRedrawnOnStandardErrorOnly) {
+    // Every request is answered "gone", so the count of failures grows row by row.
+    testsupport::ScriptedServer server(testsupport::TScript::Answer("HTTP/1.0 410 Gone\r\n\r\n"));
+    Shortcuts(server, 3);
+    testsupport::TProgramRun run;
+    run.program = program.string();
+    run.env = {{"HOME", home.string()}};
+    run.errorsToTerminal = true;
+    TOutcome outcome = testsupport::RunProgram(run);
+
+    EXPECT_EQ(outcome.exitCode, 2);
+    for (const std::string& line : outcome.lines)
+        EXPECT_EQ(line.find("geprüft"), std::string::npos) << line;
+    EXPECT_THAT(outcome.errors, testing::HasSubstr("\r1/3 geprüft, 1 FAILED, noch etwa 0:"));
+    EXPECT_THAT(outcome.errors, testing::HasSubstr("\r2/3 geprüft, 2 FAILED, noch etwa 0:"));
+    EXPECT_THAT(outcome.errors, testing::HasSubstr("\r3/3 geprüft, 3 FAILED\033[K"));
+    EXPECT_TRUE(outcome.errors.ends_with("\r\033[K")) << "the line is gone when the run ends";
+}

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,6 +74,17 @@ void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::str
     }
 }
 
+// A pipe, or a pseudo-terminal (err[0] its reading end, err[1] the program's terminal).
+bool ErrorChannel(bool terminal, int err[2]) {
+    if (!terminal)
+        return ::pipe2(err, O_CLOEXEC) == 0;
+    if (::openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0)
+        return false;
+    ::fcntl(err[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(err[1], F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
 }  // namespace
 
 TProgramOutcome RunProgram(const TProgramRun& run) {
@@ -85,7 +97,7 @@ TProgramOutcome RunProgram(const TProgramRun& run) {
 
     TProgramOutcome outcome;
     int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    if (::pipe2(out, O_CLOEXEC) != 0 || !ErrorChannel(run.errorsToTerminal, err)) {
         ADD_FAILURE() << "no pipes for the program";
         return outcome;
     }

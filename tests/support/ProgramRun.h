@@ -25,6 +25,9 @@ struct TProgramRun {
     // Variables set in the program's environment (the test's own environment otherwise).
     std::vector<std::pair<std::string, std::string>> env;
     std::chrono::seconds bound{60};
+    // Standard error is a terminal (a pseudo-terminal, whose output is collected as errors),
+    // for what a program shows only to a person watching.
+    bool errorsToTerminal = false;
     // Told the program's process id once it runs (to send it a signal, say).
     std::function<void(pid_t)> started;
 };
