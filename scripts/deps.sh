@@ -5,11 +5,12 @@ set -euo pipefail
 
 # python3-pil and the DejaVu fonts draw the pictures (src/app/images) and save screenshots.
 # libssl-dev is the TLS library; nginx-light is the real web server the HTTPS tests talk to;
-# microsocks and dante-server are the real SOCKS servers of the socket tests.
+# microsocks and dante-server are the real SOCKS servers of the socket tests. dpkg-dev gives
+# cpack's DEB generator dpkg-shlibdeps, which names the packages of the libraries used.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
-          libssl-dev nginx-light microsocks dante-server
+          libssl-dev nginx-light dpkg-dev microsocks dante-server
           xvfb xauth curl netbase python3-pil fonts-dejavu-core)
 
 missing=()
