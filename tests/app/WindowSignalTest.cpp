@@ -1,6 +1,7 @@
 // The window as a user runs it, ended by the signals of a session's end (SIGTERM at log-out or
 // from kill, SIGHUP when its terminal goes, SIGINT for Ctrl+C there): it closes as its close box
 // would and writes the result file, which the default action of those signals would not.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "ProgramRun.h"
 #include "StoredResults.h"
@@ -70,5 +72,31 @@ TEST(WindowSignals, EachSignalOfASessionsEndClosesTheWindowAndWritesTheResults) 
         OpenURLs(list, resultFile.string());
         EXPECT_EQ(list[0].Datum, "???") << "the file was written anew from the window's list";
         EXPECT_EQ(list[1].Datum, "OK");
+    }
+}
+
+TEST(WindowOptions, HelpAndABadOptionEndTheProgramBeforeAWindowOpens) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string line;  // of standard output, or of standard error after a bad option
+    } cases[] = {
+        {{"--help"}, 0, "Aufruf: quorvane [OPTION]..."},
+        {{"--version"}, 0, "quorvane 1.0"},
+        {{"--results", "x"}, 1, "quorvane: unbekannte Option „--results“"},
+        {{"--favorites"}, 1, "quorvane: die Option --favorites braucht einen Wert (ORDNER)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        testsupport::TProgramRun run;
+        run.program = QV_WINDOW_PROGRAM;
+        run.args = c.args;
+        run.env = {{"QT_QPA_PLATFORM", "offscreen"}};
+        testsupport::TProgramOutcome outcome = testsupport::RunProgram(run);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        // Qt may say something of its own on standard error first.
+        const std::vector<std::string> lines =
+            c.exitCode == 0 ? outcome.lines : testsupport::SplitLines(outcome.errors);
+        EXPECT_THAT(lines, testing::Contains(c.line));
     }
 }
