@@ -303,7 +303,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     std::string FAccept = "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*";
     std::string FReference, FUsername, FPassword, FProxyUsername, FProxyPassword;
     std::string FSocksServer, FSocksPort = "1080", FSocksLevel = "5", FSocksUsercode,
-        FSocksPassword;
+                              FSocksPassword;
     bool FSocksRemoteLookup = true;
     bool FNoCache = false;
     TDateTime FModifiedSince = 0;

@@ -65,7 +65,8 @@ std::shared_ptr<IShellFolder> DesktopFolder();
 // The text shown when the shell cannot be started.
 inline constexpr const char* kCannotFindShell = "Cannot find Shell!";
 
-// The absolute id list of a special folder (one of the kFolder ids); empty when this system has none.
+// The absolute id list of a special folder (one of the kFolder ids); empty when this system has
+// none.
 IDListPtr SHGetSpecialFolderLocation(int folderId);
 // The file-system path of an absolute id list, without a trailing "/" except for the root;
 // nothing for virtual folders. Paths are not limited in length.

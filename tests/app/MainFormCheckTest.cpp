@@ -180,17 +180,17 @@ TEST_F(MainFormCheckTest, RunOverAllRowsFillsRowsLogAndFile) {
 
     EXPECT_THAT(Statuses(),
                 ElementsAre(Date, "FAILED", "OK", "2002/01/09; 10:10:10 GMT", "FAILED"));
-    EXPECT_THAT(MemoLines(),
-                ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
-                            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
-                            "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
-                            "Trying GET", "GET Failed !", "StatusCode   = 404",
-                            "ReasonPhrase = Not Found",  //
-                            "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test",
-                            "StatusCode = 200", "HTTP/1.0 200 OK",
-                            "Last-Modified: Wed, 09 Okt 2002 10:10:10 GMT",  //
-                            "HEAD Failed !", "StatusCode   = 404",
-                            "ReasonPhrase = No HTTP answer"));
+    EXPECT_THAT(
+        MemoLines(),
+        ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
+                    "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
+                    "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found", "Trying GET",
+                    "GET Failed !", "StatusCode   = 404",
+                    "ReasonPhrase = Not Found",  //
+                    "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test", "StatusCode = 200",
+                    "HTTP/1.0 200 OK",
+                    "Last-Modified: Wed, 09 Okt 2002 10:10:10 GMT",  //
+                    "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = No HTTP answer"));
     EXPECT_TRUE(during.checking);
     EXPECT_FALSE(during.checkBtn);
     EXPECT_TRUE(during.checkAllBtn);
