@@ -229,12 +229,14 @@ TEST_F(QuorvaneCheckTest, ExitCodesTellTheScriptHowTheRunWent) {
         TOutcome outcome = Run(c.args);
         EXPECT_EQ(outcome.exitCode, c.exitCode) << outcome.errors;
         EXPECT_EQ(outcome.lines.size(), c.lines);
-        if (c.exitCode == 2)
+        if (c.exitCode == 2) {
             EXPECT_THAT(outcome.lines.end()[-2], testing::StartsWith("FAILED\t"));
-        if (c.exitCode == 1)
+        }
+        if (c.exitCode == 1) {
             EXPECT_THAT(outcome.errors,
                         testing::HasSubstr("kann nicht gespeichert werden: Der Ordner existiert "
                                            "nicht."));
+        }
     }
 }
 
