@@ -15,6 +15,7 @@ namespace {
 constexpr char kBackspace = 8;
 constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
+constexpr int kLineReadPiece = 4096;  // bytes read from the network per pass in line mode
 
 }  // namespace
 
@@ -52,7 +53,10 @@ bool TCustomLineWSocket::LinesReady() const {
 bool TCustomLineWSocket::DoDataAvailable(Word Error) {
     if (!LinesReady())
         return TCustomSslWSocket::DoDataAvailable(Error);
-    const int Waiting = TCustomSslWSocket::GetRcvdCount();
+    // Lines are taken from the front of the buffer, which moves what follows them; reading a
+    // bounded piece at a time keeps that cost per line small however much the network holds.
+    // The receive loop comes back for the rest.
+    const int Waiting = std::min(TCustomSslWSocket::GetRcvdCount(), kLineReadPiece);
     if (Waiting <= 0)
         return true;
     std::size_t Start = FLineBuffer.size();
