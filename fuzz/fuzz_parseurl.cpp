@@ -22,8 +22,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const http::TUrlParts parts = http::ParseURL(url);
     const bool protoOk =
         TakenFrom(parts.Proto, url) || parts.Proto == "http" || parts.Proto == "mailto";
+    // A query right behind the host gets the root path in front of it ("host?q" asks "/?q").
+    const std::string_view path = parts.Path;
+    const bool pathOk =
+        TakenFrom(path, url) || (path.starts_with("/?") && TakenFrom(path.substr(1), url));
     if (!protoOk || !TakenFrom(parts.User, url) || !TakenFrom(parts.Pass, url) ||
-        !TakenFrom(parts.Host, url) || !TakenFrom(parts.Port, url) || !TakenFrom(parts.Path, url))
+        !TakenFrom(parts.Host, url) || !TakenFrom(parts.Port, url) || !pathOk)
         __builtin_trap();
 
     http::TRequestAddress direct{"www.a.test", "80", "www.a.test", "/dir/page?q",
