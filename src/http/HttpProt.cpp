@@ -17,6 +17,7 @@ THttpCli::THttpCli(sys::TComponent* AOwner) : sys::TComponent(AOwner) {
 THttpCli::~THttpCli() {
     MarkDestroying();
     KillTickTimer();
+    KillFinalTimer();
     sys::DeallocateHWnd(FWindowHandle);
     // The socket's handlers point here: silence them before the socket closes.
     FCtrlSocket->OnSessionClosed = nullptr;
@@ -76,11 +77,9 @@ void THttpCli::WndProc(sys::TMessage& Msg) {
                 BeginLookup();
             return;
         case sys::WM_TIMER:
-            if (!FDeadlineSet || FState == hcReady) {
-                KillTickTimer();
-            } else if (std::chrono::steady_clock::now() >= FDeadline) {
-                TimedOut();
-            }
+            if (Msg.WParam == kFinalTimer)
+                KillFinalTimer();
+            Tick();
             return;
         default:
             Msg.Result = sys::DefWindowProc(FWindowHandle, Msg.Msg, Msg.WParam, Msg.LParam);
@@ -102,9 +101,10 @@ void THttpCli::SetState(THttpCliState NewState) {
 
 // The time-out is a deadline checked by a ticking timer that outlives the request: requests
 // that follow each other closely share one timer instead of making and destroying one each.
-// It ends a request at most one tick (an eighth of the limit, a second at most) late, and
-// stops ticking at the first tick that finds the client idle.
+// The last tick before the deadline sets a single shot at it (Tick), and the timer stops
+// ticking at the first tick that finds the client idle.
 void THttpCli::StartTimer() {
+    KillFinalTimer();
     FDeadlineSet = FTimeoutMs > 0;
     if (!FDeadlineSet)
         return;
@@ -124,8 +124,30 @@ void THttpCli::TimedOut() {
     CloseConnection();
 }
 
+void THttpCli::Tick() {
+    if (!FDeadlineSet || FState == hcReady)
+        return KillTickTimer();
+    const auto left = FDeadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return TimedOut();
+    // The ticks keep their own rhythm from request to request, so the deadline may fall just
+    // after one: a single shot at the deadline ends the request on time instead of a tick late.
+    if (left < std::chrono::milliseconds(FTickPeriod) && !FFinalArmed) {
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        FFinalArmed = sys::SetTimer(FWindowHandle, kFinalTimer, static_cast<unsigned>(ms));
+    }
+}
+
 void THttpCli::StopTimer() {
     FDeadlineSet = false;
+    KillFinalTimer();
+}
+
+void THttpCli::KillFinalTimer() {
+    if (!FFinalArmed)
+        return;
+    sys::KillTimer(FWindowHandle, kFinalTimer);
+    FFinalArmed = false;
 }
 
 void THttpCli::KillTickTimer() {

@@ -273,6 +273,8 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void StartTimer();
     void StopTimer();
     void KillTickTimer();
+    void KillFinalTimer();
+    void Tick();
     // Ends the running request as a local failure: 404 with the reason, socket closed.
     void EndRequest(const std::string& Reason, sys::Word Error);
     void Fail(const std::string& Reason, sys::Word Error);
@@ -362,6 +364,8 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     std::uint64_t FDoneSerial = 0;  // the last request whose OnRequestDone has come
     static constexpr std::uintptr_t kTickTimer = 1;
     unsigned FTickPeriod = 0;  // ms; 0 while the timer does not tick
+    static constexpr std::uintptr_t kFinalTimer = 2;
+    bool FFinalArmed = false;  // a single shot at the deadline is set
     bool FDeadlineSet = false;
     std::chrono::steady_clock::time_point FDeadline;
 };
