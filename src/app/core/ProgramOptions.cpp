@@ -6,7 +6,7 @@
 
 namespace {
 
-struct TOptionSpec {
+struct TOptionEntry {
     const char* Name;   // "--favorites"
     const char* Value;  // "ORDNER"; nullptr for a switch
     unsigned Programs;  // TProgramKind bits
@@ -27,7 +27,7 @@ int Number(const char* name, const std::string& value, int low, int high) {
     return number;
 }
 
-const TOptionSpec kOptions[] = {
+const TOptionEntry kOptions[] = {
     {"--favorites", "ORDNER", kBoth, "diesen Favoritenordner lesen statt ~/Favorites",
      [](TProgramOptions& o, const std::string& v) { o.FavoritesFolder = v; }},
     {"--results", "DATEI", kCheckProgram,
@@ -49,10 +49,10 @@ const TOptionSpec kOptions[] = {
      [](TProgramOptions& o, const std::string&) { o.Version = true; }},
 };
 
-const TOptionSpec* Find(TProgramKind program, const std::string& name) {
-    for (const TOptionSpec& spec : kOptions)
-        if ((spec.Programs & program) && name == spec.Name)
-            return &spec;
+const TOptionEntry* Find(TProgramKind program, const std::string& name) {
+    for (const TOptionEntry& entry : kOptions)
+        if ((entry.Programs & program) && name == entry.Name)
+            return &entry;
     return nullptr;
 }
 
@@ -62,13 +62,14 @@ void TakeOption(TProgramKind program, const std::vector<std::string>& args, std:
     const std::string& arg = args[i++];
     const std::size_t equals = arg.find('=');
     const std::string name = arg == "-h" ? "--help" : arg.substr(0, equals);
-    const TOptionSpec* spec = arg.starts_with("--") || arg == "-h" ? Find(program, name) : nullptr;
-    if (!spec)
+    const TOptionEntry* entry =
+        arg.starts_with("--") || arg == "-h" ? Find(program, name) : nullptr;
+    if (!entry)
         throw EBadOption("unbekannte Option „" + arg + "“");
-    if (!spec->Value) {
+    if (!entry->Value) {
         if (equals != std::string::npos)
             throw EBadOption("die Option " + name + " nimmt keinen Wert");
-        spec->Apply(options, {});
+        entry->Apply(options, {});
         return;
     }
     std::string value;
@@ -77,8 +78,8 @@ void TakeOption(TProgramKind program, const std::vector<std::string>& args, std:
     else if (i < args.size())
         value = args[i++];
     if (value.empty())
-        throw EBadOption("die Option " + name + " braucht einen Wert (" + spec->Value + ")");
-    spec->Apply(options, value);
+        throw EBadOption("die Option " + name + " braucht einen Wert (" + entry->Value + ")");
+    entry->Apply(options, value);
 }
 
 }  // namespace
@@ -108,13 +109,13 @@ namespace {
 
 std::string OptionLines(TProgramKind program) {
     std::string lines;
-    for (const TOptionSpec& spec : kOptions) {
-        if (!(spec.Programs & program))
+    for (const TOptionEntry& entry : kOptions) {
+        if (!(entry.Programs & program))
             continue;
-        std::string left = std::string("  ") + spec.Name + (spec.Value ? " " : "") +
-                           (spec.Value ? spec.Value : "");
+        std::string left = std::string("  ") + entry.Name + (entry.Value ? " " : "") +
+                           (entry.Value ? entry.Value : "");
         left.resize(std::max<std::size_t>(left.size() + 2, 22), ' ');
-        lines += left + spec.Help + "\n";
+        lines += left + entry.Help + "\n";
     }
     return lines;
 }
