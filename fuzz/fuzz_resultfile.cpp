@@ -27,19 +27,53 @@ class TAllocationLimit {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Every form of new and delete goes to malloc and free, so that what one form allocates any
+// other may free (the fuzzing engine mixes them).
+static void* Allocate(std::size_t size) noexcept {
     if (allocationLimit != 0 && size > allocationLimit)
         __builtin_trap();
-    if (void* p = std::malloc(size ? size : 1))
+    return std::malloc(size ? size : 1);
+}
+
+void* operator new(std::size_t size) {
+    if (void* p = Allocate(size))
         return p;
     throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
 }
 
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
