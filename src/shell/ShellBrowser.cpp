@@ -7,7 +7,7 @@
 #include "ShellFilter.h"
 #include "SystemIcons.h"
 #include "sys/AsciiText.h"
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 namespace shell {
 

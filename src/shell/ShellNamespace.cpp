@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 namespace shell {
 

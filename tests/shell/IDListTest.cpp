@@ -9,7 +9,7 @@
 #include "TempDir.h"
 #include "shell/ShellBrowser.h"
 #include "shell/ShellNamespace.h"
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 using namespace shell;
 

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "FavoriteScan.h"
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "ResultFile.h"
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <optional>
 
-#include "sys/SpecialFolders.h"
+#include "sys/UserFolders.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "SpecialFolders.h"
+#include "UserFolders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -17,7 +17,7 @@ constexpr int kDocumentsKind = 9;
 const std::string kRefused = "(refused)";
 
 // The user's folders live below one temporary folder: home, config, data and cache.
-class SpecialFolderTest : public ::testing::Test {
+class UserFoldersTest : public ::testing::Test {
   protected:
     testsupport::TempDir base;
     std::string home = base.Path().string() + "/home";
@@ -45,7 +45,7 @@ struct UserDirsCase {
     std::string expected;              // below the base folder, or kRefused
 };
 
-TEST_F(SpecialFolderTest, TheUserDirsFileNamesTheDocumentsFolder) {
+TEST_F(UserFoldersTest, TheUserDirsFileNamesTheDocumentsFolder) {
     const std::vector<UserDirsCase> cases = {
         {"a folder below $HOME",
          "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n",
@@ -111,14 +111,14 @@ TEST_F(SpecialFolderTest, TheUserDirsFileNamesTheDocumentsFolder) {
     }
 }
 
-TEST_F(SpecialFolderTest, AConfigHomeThatIsNotAbsoluteIsPassedOver) {
+TEST_F(UserFoldersTest, AConfigHomeThatIsNotAbsoluteIsPassedOver) {
     testsupport::ScopedEnv relative{"XDG_CONFIG_HOME", "config"};
     base.Write("home/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Akten\"\n");
     MakeFolder("home/Akten");
     EXPECT_EQ(FolderOf(kDocumentsKind), home + "/Akten/");
 }
 
-TEST_F(SpecialFolderTest, EachKindHasItsFolderOnceItExists) {
+TEST_F(UserFoldersTest, EachKindHasItsFolderOnceItExists) {
     struct Case {
         int kind;
         std::string folder;  // below the base folder
