@@ -17,6 +17,7 @@
 
 #include "NginxServer.h"
 #include "ProgramRun.h"
+#include "StoredResults.h"
 #include "TempDir.h"
 #include "TestCa.h"
 #include "app/core/ResultFile.h"
@@ -102,16 +103,10 @@ class NginxCheckTest : public testing::Test {
     // The status the result file gives back to each case's shortcut, by the case's name.
     std::map<std::string, std::string> Stored(const std::vector<TFavoriteCase>& cases,
                                               const std::vector<std::string>& paths) {
-        TFavoriteList list;
-        for (const auto& path : paths) {
-            TFavoriteRow row;
-            row.Datei = path;
-            list.Append(row);
-        }
-        OpenURLs(list, resultFile.string());
+        const auto byPath = testsupport::StoredStatuses(paths, resultFile.string());
         std::map<std::string, std::string> stored;
         for (std::size_t i = 0; i < cases.size(); ++i)
-            stored[cases[i].name] = list[i].Datum;
+            stored[cases[i].name] = byPath.at(paths[i]);
         return stored;
     }
 

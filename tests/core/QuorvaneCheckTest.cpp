@@ -67,17 +67,7 @@ class QuorvaneCheckTest : public testing::Test {
 
     // The status the result file gives back to each path.
     std::map<std::string, std::string> Stored(const std::vector<std::string>& paths) {
-        TFavoriteList list;
-        for (const auto& path : paths) {
-            TFavoriteRow row;
-            row.Datei = path;
-            list.Append(row);
-        }
-        OpenURLs(list, resultFile.string());
-        std::map<std::string, std::string> stored;
-        for (const auto& row : list.Rows())
-            stored[row.Datei] = row.Datum;
-        return stored;
+        return testsupport::StoredStatuses(paths, resultFile.string());
     }
 
     void StoreEarlierResults(const std::vector<std::string>& paths, const std::string& status) {
