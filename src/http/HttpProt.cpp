@@ -108,7 +108,7 @@ void THttpCli::StartTimer() {
     FDeadlineSet = FTimeoutMs > 0;
     if (!FDeadlineSet)
         return;
-    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeoutMs);
+    FDeadline = Now() + std::chrono::milliseconds(FTimeoutMs);
     const unsigned period = std::clamp(FTimeoutMs / 8, 5u, 1000u);
     if (period != FTickPeriod && sys::SetTimer(FWindowHandle, kTickTimer, period))
         FTickPeriod = period;
@@ -127,7 +127,7 @@ void THttpCli::TimedOut() {
 void THttpCli::Tick() {
     if (!FDeadlineSet || FState == hcReady)
         return KillTickTimer();
-    const auto left = FDeadline - std::chrono::steady_clock::now();
+    const auto left = FDeadline - Now();
     if (left <= std::chrono::steady_clock::duration::zero())
         return TimedOut();
     // The ticks keep their own rhythm from request to request, so the deadline may fall just
@@ -136,6 +136,10 @@ void THttpCli::Tick() {
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         FFinalArmed = sys::SetTimer(FWindowHandle, kFinalTimer, static_cast<unsigned>(ms));
     }
+}
+
+std::chrono::steady_clock::time_point THttpCli::Now() const {
+    return FClock ? FClock() : std::chrono::steady_clock::now();
 }
 
 void THttpCli::StopTimer() {

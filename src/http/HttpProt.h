@@ -25,9 +25,11 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HttpRelocation.h"
@@ -165,6 +167,12 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // The same limit in milliseconds, for callers that need a finer one.
     unsigned TimeoutMs() const { return FTimeoutMs; }
     void SetTimeoutMs(unsigned Value) { FTimeoutMs = Value; }
+    // The clock the time-out reads; empty means the steady clock. Tests hand in one they move
+    // by hand and post WM_TIMER with kTickTimer to Handle(), so no test waits for real time.
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
+    void SetClock(TClock Clock) { FClock = std::move(Clock); }
+    static constexpr std::uintptr_t kTickTimer = 1;  // the time-out's WM_TIMER id
+    sys::HWND Handle() const { return FWindowHandle; }
 
     // Public members. The streams are borrowed; the body stream of a POST must be seekable.
     std::istream* RequestBodyStream() const { return FRequestBodyStream; }
@@ -362,10 +370,11 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // earlier request is recognised and ignored.
     std::uint64_t FSerial = 0;
     std::uint64_t FDoneSerial = 0;  // the last request whose OnRequestDone has come
-    static constexpr std::uintptr_t kTickTimer = 1;
-    unsigned FTickPeriod = 0;  // ms; 0 while the timer does not tick
+    unsigned FTickPeriod = 0;       // ms; 0 while the timer does not tick
     static constexpr std::uintptr_t kFinalTimer = 2;
     bool FFinalArmed = false;  // a single shot at the deadline is set
     bool FDeadlineSet = false;
     std::chrono::steady_clock::time_point FDeadline;
+    TClock FClock;
+    std::chrono::steady_clock::time_point Now() const;
 };

@@ -6,6 +6,7 @@
 
 #include "ConnectProxy.h"
 #include "HttpCliFixture.h"
+#include "ManualClock.h"
 #include "ScopedEnv.h"
 #include "TestCa.h"
 
@@ -109,7 +110,11 @@ TEST_F(HttpsTest, TimeOutKeepsAnAnswerAlreadyReceived) {
     ScriptedServer server(
         TScript().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nfirst").Hang(),
         TestCa::Shared().Valid());
+    ManualClock clock(cli);
     cli.SetTimeoutMs(250);
+    cli.OnDocData = [&](sys::TObject*, const void*, int) {
+        clock.Advance(std::chrono::milliseconds(250));
+    };
     cli.SetURL(server.Url("/"));
     ASSERT_TRUE(Run(hrGet));
     EXPECT_EQ(cli.StatusCode(), 200);
