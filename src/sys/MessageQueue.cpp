@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Assert.h"
+
 namespace sys {
 
 namespace {
@@ -103,6 +105,11 @@ std::size_t MessageQueue::Size() const {
     return queue_.size();
 }
 
+std::vector<MSG> MessageQueue::Snapshot() const {
+    std::lock_guard lock(mutex_);
+    return {queue_.begin(), queue_.end()};
+}
+
 void MessageQueue::Poll(int timeoutMs) {
     epoll_event events[64];
     int n = epoll_wait(epollFd_, events, 64, timeoutMs);
@@ -122,6 +129,7 @@ void MessageQueue::Poll(int timeoutMs) {
 }
 
 std::uint64_t MessageQueue::AddWatch(int fd, std::uint32_t events, FdHandler handler) {
+    QV_ASSERT(OnOwnerThread(), "a watch added from a thread that does not own the queue");
     std::uint64_t id = nextWatch_++;
     epoll_event ev{};
     ev.events = events;
@@ -133,6 +141,7 @@ std::uint64_t MessageQueue::AddWatch(int fd, std::uint32_t events, FdHandler han
 }
 
 bool MessageQueue::ModifyWatch(std::uint64_t id, std::uint32_t events) {
+    QV_ASSERT(OnOwnerThread(), "a watch changed from a thread that does not own the queue");
     auto it = watches_.find(id);
     if (it == watches_.end())
         return false;
@@ -143,6 +152,7 @@ bool MessageQueue::ModifyWatch(std::uint64_t id, std::uint32_t events) {
 }
 
 void MessageQueue::RemoveWatch(std::uint64_t id) {
+    QV_ASSERT(OnOwnerThread(), "a watch removed from a thread that does not own the queue");
     auto it = watches_.find(id);
     if (it == watches_.end())
         return;
@@ -152,6 +162,8 @@ void MessageQueue::RemoveWatch(std::uint64_t id) {
 }
 
 bool MessageQueue::SetTimer(HWND h, std::uintptr_t id, unsigned ms) {
+    QV_ASSERT(OnOwnerThread(), "a timer set from a thread that does not own the queue");
+    QV_ASSERT(!WindowOfOtherThread(h), "a timer set for a window of another thread");
     KillTimer(h, id);
     int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
     if (fd < 0)
@@ -177,6 +189,7 @@ bool MessageQueue::SetTimer(HWND h, std::uintptr_t id, unsigned ms) {
 }
 
 bool MessageQueue::KillTimer(HWND h, std::uintptr_t id) {
+    QV_ASSERT(OnOwnerThread(), "a timer killed from a thread that does not own the queue");
     auto it = timers_.find({h, id});
     if (it == timers_.end())
         return false;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "Messages.h"
 
@@ -36,6 +37,8 @@ class MessageQueue {
     bool Take(MSG& msg, HWND filter, UINT msgMin, UINT msgMax, bool remove);
     bool Empty() const;
     std::size_t Size() const;
+    // A copy of the waiting messages, for the tests' count of what a test left behind.
+    std::vector<MSG> Snapshot() const;
     // One epoll_wait (timeoutMs -1 blocks); runs the handlers of ready descriptors.
     void Poll(int timeoutMs);
     int EpollFd() const { return epollFd_; }
@@ -47,6 +50,10 @@ class MessageQueue {
     bool SetTimer(HWND h, std::uintptr_t id, unsigned ms);
     bool KillTimer(HWND h, std::uintptr_t id);
     void KillTimersOf(HWND h);
+
+    // Watches besides those of the timers, and the timers.
+    std::size_t WatchCount() const { return watches_.size() - timers_.size(); }
+    std::size_t TimerCount() const { return timers_.size(); }
 
   private:
     struct Watch {
@@ -60,6 +67,7 @@ class MessageQueue {
 
     void Wake();
     void DrainWakeFd();
+    bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
 
     const std::thread::id owner_;  // the thread that made the queue (it is thread_local)
     mutable std::mutex mutex_;
@@ -70,5 +78,8 @@ class MessageQueue {
     std::unordered_map<std::uint64_t, Watch> watches_;
     std::map<std::pair<HWND, std::uintptr_t>, Timer> timers_;
 };
+
+// True when h is a live window of another thread: its timers belong to that thread's queue.
+bool WindowOfOtherThread(HWND h);
 
 }  // namespace sys

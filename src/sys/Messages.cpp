@@ -5,6 +5,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "Assert.h"
 #include "MessageQueue.h"
 
 namespace sys {
@@ -113,6 +114,8 @@ LRESULT DispatchMessage(const MSG& msg) {
         auto it = table.windows.find(msg.hwnd);
         if (it == table.windows.end())
             return 0;
+        QV_ASSERT(it->second.owner == std::this_thread::get_id(),
+                  "a window procedure run on a thread that does not own the window");
         proc = it->second.proc;  // the copy keeps the procedure alive if it deallocates itself
     }
     TMessage m{msg.message, msg.wParam, msg.lParam, 0};
@@ -123,6 +126,35 @@ LRESULT DispatchMessage(const MSG& msg) {
 
 std::size_t PendingMessageCount() {
     return MessageQueue::Current().Size();
+}
+
+bool WindowOfOtherThread(HWND h) {
+    auto& table = Windows();
+    std::lock_guard lock(table.mutex);
+    auto it = table.windows.find(h);
+    return it != table.windows.end() && it->second.owner != std::this_thread::get_id();
+}
+
+std::size_t LiveWindowCount() {
+    auto& table = Windows();
+    std::lock_guard lock(table.mutex);
+    return table.windows.size();
+}
+
+std::size_t WatchCount() {
+    return MessageQueue::Current().WatchCount();
+}
+
+std::size_t TimerCount() {
+    return MessageQueue::Current().TimerCount();
+}
+
+std::size_t PendingLiveMessageCount() {
+    std::size_t count = 0;
+    for (const MSG& msg : MessageQueue::Current().Snapshot())
+        if (msg.hwnd == 0 || IsWindow(msg.hwnd))
+            ++count;
+    return count;
 }
 
 }  // namespace sys

@@ -68,4 +68,13 @@ inline LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) {
 // Number of messages waiting in the calling thread's queue.
 std::size_t PendingMessageCount();
 
+// What a test leaves behind, for the tests' clean-loop check. Windows are counted over all
+// threads; watches (timers' own not counted), timers and messages are those of the calling
+// thread. Only messages that would still reach someone count: those for a live window or for
+// the thread itself (WM_QUIT); the loop drops the rest unseen.
+std::size_t LiveWindowCount();
+std::size_t WatchCount();
+std::size_t TimerCount();
+std::size_t PendingLiveMessageCount();
+
 }  // namespace sys
