@@ -2,6 +2,7 @@
 #include "HttpProt.h"
 #include "HttpRequestHeader.h"
 #include "sys/AsciiText.h"
+#include "sys/Assert.h"
 
 namespace {
 
@@ -24,6 +25,11 @@ std::int64_t RemainingSize(std::istream& Stream) {
 }  // namespace
 
 void THttpCli::BeginLookup() {
+    // StartRequest refuses a second request while one runs (the busy error), and a restart
+    // after a relocation checks that its request still runs: a lookup for a request that is
+    // over (or a second one beside it) would mix two requests on one socket.
+    QV_ASSERT(StillRunning(FSerial) && FState != hcResolving && FState != hcResolved,
+              "a request's lookup begins while none runs or another is under way");
     const std::uint64_t serial = FSerial;
     FDnsResult.clear();
     FGotStatus = false;

@@ -7,6 +7,7 @@
 
 #include "WinsockApi.h"
 #include "sys/Application.h"
+#include "sys/Assert.h"
 
 using sys::Word;
 
@@ -15,6 +16,7 @@ TCustomWSocket::TActiveScope::TActiveScope(TCustomWSocket* Socket) : socket_(Soc
 }
 
 TCustomWSocket::TActiveScope::~TActiveScope() {
+    QV_ASSERT(socket_->ActiveCalls > 0, "an active scope left that was never entered");
     if (--socket_->ActiveCalls == 0 && socket_->FreePending) {
         socket_->FreePending = false;  // the destructor's own calls must not delete it again
         delete socket_;
@@ -183,6 +185,9 @@ void TCustomWSocket::FreeDeferred() {
 }
 
 void TCustomWSocket::InternalClose(bool Shut, Word Error) {
+    // Nothing sets wsInvalidState: a close that meets it (or no state at all) works on a broken
+    // or freed socket.
+    QV_ASSERT(FState > wsInvalidState && FState <= wsClosed, "close of a socket in no valid state");
     if (SocketHandle == INVALID_SOCKET) {
         if (FState != wsClosed) {
             ChangeState(wsClosed);
