@@ -1,0 +1,318 @@
+// quorvane-check --jobs 1 against a plain blocking client: both send one HEAD request per
+// favourite, one after the other, to a fast loopback server of this program (it answers each
+// request at once and closes, for both alike). Prints the wall time of each in every round, the
+// ratio quorvane-check / plain (target: at most 1.3) and, with --strace, the system calls per
+// request of both, counted by strace -c -f. quorvane-check's figures include its start, the
+// scan of the Favorites folder and the result file; the plain client's its own start.
+//
+// Usage: bench_sequential [--rows N] [--rounds N] [--strace] [--check PATH]
+// Defaults: 2,000 rows, 5 rounds, the quorvane-check built beside this program.
+// bench_sequential --client PORT ROWS is the plain client itself (run as a child process).
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+// Answers every request at once and closes: HTTP/1.1 with "Connection: close".
+class TFastServer {
+  public:
+    TFastServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr = Loopback(0);
+        socklen_t len = sizeof addr;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+            ::listen(listener_, 512) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~TFastServer() {
+        stopping_ = true;
+        ::shutdown(listener_, SHUT_RDWR);  // ends the blocking accept
+        thread_.join();
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+    long Served() const { return served_; }
+
+  private:
+    void Serve() {
+        static const char answer[] =
+            "HTTP/1.1 200 OK\r\nServer: bench\r\nConnection: close\r\n"
+            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
+        while (!stopping_) {
+            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) {
+                if (stopping_)
+                    break;
+                continue;
+            }
+            if (ReadRequest(fd)) {
+                [[maybe_unused]] auto sent = ::send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
+                ++served_;
+            }
+            ::close(fd);
+        }
+    }
+    static bool ReadRequest(int fd) {
+        std::string request;
+        char buffer[2048];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return false;
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        return true;
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<long> served_{0};
+};
+
+std::string Path(int i) {
+    return "/page" + std::to_string(i) + ".html";
+}
+
+// The bytes THttpCli sends for the check's HEAD, so that both clients move the same data.
+std::string Request(int i) {
+    return "HEAD " + Path(i) +
+           " HTTP/1.0\r\n"
+           "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*\r\n"
+           "User-Agent: Mozilla/3.0 (compatible)\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+// The plain client: socket, connect, write, read to the end, close; one request each.
+int RunPlainClient(int port, int rows) {
+    const sockaddr_in addr = Loopback(port);
+    int failed = 0;
+    char buffer[4096];
+    for (int i = 0; i < rows; ++i) {
+        const std::string request = Request(i);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+            ::close(fd);
+            ++failed;
+            continue;
+        }
+        // The answer comes in one piece on loopback; the status is in its first read.
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const bool ok = n >= 12 && std::memcmp(buffer + 9, "200", 3) == 0;
+        while (n > 0)
+            n = ::read(fd, buffer, sizeof buffer);
+        ::close(fd);
+        failed += ok ? 0 : 1;
+    }
+    return failed == 0 ? 0 : 2;
+}
+
+// A home folder with the favourites in ten subfolders, and a copy of quorvane-check, so that
+// its result file lands in the scratch folder too.
+struct TScratch {
+    fs::path root;
+    fs::path home;
+    fs::path program;
+
+    TScratch(const fs::path& checkProgram, int port, int rows) {
+        std::string pattern = (fs::temp_directory_path() / "qv-bench-seq-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        root = pattern;
+        home = root / "home";
+        const std::string site = "http://127.0.0.1:" + std::to_string(port);
+        for (int i = 0; i < rows; ++i) {
+            const fs::path folder = home / "Favorites" / ("Ordner" + std::to_string(i % 10));
+            fs::create_directories(folder);
+            std::ofstream(folder / ("Seite " + std::to_string(i) + ".url"))
+                << "[DEFAULT]\r\nBASEURL=" << site << Path(i)
+                << "\r\n[InternetShortcut]\r\nURL=" << site << Path(i) << "\r\n";
+        }
+        program = root / "bin" / "quorvane-check";
+        fs::create_directories(program.parent_path());
+        fs::copy_file(checkProgram, program);
+    }
+    ~TScratch() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    void ForgetResults() const {
+        std::error_code ec;
+        fs::remove(program.parent_path() / "urls.dat", ec);
+    }
+};
+
+// Runs argv with HOME set and standard output thrown away; returns the wall seconds.
+double TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
+    std::fflush(stdout);  // the child must not print our buffered lines again
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", home.c_str(), 1);
+        if (!std::freopen("/dev/null", "w", stdout))
+            ::_exit(126);
+        std::vector<char*> args;
+        for (const auto& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(argv[0] + " failed (every request should get 200)");
+    return wall;
+}
+
+struct TCallCount {
+    std::string name;
+    long calls = 0;
+};
+
+// strace -c's table of a run: the calls of each system call, the total last; empty when
+// strace cannot run.
+std::vector<TCallCount> CountSyscalls(std::vector<std::string> argv, const fs::path& home,
+                                      const fs::path& out) {
+    argv.insert(argv.begin(), {"strace", "-c", "-f", "-o", out.string()});
+    try {
+        TimeRun(argv, home);
+    } catch (const std::exception&) {
+        return {};
+    }
+    std::vector<TCallCount> counts;
+    std::ifstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        // "% time  seconds  usecs/call  calls  [errors]  syscall", and the same for the total.
+        std::istringstream fields(line);
+        std::vector<std::string> words;
+        for (std::string word; fields >> word;)
+            words.push_back(word);
+        if (words.size() < 4 || !std::isdigit(static_cast<unsigned char>(words[0][0])))
+            continue;
+        counts.push_back({words.back(), std::atol(words[3].c_str())});
+    }
+    return counts;
+}
+
+void PrintSyscalls(const char* who, const std::vector<TCallCount>& counts, int rows) {
+    std::printf("system calls per request, %s:", who);
+    for (const TCallCount& count : counts)
+        if (count.name == "total" || count.calls >= rows / 2)
+            std::printf(" %s %.1f", count.name.c_str(), static_cast<double>(count.calls) / rows);
+    std::printf("\n");
+}
+
+struct TOptions {
+    int rows = 2000;
+    int rounds = 5;
+    bool strace = false;
+    fs::path check;
+};
+
+TOptions ParseOptions(int argc, char** argv) {
+    TOptions options;
+    const fs::path self = fs::canonical("/proc/self/exe");
+    options.check = self.parent_path().parent_path() / "src" / "app" / "quorvane-check";
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (name == "--strace")
+            options.strace = true;
+        else if (name == "--rows" && hasValue)
+            options.rows = std::max(1, std::atoi(argv[++i]));
+        else if (name == "--rounds" && hasValue)
+            options.rounds = std::max(1, std::atoi(argv[++i]));
+        else if (name == "--check" && hasValue)
+            options.check = argv[++i];
+        else
+            throw std::runtime_error("unknown option " + name);
+    }
+    return options;
+}
+
+void Compare(const TOptions& options) {
+    TFastServer server;
+    TScratch scratch(options.check, server.Port(), options.rows);
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    const std::vector<std::string> check{scratch.program.string(), "--jobs", "1", "--quiet"};
+    const std::vector<std::string> plain{self, "--client", std::to_string(server.Port()),
+                                         std::to_string(options.rows)};
+    std::printf("%d favourites, one request after the other, over loopback\n", options.rows);
+    std::printf("%-6s %16s %12s %8s\n", "round", "quorvane-check s", "plain s", "q/p");
+    std::vector<double> ratios;
+    for (int round = 1; round <= options.rounds; ++round) {
+        scratch.ForgetResults();  // every round checks the same, not a restored list
+        const long before = server.Served();
+        const double q = TimeRun(check, scratch.home);
+        const double p = TimeRun(plain, scratch.home);
+        if (server.Served() - before != 2L * options.rows)
+            throw std::runtime_error("a request went unanswered");
+        ratios.push_back(q / p);
+        std::printf("%-6d %16.3f %12.3f %8.2f\n", round, q, p, q / p);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("ratio quorvane-check / plain: median %.2f, range %.2f-%.2f (target <= 1.30)\n",
+                ratios[ratios.size() / 2], ratios.front(), ratios.back());
+    if (options.strace) {
+        scratch.ForgetResults();
+        const auto q = CountSyscalls(check, scratch.home, scratch.root / "strace-check.txt");
+        const auto p = CountSyscalls(plain, scratch.home, scratch.root / "strace-plain.txt");
+        if (q.empty() || p.empty()) {
+            std::printf("system calls: strace did not run (apt-get install strace)\n");
+        } else {
+            PrintSyscalls("quorvane-check", q, options.rows);
+            PrintSyscalls("plain", p, options.rows);
+        }
+    }
+    std::printf("requests served: %ld\n", server.Served());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--client") == 0)
+        return RunPlainClient(std::atoi(argv[2]), std::atoi(argv[3]));
+    try {
+        Compare(ParseOptions(argc, argv));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_sequential: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
