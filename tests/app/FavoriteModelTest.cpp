@@ -38,7 +38,8 @@ TEST_F(FavoriteModelTest, ShowsTheFiveCellsOfEveryRowInColumnOrder) {
     ASSERT_EQ(model.columnCount(), 5);
     const char* captions[] = {"Name", "Pfad", "Datum", "URL", "Datei"};
     for (int c = 0; c < 5; ++c)
-        EXPECT_EQ(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), captions[c]);
+        EXPECT_EQ(model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), captions[c])
+            << "column " << c;
     EXPECT_EQ(Cell(1, 0), "Wörterbuch");
     EXPECT_EQ(Cell(1, 1), "Reisen/Bahn/");
     EXPECT_EQ(Cell(1, 2), "???");

@@ -149,8 +149,8 @@ TEST_F(EditWindowTest, DeleteSelectedWithAndWithoutTheQuestion) {
         Boxes->Shown.clear();
         Boxes->Answers = {c.answer};
         form.DelBtn->click();
-        ASSERT_EQ(Boxes->Shown.size(), c.questions);
-        if (c.questions) {
+        EXPECT_EQ(Boxes->Shown.size(), c.questions);
+        if (c.questions && !Boxes->Shown.empty()) {
             ExpectQuestion(Boxes->Shown[0], kAskSelected);
         }
         EXPECT_EQ(Names(), c.remaining);

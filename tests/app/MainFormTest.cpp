@@ -121,6 +121,7 @@ TEST_F(MainFormTest, ListViewIsAReportOfFiveColumns) {
         {"Name", 150}, {"Pfad", 100}, {"Datum", 90}, {"URL", 100}, {"Datei", 150}};
     ASSERT_EQ(list->model()->columnCount(), 5);
     for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(columns[i].first);
         EXPECT_EQ(list->model()->headerData(i, Qt::Horizontal).toString(), columns[i].first);
         EXPECT_EQ(list->header()->sectionSize(i), columns[i].second);
     }
@@ -148,6 +149,7 @@ TEST_F(MainFormTest, MemoBottomBarAndImageButtons) {
     EXPECT_FALSE(form.wwwBtn->icon().isNull());
     EXPECT_EQ(form.ImageBtnGroup->width(), 214);
     for (TImageBtn* button : {form.ueberbtn, form.endebtn}) {
+        SCOPED_TRACE(button == form.ueberbtn ? "ueberbtn" : "endebtn");
         EXPECT_EQ(button->size(), QSize(101, 30));
         EXPECT_EQ(button->parentWidget(), form.ImageBtnGroup);
         EXPECT_EQ(button->cursor().shape(), Qt::PointingHandCursor);

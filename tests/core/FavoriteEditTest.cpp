@@ -120,8 +120,8 @@ TEST(FavoriteEdit, DeleteSelectedTable) {
         EXPECT_EQ(NamesOf(list), c.remaining);
         EXPECT_EQ(trash.asked, c.trashed);
         EXPECT_EQ(removed, c.trashed.size());
-        ASSERT_EQ(prompter.shown.size(), c.questions);
-        if (c.questions) {
+        EXPECT_EQ(prompter.shown.size(), c.questions);
+        if (c.questions && !prompter.shown.empty()) {
             EXPECT_EQ(prompter.shown[0], AskDeleteSelectedPrompt());
         }
     }

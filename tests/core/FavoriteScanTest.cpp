@@ -154,8 +154,8 @@ TEST_F(FavoriteScanTest, ListsEveryShortcutThatNamesAnAddress) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const TFavoriteRow* row = Find(Root() + c.file);
-        ASSERT_EQ(row != nullptr, c.row.has_value());
-        if (!row)
+        EXPECT_EQ(row != nullptr, c.row.has_value());
+        if (!row || !c.row)
             continue;
         ++expectedRows;
         EXPECT_EQ(row->Name, c.row->Name);

@@ -46,6 +46,7 @@ TEST(ProgramOptionsTest, TheWindowChecksOneRowAfterTheOtherUnlessToldOtherwise) 
     EXPECT_EQ(JobsOf(ParseOptions(kWindowProgram, {}), kWindowProgram), 1);
     EXPECT_EQ(JobsOf(ParseOptions(kWindowProgram, {"--jobs", "16"}), kWindowProgram), 16);
     for (TProgramKind program : {kWindowProgram, kCheckProgram}) {
+        SCOPED_TRACE(program == kWindowProgram ? "quorvane" : "quorvane-check");
         const std::string usage = Usage(program);
         EXPECT_NE(usage.find("--jobs N"), std::string::npos);
         EXPECT_NE(usage.find("--timeout SEKUNDEN"), std::string::npos);

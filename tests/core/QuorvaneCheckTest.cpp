@@ -292,8 +292,7 @@ TEST_F(QuorvaneCheckTest, HelpVersionAndBadOptions) {
         TOutcome outcome = Run(c.args);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
         if (c.exitCode == 0) {
-            ASSERT_FALSE(outcome.lines.empty());
-            EXPECT_EQ(outcome.lines[0], c.firstLine);
+            EXPECT_EQ(outcome.lines.empty() ? "" : outcome.lines[0], c.firstLine);
             EXPECT_EQ(outcome.errors, "");
         } else {
             EXPECT_TRUE(outcome.lines.empty());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 namespace {
 
 TFavoriteList ListOf(std::initializer_list<const char*> statuses) {
@@ -26,6 +28,6 @@ TEST(RunSummary, CountsEveryKindOfStatus) {
         {ListOf({"OK", "FAILED", "2002/10/09; 10:10:10 GMT", "OK", "???"}),
          "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED, 1 ungeprüft"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(SummaryLine(Summarize(c.list)), c.line);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(SummaryLine(Summarize(cases[i].list)), cases[i].line) << "case " << i;
 }

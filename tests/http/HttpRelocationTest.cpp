@@ -127,6 +127,7 @@ TEST(StartAddressTest, RefusesControlBytes) {
              {"http://h.test/a" + bytes + "b", "http://h.test" + bytes, bytes + "http://h.test/"}) {
             SCOPED_TRACE(name);
             for (const char* proxy : {"", "proxy.test"}) {
+                SCOPED_TRACE(*proxy ? "through a proxy" : "direct");
                 TRequestAddress a = before;
                 EXPECT_FALSE(http::StartAddress(a, url, proxy, "3128"));
                 EXPECT_EQ(a, before);

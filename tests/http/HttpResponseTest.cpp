@@ -135,7 +135,8 @@ TEST(ResponseReaderTest, LineLongerThanTheBufferIsCutAndReadingGoesOn) {
         THttpResponseReader reader(sink);
         reader.StartHeader();
         for (std::size_t at = 0; at < tooLong.size(); at += piece)
-            EXPECT_TRUE(reader.Feed(tooLong.data() + at, std::min(piece, tooLong.size() - at)));
+            EXPECT_TRUE(reader.Feed(tooLong.data() + at, std::min(piece, tooLong.size() - at)))
+                << "at " << at;
         EXPECT_EQ(sink.events, want);
     }
 }

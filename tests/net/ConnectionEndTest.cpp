@@ -52,7 +52,10 @@ TEST(ConnectionEnd, CloseDeliversEverythingFlushedUnlessTheCallerChoseLingerZero
         s.Close();
         peer.closed.set_value();
         auto got = peer.got.get_future();
-        ASSERT_EQ(got.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        if (got.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the peer never finished reading";
+            continue;
+        }
         if (c.HardClose)
             EXPECT_LT(got.get(), kMiB);  // a reset drops what the peer had not taken yet
         else

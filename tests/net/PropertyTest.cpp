@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 #include "LoopbackServer.h"
 #include "SocketTestSupport.h"
 
@@ -43,7 +45,7 @@ TEST(Resolve, HostTextsAndTheirFailures) {
          "WSocketResolveHost: Cannot convert host address 'nowhere.invalid', Error #11001"},
     };
     for (const auto& [host, text] : failures)
-        EXPECT_EQ(ReportedText([&] { WSocketResolveHost(host); }), text);
+        EXPECT_EQ(ReportedText([&] { WSocketResolveHost(host); }), text) << '"' << host << '"';
 }
 
 TEST(Resolve, PortsAndProtocols) {
@@ -91,8 +93,8 @@ TEST(Properties, SettersAreRefusedUnlessClosed) {
         {[&] { s.SetProto("tcp"); }, ""},
         {[&] { s.Connect(); }, "Connect: Socket already in use"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ReportedText(c.set), c.text);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(ReportedText(cases[i].set), cases[i].text) << "step " << i;
     EXPECT_EQ(s.Addr(), "127.0.0.1");
     s.Abort();
 }

@@ -37,7 +37,7 @@ TEST(TBuffer, WritesUpToItsSizeAndHandsOutWhatIsUnread) {
 TEST(TBuffer, SizeChangesKeepUnreadBytes) {
     const std::pair<int, int> sizes[] = {{0, 1514}, {-5, 1514}, {100, 100}};
     for (auto [asked, got] : sizes)
-        EXPECT_EQ(TBuffer(asked).Size(), got);
+        EXPECT_EQ(TBuffer(asked).Size(), got) << "asked for " << asked;
     TBuffer b(4);
     b.Write("abcd", 4);
     b.Remove(1);

@@ -197,20 +197,21 @@ TEST_F(AsyncSelect, ConnectOutcomeArrivesAsConnectEvent) {
         int error;
     };
     for (Case c : {Case{true, 0}, Case{false, WSAECONNREFUSED}}) {
+        SCOPED_TRACE(c.listening ? "listening peer" : "nobody listening");
         notes_.clear();
         std::uint16_t port = testsupport::UnusedPort();
         if (c.listening)
             ListenOn(port);
         SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM, 0));
-        ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT | FD_WRITE), 0);
+        EXPECT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT | FD_WRITE), 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         EXPECT_EQ(ws::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), SOCKET_ERROR);
         EXPECT_EQ(ws::WSAGetLastError(), WSAEWOULDBLOCK);
-        ASSERT_TRUE(WaitFor(FD_CONNECT));
-        EXPECT_EQ(notes_[0].error, c.error);
+        EXPECT_TRUE(WaitFor(FD_CONNECT));
+        EXPECT_EQ(notes_.empty() ? -1 : notes_[0].error, c.error);
         if (c.error == 0) {
             EXPECT_TRUE(WaitFor(FD_WRITE));
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -51,7 +52,7 @@ TEST(MessageLoop, DeliversInPostingOrderAcrossWindows) {
     std::vector<std::pair<HWND, UINT>> expected;
     for (UINT i = 0; i < 30; ++i) {
         HWND h = w[(i * 7) % 3];
-        ASSERT_TRUE(PostMessage(h, WM_USER + i, 0, 0));
+        EXPECT_TRUE(PostMessage(h, WM_USER + i, 0, 0)) << "message " << i;
         expected.emplace_back(h, WM_USER + i);
     }
     MSG m;
@@ -127,11 +128,10 @@ TEST(MessageLoop, ManyThreadsPostingKeepEachThreadsOrder) {
     EXPECT_TRUE(testsupport::RunLoopUntil(complete));
     for (auto& p : posters)
         p.join();
-    for (auto& g : got) {
-        ASSERT_EQ(g.size(), kEach);
-        for (WPARAM i = 0; i < kEach; ++i)
-            ASSERT_EQ(g[i], i);
-    }
+    std::vector<WPARAM> inOrder(kEach);
+    std::iota(inOrder.begin(), inOrder.end(), WPARAM{0});
+    for (std::size_t t = 0; t < got.size(); ++t)
+        EXPECT_TRUE(got[t] == inOrder) << "thread " << t << " got its messages out of order";
     DeallocateHWnd(h);
 }
 
