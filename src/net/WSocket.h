@@ -546,7 +546,10 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     bool LineMode() const { return FLineMode; }
     virtual void SetLineMode(bool Value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
+    void SetLineEnd(const std::string& Value) {
+        FLineEnd = Value;
+        FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
+    }
     bool LineEcho() const { return FLineEcho; }
     void SetLineEcho(bool Value) { FLineEcho = Value; }
     bool LineEdit() const { return FLineEdit; }
@@ -569,9 +572,15 @@ class TCustomLineWSocket : public TCustomSslWSocket {
 
   private:
     bool LinesReady() const;
+    std::size_t HeldCount() const { return FLineTail - FLineHead; }
+    void MakeRoom(std::size_t Wanted);
+    void Consume(std::size_t Count);
+    void FreeLineBuffer();
     std::size_t TakeFromBuffer(void* Buffer, std::size_t Size);
     void EchoReceived(std::size_t Start, std::size_t Count);
-    void DeliverLines(std::size_t SearchFrom);
+    std::size_t FindLineEnd();
+    bool TakeNextLine();
+    void DeliverLines();
     bool OfferPendingLine();
     void DeliverHeld();
 
@@ -580,7 +589,13 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     bool FLineEcho = false;
     bool FLineEdit = false;
     std::size_t FLineLimit = DefaultLineLimit;
-    std::string FLineBuffer;       // received bytes not read yet
+    // Received bytes not read yet are [FLineHead, FLineTail) of the line buffer; reads advance
+    // the head, and the bytes move to the front only when more room is needed.
+    std::unique_ptr<char[]> FLineBuffer;
+    std::size_t FLineCapacity = 0;
+    std::size_t FLineHead = 0;
+    std::size_t FLineTail = 0;
+    std::size_t FLineScanned = 0;  // the search for LineEnd goes on from here
     std::size_t FPendingLine = 0;  // bytes of the front line the owner has not read yet
 };
 

@@ -2,6 +2,9 @@
 // offered to the owner's OnDataAvailable, and the owner's Receive takes it from the front of
 // the buffer. The layer sits above TLS, so it serves its bytes at Receive (plain text) and
 // reads from the layer below with that layer's Receive.
+//
+// A line costs no system call, allocation or message: Receive advances the buffer's head, the
+// search for the line end goes on where it stopped, and the network is read in large pieces.
 #include <algorithm>
 #include <cstring>
 
@@ -15,7 +18,7 @@ namespace {
 constexpr char kBackspace = 8;
 constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
-constexpr int kLineReadPiece = 4096;  // bytes read from the network per pass in line mode
+constexpr std::size_t kLineReadPiece = 64 * 1024;  // bytes read from the network per pass
 
 }  // namespace
 
@@ -26,8 +29,9 @@ void TCustomLineWSocket::SetLineMode(bool Value) {
     // The unread part of a line stays at the front and is served first by the next reads.
     if (!FLineMode)
         FPendingLine = 0;
+    FLineScanned = FLineHead;
     // Posted, never sent: a change inside a handler takes effect after it has returned.
-    if (!FLineBuffer.empty())
+    if (HeldCount() > 0)
         sys::PostMessage(WindowHandle, WM_SOCKET_LINE_DELIVER, 0, 0);
 }
 
@@ -53,56 +57,115 @@ bool TCustomLineWSocket::LinesReady() const {
 bool TCustomLineWSocket::DoDataAvailable(Word Error) {
     if (!LinesReady())
         return TCustomSslWSocket::DoDataAvailable(Error);
-    // Lines are taken from the front of the buffer, which moves what follows them; reading a
-    // bounded piece at a time keeps that cost per line small however much the network holds.
-    // The receive loop comes back for the rest.
-    const int Waiting = std::min(TCustomSslWSocket::GetRcvdCount(), kLineReadPiece);
+    // One piece per pass: the receive loop comes back for the rest.
+    const int Waiting = TCustomSslWSocket::GetRcvdCount();
     if (Waiting <= 0)
         return true;
-    std::size_t Start = FLineBuffer.size();
-    FLineBuffer.resize(Start + static_cast<std::size_t>(Waiting));
-    const int n = TCustomSslWSocket::Receive(FLineBuffer.data() + Start, Waiting);
-    FLineBuffer.resize(Start + static_cast<std::size_t>(std::max(n, 0)));
+    const std::size_t Piece = std::min(static_cast<std::size_t>(Waiting), kLineReadPiece);
+    MakeRoom(Piece);
+    std::size_t Start = FLineTail;
+    const int n = TCustomSslWSocket::Receive(FLineBuffer.get() + Start, static_cast<int>(Piece));
     if (n <= 0)
         return true;
     std::size_t Count = static_cast<std::size_t>(n);
+    FLineTail += Count;
     if (FLineEdit)
         EditLine(Start, Count);
     else if (FLineEcho)
         EchoReceived(Start, Count);
-    // A line end split across two reads is found from a line end's length before the new bytes.
-    DeliverLines(Start > FLineEnd.size() ? Start - FLineEnd.size() : 0);
+    DeliverLines();
     return true;
 }
 
+// Room for Wanted bytes behind the held ones. The held bytes move to the front once the head
+// has passed half the buffer or when they would not fit otherwise; the buffer doubles only when
+// they do not fit even then, so a line longer than any buffer still costs linear time.
+void TCustomLineWSocket::MakeRoom(std::size_t Wanted) {
+    const std::size_t Held = HeldCount();
+    if (FLineHead > 0 && (FLineHead >= FLineCapacity / 2 || FLineTail + Wanted > FLineCapacity)) {
+        std::memmove(FLineBuffer.get(), FLineBuffer.get() + FLineHead, Held);
+        FLineScanned -= FLineHead;
+        FLineHead = 0;
+        FLineTail = Held;
+    }
+    if (FLineTail + Wanted <= FLineCapacity)
+        return;
+    const std::size_t Capacity = std::max(FLineCapacity * 2, FLineTail + Wanted);
+    auto Grown = std::make_unique_for_overwrite<char[]>(Capacity);
+    if (Held > 0)
+        std::memcpy(Grown.get(), FLineBuffer.get(), Held);
+    FLineBuffer = std::move(Grown);
+    FLineCapacity = Capacity;
+}
+
+void TCustomLineWSocket::Consume(std::size_t Count) {
+    FLineHead += Count;
+    if (FLineHead == FLineTail)
+        FLineHead = FLineTail = FLineScanned = 0;  // empty: the next read starts at the front
+    else
+        FLineScanned = std::max(FLineScanned, FLineHead);
+}
+
+void TCustomLineWSocket::FreeLineBuffer() {
+    FLineBuffer.reset();
+    FLineCapacity = FLineHead = FLineTail = FLineScanned = 0;
+    FPendingLine = 0;
+}
+
+// Copied first: a Send that finds the connection reset closes it, which frees the buffer.
 void TCustomLineWSocket::EchoReceived(std::size_t Start, std::size_t Count) {
-    const std::string Echo = FLineBuffer.substr(Start, Count);
+    const std::string Echo(FLineBuffer.get() + Start, Count);
     Send(Echo.data(), static_cast<int>(Echo.size()));
+}
+
+// The end of the first complete line held (its LineEnd included), or 0 when there is none.
+// The search looks for the line end's last byte and checks the bytes before it, so it goes on
+// where it stopped and still finds a line end split across two reads.
+std::size_t TCustomLineWSocket::FindLineEnd() {
+    const char* Buf = FLineBuffer.get();
+    const std::size_t EndLength = FLineEnd.size();
+    std::size_t From = FLineScanned;
+    while (From < FLineTail) {
+        const void* Hit = std::memchr(Buf + From, FLineEnd.back(), FLineTail - From);
+        if (Hit == nullptr)
+            break;
+        From = static_cast<std::size_t>(static_cast<const char*>(Hit) - Buf) + 1;
+        if (From - FLineHead >= EndLength &&
+            std::memcmp(Buf + From - EndLength, FLineEnd.data(), EndLength - 1) == 0) {
+            FLineScanned = From;
+            return From;
+        }
+    }
+    FLineScanned = FLineTail;
+    return 0;
+}
+
+// Makes the next line pending: the next complete one, or the bytes held as one line when they
+// reach the limit without a line end (bounded memory, nothing lost). False when there is none.
+bool TCustomLineWSocket::TakeNextLine() {
+    if (const std::size_t End = FindLineEnd()) {
+        FPendingLine = End - FLineHead;
+        return true;
+    }
+    if (FLineLimit == 0 || HeldCount() < FLineLimit)
+        return false;
+    const SOCKET S = SocketHandle;
+    if (auto Handler = OnLineTooLong)
+        Handler(this);
+    if (S != SocketHandle || !LinesReady() || FPendingLine > 0 || HeldCount() < FLineLimit)
+        return false;
+    FPendingLine = HeldCount();
+    return true;
 }
 
 // Offers every complete line in turn. A line the owner leaves unread stays pending: it is
 // offered again with the next bytes or the next delivery message, never in a loop here.
-void TCustomLineWSocket::DeliverLines(std::size_t SearchFrom) {
+void TCustomLineWSocket::DeliverLines() {
     while (LinesReady()) {
-        if (FPendingLine == 0) {
-            const std::size_t At = FLineBuffer.find(FLineEnd, SearchFrom);
-            if (At != std::string::npos) {
-                FPendingLine = At + FLineEnd.size();
-            } else if (FLineLimit != 0 && FLineBuffer.size() >= FLineLimit) {
-                // Bounded memory, nothing lost: the owner gets the bytes as one line.
-                const SOCKET S = SocketHandle;
-                if (auto Handler = OnLineTooLong)
-                    Handler(this);
-                if (S != SocketHandle || !LinesReady() || FLineBuffer.size() < FLineLimit)
-                    return;
-                FPendingLine = FLineBuffer.size();
-            } else {
-                return;
-            }
-        }
+        if (FPendingLine == 0 && !TakeNextLine())
+            return;
         if (!OfferPendingLine())
             return;
-        SearchFrom = 0;
     }
 }
 
@@ -114,7 +177,7 @@ bool TCustomLineWSocket::OfferPendingLine() {
         const std::size_t Before = FPendingLine;
         if (!TCustomWSocket::DoDataAvailable(0)) {
             // Nobody listens: the line is dropped.
-            FLineBuffer.erase(0, FPendingLine);
+            Consume(FPendingLine);
             FPendingLine = 0;
             return true;
         }
@@ -127,32 +190,30 @@ bool TCustomLineWSocket::OfferPendingLine() {
 // Bytes held with nothing new from the network: after LineMode changed.
 void TCustomLineWSocket::DeliverHeld() {
     if (LinesReady())
-        return DeliverLines(0);
+        return DeliverLines();
     if (FLineMode)
         return;
     const SOCKET S = SocketHandle;
-    while (!FLineBuffer.empty() && !FLineMode) {
-        const std::size_t Before = FLineBuffer.size();
-        if (!TCustomWSocket::DoDataAvailable(0) || S != SocketHandle ||
-            FLineBuffer.size() == Before)
+    while (HeldCount() > 0 && !FLineMode) {
+        const std::size_t Before = HeldCount();
+        if (!TCustomWSocket::DoDataAvailable(0) || S != SocketHandle || HeldCount() == Before)
             return;
     }
     if (LinesReady())
-        DeliverLines(0);
+        DeliverLines();
 }
 
 std::size_t TCustomLineWSocket::TakeFromBuffer(void* Buffer, std::size_t Size) {
-    const std::size_t Available = FLineMode ? FPendingLine : FLineBuffer.size();
-    const std::size_t n = std::min(Size, Available);
-    std::memcpy(Buffer, FLineBuffer.data(), n);
-    FLineBuffer.erase(0, n);
+    const std::size_t n = std::min(Size, FLineMode ? FPendingLine : HeldCount());
+    std::memcpy(Buffer, FLineBuffer.get() + FLineHead, n);
     if (FLineMode)
         FPendingLine -= n;
+    Consume(n);
     return n;
 }
 
 int TCustomLineWSocket::Receive(void* Buffer, int BufferSize) {
-    const bool Serve = FLineMode ? FPendingLine > 0 : !FLineBuffer.empty();
+    const bool Serve = FLineMode ? FPendingLine > 0 : HeldCount() > 0;
     if (!Serve || BufferSize <= 0)
         return TCustomSslWSocket::Receive(Buffer, BufferSize);
     NoteLayerRead();
@@ -163,38 +224,39 @@ int TCustomLineWSocket::GetRcvdCount() {
     if (FLineMode)
         return static_cast<int>(FPendingLine);
     const int Below = TCustomSslWSocket::GetRcvdCount();
-    return static_cast<int>(FLineBuffer.size()) + std::max(Below, 0);
+    return static_cast<int>(HeldCount()) + std::max(Below, 0);
 }
 
 int TCustomLineWSocket::BufferedCount() {
     const int Below = TCustomSslWSocket::BufferedCount();
-    return (FLineMode ? static_cast<int>(FPendingLine) : static_cast<int>(FLineBuffer.size())) +
-           Below;
+    return static_cast<int>(FLineMode ? FPendingLine : HeldCount()) + Below;
 }
 
 // The end of the connection: the rest comes as a last line, even without a line end.
 void TCustomLineWSocket::DoSessionClosed(Word Error) {
-    if (FLineMode && !FLineBuffer.empty() && !SocksNegotiating()) {
-        FPendingLine = FLineBuffer.size();
+    if (FLineMode && HeldCount() > 0 && !SocksNegotiating()) {
+        FPendingLine = HeldCount();
         while (FLineMode && FPendingLine > 0) {
             const std::size_t Before = FPendingLine;
             if (!TCustomWSocket::DoDataAvailable(0) || FPendingLine == Before)
                 break;
         }
     }
-    FLineBuffer.clear();
-    FLineBuffer.shrink_to_fit();
-    FPendingLine = 0;
+    FreeLineBuffer();
     TCustomSslWSocket::DoSessionClosed(Error);
 }
 
 // Line editing.
 
+// Works on a copy of the held and the new bytes and puts the result back: the slow path of
+// terminal protocols, where a backspace may take back a byte held from before.
 void TCustomLineWSocket::EditLine(std::size_t& Start, std::size_t& Count) {
-    std::string Edited = FLineBuffer.substr(0, Start);
+    std::string Edited(FLineBuffer.get() + FLineHead, Start - FLineHead);
+    const std::string Received(FLineBuffer.get() + Start, Count);
+    const std::size_t Scanned = FLineScanned - FLineHead;
     std::string Echo;
-    std::size_t Lowest = Start;
-    for (char c : FLineBuffer.substr(Start, Count)) {
+    std::size_t Lowest = Edited.size();
+    for (char c : Received) {
         if (c == kBackspace) {
             if (FLineEcho && !Edited.empty())
                 Echo += "\b \b";
@@ -214,9 +276,13 @@ void TCustomLineWSocket::EditLine(std::size_t& Start, std::size_t& Count) {
                 Echo += c;
         }
     }
-    FLineBuffer = std::move(Edited);
-    Start = Lowest;
-    Count = FLineBuffer.size() - Lowest;
+    FLineTail = FLineHead;
+    MakeRoom(Edited.size());
+    std::memcpy(FLineBuffer.get() + FLineHead, Edited.data(), Edited.size());
+    FLineTail = FLineHead + Edited.size();
+    FLineScanned = FLineHead + std::min(Scanned, Lowest);
+    Start = FLineHead + Lowest;
+    Count = Edited.size() - Lowest;
     if (!Echo.empty())
         Send(Echo.data(), static_cast<int>(Echo.size()));
 }

@@ -1,7 +1,9 @@
-// Line mode: lines however the bytes are split, editing and echo, a line longer than any
-// buffer, switching the mode with bytes held, and owners that read little or nothing.
+// Line mode: lines however the bytes are split, long streams of lines, editing and echo, a line
+// longer than any buffer, switching the mode with bytes held, and owners that read little or
+// nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -78,6 +80,80 @@ TEST(LineMode, LinesAreDeliveredOneByOneHoweverTheBytesAreSplit) {
         ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }));
         EXPECT_EQ(client.Lines, c.Lines);
     }
+}
+
+// Numbered lines of 0 to 200 bytes: far more than one read holds, so that lines and line ends
+// straddle reads and the buffer moves its bytes to the front many times over.
+std::vector<std::string> NumberedLines(std::size_t count, const std::string& lineEnd, char filler) {
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < count; ++i)
+        lines.push_back(std::to_string(i) + std::string(i * 7919 % 201, filler) + lineEnd);
+    return lines;
+}
+
+TEST(LineMode, StreamsOfManyLinesComeWholeAndInOrder) {
+    struct TCase {
+        const char* Name;
+        std::string LineEnd;
+        char Filler;            // line ends whose bytes repeat in the lines test the search
+        std::size_t PieceSize;  // 0: all at once
+        bool ReadInHalves;      // the owner reads every line in two Receive calls
+    };
+    const TCase cases[] = {
+        {"CR LF, all at once", "\r\n", 'x', 0, false},
+        {"CR LF, odd pieces", "\r\n", '\r', 7919, false},
+        {"line end of repeating bytes", "aab", 'a', 4099, false},
+        {"owner reads in halves", "\r\n", 'x', 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::vector<std::string> lines = NumberedLines(8000, c.LineEnd, c.Filler);
+        std::string payload;
+        for (const auto& line : lines)
+            payload += line;
+        ScriptedServer server(TScript().Send(payload, c.PieceSize, 1ms).Close());
+        TLineClient client;
+        client.s.SetLineEnd(c.LineEnd);
+        std::string line;
+        client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+            char buf[512];
+            const int pending = client.s.RcvdCount();
+            const int want = c.ReadInHalves && line.empty() && pending > 1 ? pending / 2 : pending;
+            const int n = client.s.Receive(buf, std::min<int>(want, sizeof buf));
+            line.append(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (client.s.RcvdCount() == 0) {
+                client.Lines.push_back(line);
+                line.clear();
+            }
+        };
+        client.ConnectTo(server);
+        ASSERT_TRUE(RunLoopUntil([&] { return client.Closed; }, 20s));
+        EXPECT_EQ(client.Lines.size(), lines.size());
+        EXPECT_TRUE(client.Lines == lines);  // not printed: megabytes
+    }
+}
+
+TEST(LineMode, LeavingLineModeInsideALineServesTheRestAndWhatFollowsFirst) {
+    ScriptedServer server(TScript().Send("abcdef\r\nxyz\r\n").Hang());
+    TLineClient client;
+    std::vector<std::string> reads;
+    client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        char buf[64];
+        const int n = client.s.Receive(buf, reads.empty() ? 3 : sizeof buf);
+        reads.emplace_back(buf, n > 0 ? n : 0);
+        if (reads.size() == 1)
+            client.s.SetLineMode(false);
+    };
+    client.ConnectTo(server);
+    std::string all;
+    ASSERT_TRUE(RunLoopUntil([&] {
+        all.clear();
+        for (const auto& r : reads)
+            all += r;
+        return all.size() >= 13;
+    }));
+    EXPECT_EQ(reads.front(), "abc");
+    EXPECT_EQ(all, "abcdef\r\nxyz\r\n");
 }
 
 TEST(LineMode, EditingEchoesWhatTheUserSees) {

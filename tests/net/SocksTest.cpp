@@ -186,6 +186,31 @@ TEST(Socks5, AnswersSplitIntoSingleBytesAndDataBehindThemArriveWhole) {
     }
 }
 
+// The line layer above takes the bytes behind the answer from the SOCKS layer like any others.
+TEST(Socks5, LinesBehindTheAnswerComeOneByOne) {
+    for (bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "whole");
+        LoopbackServer server([&](int fd) {
+            ReadExactly(fd, 3);
+            WriteSplit(fd, Bytes({5, 0}), false);
+            ReadExactly(fd, Socks5Request().size());
+            WriteSplit(fd, Socks5Answer(0) + "one\r\ntwo\r\nthr", split);
+            WriteSplit(fd, "ee\r\n", split);
+            testsupport::ReadAll(fd);
+        });
+        TSocksClient client(server);
+        std::vector<std::string> lines;
+        client.s.SetLineMode(true);
+        client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+            lines.push_back(client.s.ReceiveString());
+        };
+        client.s.Connect();
+        ASSERT_TRUE(RunLoopUntil([&] { return lines.size() >= 3; }));
+        EXPECT_EQ(lines, (std::vector<std::string>{"one\r\n", "two\r\n", "three\r\n"}));
+        client.s.Close();
+    }
+}
+
 TEST(Socks5, UserAndPasswordAreSentWhenTheServerAsksForThem) {
     struct TCase {
         const char* Name;
