@@ -12,9 +12,11 @@
 namespace testsupport {
 
 struct LoopCounts {
-    std::size_t windows = 0;
-    std::size_t watches = 0;
+    std::size_t windows = 0;  // of every thread: a thread's window outlives the thread
+    std::size_t watches = 0;  // the rest are the calling thread's
     std::size_t timers = 0;
+    // Messages for a freed window do not count: the loop drops them unseen, and a test that
+    // frees a socket from its own handler cannot help leaving some.
     std::size_t messages = 0;
     std::optional<std::size_t> sockets;  // empty in programs without the socket layer
 };
