@@ -1,5 +1,7 @@
 #include "FavoriteModel.h"
 
+#include <algorithm>
+
 TFavoriteModel::TFavoriteModel(TFavoriteList& list, QObject* parent)
     : QAbstractTableModel(parent), list_(list) {
     list_.SetObserver(this);
@@ -23,6 +25,7 @@ void TFavoriteModel::SetIconSource(TIconSource source) {
 void TFavoriteModel::BeginBulk() {
     if (bulk_)
         return;
+    FlushChanges();
     beginResetModel();
     bulk_ = true;
 }
@@ -32,6 +35,24 @@ void TFavoriteModel::EndBulk() {
         return;
     bulk_ = false;
     endResetModel();
+}
+
+void TFavoriteModel::DeferChanges(std::function<void()> onNoted) {
+    deferring_ = true;
+    onNoted_ = std::move(onNoted);
+}
+
+void TFavoriteModel::FlushChanges() {
+    if (!noted_)
+        return;
+    noted_ = false;  // a view's handler may change rows again, which notes them anew
+    EmitChanged(firstNoted_, lastNoted_);
+}
+
+void TFavoriteModel::StopDeferring() {
+    FlushChanges();
+    deferring_ = false;
+    onNoted_ = nullptr;
 }
 
 int TFavoriteModel::rowCount(const QModelIndex& parent) const {
@@ -90,6 +111,7 @@ Qt::ItemFlags TFavoriteModel::flags(const QModelIndex& index) const {
 }
 
 void TFavoriteModel::BeforeInsert(std::size_t first, std::size_t last) {
+    FlushChanges();
     if (!bulk_)
         beginInsertRows({}, static_cast<int>(first), static_cast<int>(last));
 }
@@ -100,6 +122,7 @@ void TFavoriteModel::AfterInsert() {
 }
 
 void TFavoriteModel::BeforeRemove(std::size_t first, std::size_t last) {
+    FlushChanges();
     if (!bulk_)
         beginRemoveRows({}, static_cast<int>(first), static_cast<int>(last));
 }
@@ -110,6 +133,7 @@ void TFavoriteModel::AfterRemove() {
 }
 
 void TFavoriteModel::BeforeReset() {
+    FlushChanges();
     if (!bulk_)
         beginResetModel();
 }
@@ -120,7 +144,23 @@ void TFavoriteModel::AfterReset() {
 }
 
 void TFavoriteModel::RowsChanged(std::size_t first, std::size_t last) {
-    if (!bulk_)
-        emit dataChanged(index(static_cast<int>(first), 0),
-                         index(static_cast<int>(last), ColumnCount - 1));
+    if (bulk_)
+        return;
+    if (!deferring_)
+        return EmitChanged(first, last);
+    if (noted_) {
+        firstNoted_ = std::min(firstNoted_, first);
+        lastNoted_ = std::max(lastNoted_, last);
+        return;
+    }
+    noted_ = true;
+    firstNoted_ = first;
+    lastNoted_ = last;
+    if (onNoted_)
+        onNoted_();
+}
+
+void TFavoriteModel::EmitChanged(std::size_t first, std::size_t last) {
+    emit dataChanged(index(static_cast<int>(first), 0),
+                     index(static_cast<int>(last), ColumnCount - 1));
 }

@@ -135,6 +135,8 @@ class TMainForm : public QMainWindow {
     void ListView1Change();
     void StatusBar1DrawPanel(QPainter& painter, int panel, const QRect& rect);
     void SetProStatus(int percent);
+    // Paints the bar for Progress where the screen shows `shown` percent.
+    void RepaintProgress(int shown);
     void SBarPaintMore();
     void WMUser(sys::TMessage& message);
 

@@ -3,7 +3,9 @@
 #include "MainUnitCheck.h"
 
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
+#include "FavoriteModel.h"
 #include "MainUnit.h"
 #include "app/core/HttpCheckRequest.h"
 #include "app/core/ResultFile.h"
@@ -15,22 +17,69 @@ TMainFormCheck::TMainFormCheck(TMainForm& form)
     HttpCli.SetTimeout(form.Options.TimeoutSeconds);
     Run.SetJobs(JobsOf(form.Options, kWindowProgram),
                 HttpCheckRequests(form.Options.TimeoutSeconds));
+    frame_.setSingleShot(true);
+    frame_.setInterval(kFrame);
+    QObject::connect(&frame_, &QTimer::timeout, [this] { ShowPending(); });
 }
 
 void TMainFormCheck::Log(const std::string& line) {
-    form_.Memo1->appendPlainText(QString::fromUtf8(line.data(), static_cast<int>(line.size())));
+    pendingLog_.push_back(QString::fromUtf8(line.data(), static_cast<int>(line.size())));
+    ScheduleFrame();
 }
 
+// The end of a run shows its last state before the buttons go idle and before the result file
+// is written, whose failure shows a box.
 void TMainFormCheck::RunStateChanged(bool checking) {
+    if (checking) {
+        form_.ListModel->DeferChanges([this] { ScheduleFrame(); });
+    } else {
+        ShowPending();
+        form_.ListModel->StopDeferring();
+    }
     form_.ShowRunState(checking);
 }
 
+// The field follows at once, for whoever reads it; the bar follows at the next frame.
 void TMainFormCheck::Progress(int percent) {
-    form_.SetProStatus(percent);
+    if (!progressPending_) {
+        progressPending_ = true;
+        progressShown_ = form_.Progress;
+    }
+    form_.Progress = percent;
+    ScheduleFrame();
 }
 
 bool TMainFormCheck::IsSelected(std::size_t row) const {
     return form_.RowSelected(row);
+}
+
+void TMainFormCheck::ShowPending() {
+    frame_.stop();
+    AppendPendingLog();
+    form_.ListModel->FlushChanges();
+    if (progressPending_) {
+        progressPending_ = false;
+        form_.RepaintProgress(progressShown_);
+    }
+}
+
+void TMainFormCheck::ScheduleFrame() {
+    if (!frame_.isActive())
+        frame_.start();
+}
+
+// One append for the whole batch. Its lines are joined with the paragraph separator, which
+// the memo splits at just as separate appends would split; and an empty memo drops an empty
+// first line, as appendPlainText does for each line.
+void TMainFormCheck::AppendPendingLog() {
+    QStringList lines;
+    lines.swap(pendingLog_);
+    qsizetype first = 0;
+    if (form_.Memo1->document()->isEmpty())
+        while (first < lines.size() && lines[first].isEmpty())
+            ++first;
+    if (first < lines.size())
+        form_.Memo1->appendPlainText(lines.sliced(first).join(QChar::ParagraphSeparator));
 }
 
 void TMainForm::CheckBtnClick() {

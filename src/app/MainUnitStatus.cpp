@@ -54,12 +54,16 @@ void TMainForm::StatusBar1DrawPanel(QPainter& painter, int panel, const QRect& r
 }
 
 void TMainForm::SetProStatus(int percent) {
-    if (percent < Progress) {
-        Progress = percent;
+    const int shown = Progress;
+    Progress = percent;
+    RepaintProgress(shown);
+}
+
+void TMainForm::RepaintProgress(int shown) {
+    if (Progress < shown) {
         StatusBar1->repaint();  // the shorter bar replaces the longer one
         return;
     }
-    Progress = percent;
     SBarPaintMore();
 }
 

@@ -36,11 +36,19 @@ void QtHost::ScheduleDrain() {
         Qt::QueuedConnection);
 }
 
+// The scan calls this for every directory entry and the check run for every row: a full pass of
+// Qt's loop each time would cost more than the work between the calls.
 void QtHost::ProcessMessages(sys::Application& app) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    // Qt has just polled the queue's descriptor, and the notifier collected whatever was ready,
-    // so only the queued messages are left; PeekMessage on the empty queue would poll epoll
-    // once more for nothing (the scan calls this for every directory entry).
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastQtPass_ >= kQtPace) {
+        lastQtPass_ = now;
+        // Qt polls the queue's descriptor too, and the notifier collects whatever is ready.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    } else {
+        sys::CollectReadiness();
+    }
+    // Only the queued messages are left; PeekMessage on the empty queue would poll epoll once
+    // more for nothing.
     while (sys::PendingMessageCount() > 0 && app.ProcessMessage()) {
     }
 }

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <chrono>
 
 #include "sys/Application.h"
 
@@ -12,6 +13,10 @@ class QtHost : public QObject, public sys::IMessageHost {
   public:
     // Create on the GUI thread after the QApplication.
     QtHost();
+
+    // Qt's own events get a full pass at most every kQtPace, far below what a user notices;
+    // in between only the queue's messages are served.
+    static constexpr std::chrono::milliseconds kQtPace{5};
 
     void ProcessMessages(sys::Application& app) override;
     void HandleMessage(sys::Application& app) override;
@@ -24,4 +29,5 @@ class QtHost : public QObject, public sys::IMessageHost {
 
     QSocketNotifier notifier_;
     bool drainScheduled_ = false;
+    std::chrono::steady_clock::time_point lastQtPass_{};
 };
