@@ -9,6 +9,7 @@
 // Defaults: 2,000 rows, 5 rounds, the quorvane-check built beside this program.
 // bench_sequential --client PORT ROWS is the plain client itself (run as a child process).
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,8 +176,17 @@ struct TScratch {
     }
 };
 
-// Runs argv with HOME set and standard output thrown away; returns the wall seconds.
-double TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
+struct TTimes {
+    double wall = 0;  // seconds
+    double cpu = 0;   // user + system seconds of the child
+};
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// Runs argv with HOME set and standard output thrown away; returns its wall and processor time.
+TTimes TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
     std::fflush(stdout);  // the child must not print our buffered lines again
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -192,12 +202,14 @@ double TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
         ::_exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    const double wall =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    TTimes times;
+    times.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    times.cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error(argv[0] + " failed (every request should get 200)");
-    return wall;
+    return times;
 }
 
 struct TCallCount {
@@ -274,17 +286,19 @@ void Compare(const TOptions& options) {
     const std::vector<std::string> plain{self, "--client", std::to_string(server.Port()),
                                          std::to_string(options.rows)};
     std::printf("%d favourites, one request after the other, over loopback\n", options.rows);
-    std::printf("%-6s %16s %12s %8s\n", "round", "quorvane-check s", "plain s", "q/p");
+    std::printf("%-6s | %9s %9s %6s | %9s %9s (processor s)\n", "round", "quorv. s", "plain s",
+                "q/p", "quorv. s", "plain s");
     std::vector<double> ratios;
     for (int round = 1; round <= options.rounds; ++round) {
         scratch.ForgetResults();  // every round checks the same, not a restored list
         const long before = server.Served();
-        const double q = TimeRun(check, scratch.home);
-        const double p = TimeRun(plain, scratch.home);
+        const TTimes q = TimeRun(check, scratch.home);
+        const TTimes p = TimeRun(plain, scratch.home);
         if (server.Served() - before != 2L * options.rows)
             throw std::runtime_error("a request went unanswered");
-        ratios.push_back(q / p);
-        std::printf("%-6d %16.3f %12.3f %8.2f\n", round, q, p, q / p);
+        ratios.push_back(q.wall / p.wall);
+        std::printf("%-6d | %9.3f %9.3f %6.2f | %9.3f %9.3f\n", round, q.wall, p.wall,
+                    q.wall / p.wall, q.cpu, p.cpu);
     }
     std::sort(ratios.begin(), ratios.end());
     std::printf("ratio quorvane-check / plain: median %.2f, range %.2f-%.2f (target <= 1.30)\n",

@@ -334,7 +334,8 @@ void TCustomWSocket::Connect() {
     if (!ResolveEndpoint("connect: ", true))
         return;
     ClearSendBuffers();  // data left from an earlier connection is dropped
-    SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
+    // Non-blocking from the start, as WSAAsyncSelect below would make it anyway.
+    SocketHandle = Winsock().socket(AddressFamily, SocketType | SOCK_NONBLOCK, ProtoNumber);
     if (SocketHandle == INVALID_SOCKET)
         return ReportSocketError("Connect (socket)");
     CloseInvoked = false;  // a new connection, also when opened from OnSessionClosed

@@ -4,8 +4,8 @@
 // up, which epoll reports whatever was asked) wakes the loop at most once and never makes it
 // spin. Dropping only then, not as soon as nothing is permitted, spares an epoll_ctl DEL and
 // ADD per read: the FD_READ handler's recv re-arms the watch before the loop polls again.
-#include <fcntl.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 
 #include "SocketTable.h"
 
@@ -48,8 +48,12 @@ void Post(SocketRecord& r, long event, int errnoValue) {
                     WSAMAKESELECTREPLY(event, errnoValue ? ErrorFromErrno(errnoValue) : 0));
 }
 
-void ConnectDone(SocketRecord& r) {
-    int err = r.connectErrno ? r.connectErrno : PendingError(r.fd);
+// Writability without an error or hang-up is a connect that succeeded: only those two need the
+// pending error asked. The connected socket has room to send, so FD_WRITE follows FD_CONNECT at
+// once instead of a poll later, and the watch need not ask for EPOLLOUT any more.
+void ConnectDone(SocketRecord& r, std::uint32_t events) {
+    constexpr std::uint32_t kTrouble = EPOLLERR | EPOLLHUP;
+    int err = r.connectErrno ? r.connectErrno : (events & kTrouble) ? PendingError(r.fd) : 0;
     r.connectErrno = 0;
     if (err == ECONNRESET || err == EPIPE) {
         // Established and reset before we looked: the connect succeeded, the reset is the
@@ -60,6 +64,10 @@ void ConnectDone(SocketRecord& r) {
     r.phase = err ? Phase::Failed : Phase::Connected;
     r.sel.readArmed = r.sel.writeArmed = err == 0;
     Post(r, FD_CONNECT, err);
+    if (err == 0 && (events & EPOLLOUT) && !(events & kTrouble)) {
+        r.sel.writeArmed = false;
+        Post(r, FD_WRITE, 0);
+    }
 }
 
 void ReadSide(SocketRecord& r, std::uint32_t events) {
@@ -68,8 +76,12 @@ void ReadSide(SocketRecord& r, std::uint32_t events) {
         Post(r, FD_READ, 0);
         return;
     }
+    // Readable without the peer's end, a hang-up or an error can only mean data: the peek that
+    // tells data from the end is needed only when one of those came too.
+    constexpr std::uint32_t kEnd = EPOLLRDHUP | EPOLLHUP | EPOLLERR;
     int peekErr = 0;
-    const ReadState state = PeekReadState(r.fd, peekErr);
+    const ReadState state =
+        ((events & EPOLLIN) && !(events & kEnd)) ? ReadState::Data : PeekReadState(r.fd, peekErr);
     if (state == ReadState::Data) {
         r.sel.readArmed = false;
         Post(r, FD_READ, 0);
@@ -96,7 +108,7 @@ void OnReady(SOCKET handle, std::uint32_t events) {
     const bool permittedNothing = WantedEvents(*r) == 0;
     if (r->phase == Phase::Connecting) {
         if (events & (EPOLLOUT | kHangUp))
-            ConnectDone(*r);
+            ConnectDone(*r, events);
     } else if (r->phase == Phase::Listening) {
         if (r->sel.acceptArmed && (events & (EPOLLIN | kHangUp))) {
             r->sel.acceptArmed = false;
@@ -185,9 +197,9 @@ int WSAAsyncSelect(SOCKET s, HWND h, UINT msg, long mask) {
         WSASetLastError(WSAEINVAL);
         return SOCKET_ERROR;
     }
-    int flags = ::fcntl(r->fd, F_GETFL);
-    if (flags >= 0 && !(flags & O_NONBLOCK))
-        ::fcntl(r->fd, F_SETFL, flags | O_NONBLOCK);
+    int on = 1;
+    if (!r->nonBlocking && ::ioctl(r->fd, FIONBIO, &on) == 0)
+        r->nonBlocking = true;
     detail::DropWatch(*r);
     detail::SelectState& sel = r->sel;
     sel.hwnd = mask ? h : 0;

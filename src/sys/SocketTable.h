@@ -34,8 +34,9 @@ struct SocketRecord {
     SOCKET handle = INVALID_SOCKET;
     int type = SOCK_STREAM;
     Phase phase = Phase::Idle;
-    int connectErrno = 0;  // a connect refused at once, reported through FD_CONNECT
-    int resetErrno = 0;    // a reset taken while completing the connect, for FD_CLOSE
+    int connectErrno = 0;      // a connect refused at once, reported through FD_CONNECT
+    int resetErrno = 0;        // a reset taken while completing the connect, for FD_CLOSE
+    bool nonBlocking = false;  // the descriptor's mode, kept here to spare asking the system
     SelectState sel;
 };
 

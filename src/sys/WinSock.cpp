@@ -1,6 +1,6 @@
 #include "WinSock.h"
 
-#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -50,7 +50,7 @@ int FdOf(SOCKET s) {
     return r->fd;
 }
 
-SOCKET Register(int fd, int type, Phase phase) {
+SOCKET Register(int fd, int type, Phase phase, bool nonBlocking = false) {
     SOCKET handle = (static_cast<SOCKET>(++g_generation) << 32) | static_cast<std::uint32_t>(fd);
     std::lock_guard lock(Table().mutex);
     SocketRecord& r = Table().byFd[fd];
@@ -59,6 +59,7 @@ SOCKET Register(int fd, int type, Phase phase) {
     r.handle = handle;
     r.type = type;
     r.phase = phase;
+    r.nonBlocking = nonBlocking;
     return handle;
 }
 
@@ -164,12 +165,14 @@ void WSASetLastError(int error) {
 SOCKET socket(int af, int type, int protocol) {
     if (!Started())
         return INVALID_SOCKET;
-    int fd = ::socket(af, type | SOCK_CLOEXEC, protocol);
+    const bool nonBlocking = (type & SOCK_NONBLOCK) != 0;
+    type &= ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
+    int fd = ::socket(af, type | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), protocol);
     if (fd < 0) {
         FailErrno();
         return INVALID_SOCKET;
     }
-    return Register(fd, type, Phase::Idle);
+    return Register(fd, type, Phase::Idle, nonBlocking);
 }
 
 int bind(SOCKET s, const sockaddr* name, int namelen) {
@@ -352,10 +355,10 @@ int ioctlsocket(SOCKET s, unsigned long cmd, u_long* argp) {
     if (fd < 0)
         return SOCKET_ERROR;
     if (cmd == FIONBIO) {
-        int flags = ::fcntl(fd, F_GETFL);
-        int wanted = (argp && *argp) ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, wanted) < 0)
+        int on = (argp && *argp) ? 1 : 0;
+        if (::ioctl(fd, FIONBIO, &on) < 0)
             return FailErrno();
+        WithRecord(s, [on](SocketRecord& r) { r.nonBlocking = on != 0; });
         return 0;
     }
     int value = 0;

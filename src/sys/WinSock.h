@@ -80,6 +80,8 @@ long TotalStartups();
 int WSAGetLastError();
 void WSASetLastError(int error);
 
+// type may carry SOCK_NONBLOCK for a socket that goes to WSAAsyncSelect at once: it then needs
+// no switch of its mode there.
 SOCKET socket(int af, int type, int protocol);
 int bind(SOCKET s, const sockaddr* name, int namelen);
 int connect(SOCKET s, const sockaddr* name, int namelen);

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -193,16 +194,20 @@ TEST_F(AsyncSelect, AcceptIsSignalledOnceUntilTheNextAccept) {
 
 TEST_F(AsyncSelect, ConnectOutcomeArrivesAsConnectEvent) {
     struct Case {
+        const char* name;
         bool listening;
         int error;
+        int typeFlags;
     };
-    for (Case c : {Case{true, 0}, Case{false, WSAECONNREFUSED}}) {
-        SCOPED_TRACE(c.listening ? "listening peer" : "nobody listening");
+    for (Case c : {Case{"listening peer", true, 0, 0},
+                   Case{"listening peer, socket made non-blocking", true, 0, SOCK_NONBLOCK},
+                   Case{"nobody listening", false, WSAECONNREFUSED, 0}}) {
+        SCOPED_TRACE(c.name);
         notes_.clear();
         std::uint16_t port = testsupport::UnusedPort();
         if (c.listening)
             ListenOn(port);
-        SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM, 0));
+        SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM | c.typeFlags, 0));
         EXPECT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT | FD_WRITE), 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -217,6 +222,35 @@ TEST_F(AsyncSelect, ConnectOutcomeArrivesAsConnectEvent) {
         }
         Settle();
         EXPECT_EQ(Count(FD_CONNECT), 1);
+    }
+}
+
+// The layer keeps each socket's mode instead of asking the system: a selected socket must be
+// non-blocking however it was made and whatever FIONBIO did to it before.
+TEST_F(AsyncSelect, SelectedSocketsNeverBlock) {
+    const auto nonBlocking = [](SOCKET s) {
+        return (::fcntl(ws::DescriptorOf(s), F_GETFL) & O_NONBLOCK) != 0;
+    };
+    struct Case {
+        const char* name;
+        int typeFlags;
+        ws::u_long fionbio;  // 2: no FIONBIO call
+    };
+    for (Case c : {Case{"made blocking", 0, 2}, Case{"made non-blocking", SOCK_NONBLOCK, 2},
+                   Case{"made non-blocking, then blocking", SOCK_NONBLOCK, 0},
+                   Case{"made blocking, then non-blocking", 0, 1}}) {
+        SCOPED_TRACE(c.name);
+        SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM | c.typeFlags, 0));
+        ASSERT_NE(s, INVALID_SOCKET);
+        bool expected = c.typeFlags != 0;
+        if (c.fionbio != 2) {
+            ws::u_long on = c.fionbio;
+            EXPECT_EQ(ws::ioctlsocket(s, FIONBIO, &on), 0);
+            expected = on != 0;
+        }
+        EXPECT_EQ(nonBlocking(s), expected);
+        ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT), 0);
+        EXPECT_TRUE(nonBlocking(s));
     }
 }
 
