@@ -348,14 +348,17 @@ void TCustomWSocket::Connect() {
                 ws::SOCKET_ERROR)
             return ReportSocketError("setsockopt(SO_BROADCAST)");
     } else {
-        if (LocalPortNumber != 0 || FLocalAddr != "0.0.0.0")
+        const bool Bound = LocalPortNumber != 0 || FLocalAddr != "0.0.0.0";
+        if (Bound)
             BindLocalAddress();
         ApplyLinger();
         if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof On) ==
             ws::SOCKET_ERROR)
             return ReportSocketError("setsockopt(SO_KEEPALIVE)");
-        if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On) ==
-            ws::SOCKET_ERROR)
+        // The option matters only for a socket bound to a local address; connect chooses the
+        // port of an unbound one without looking at it, so the call would be wasted there.
+        if (Bound && Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On) ==
+                         ws::SOCKET_ERROR)
             return ReportSocketError("setsockopt(SO_REUSEADDR)");
     }
     SelectEvents = kConnectEvents;
