@@ -2,8 +2,9 @@
 // TWSocket and, beside it, by a plain blocking socket doing the same work:
 //   direct:     a direct connection; both read 64 KiB pieces
 //   line mode:  the TWSocket in line mode with one OnDataAvailable per line, whose handler
-//               copies the line out with Receive; the plain reader reads 64 KiB pieces, splits
-//               them with memchr and hands each line to a callback that copies it out
+//               copies the line out with Receive; the plain reader reads pieces as large as
+//               line mode's (256 KiB), splits them with memchr and hands each line to a
+//               callback (a std::function, as OnDataAvailable is) that copies it out
 //   socks5:     through the SOCKS 5 tunnel of a real relay (microsocks, danted; started here);
 //               the plain client does the SOCKS 5 handshake itself through the same relay
 // Every byte of a tunnel passes through the relay process on both sides, so the ratio shows
@@ -41,6 +42,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t kLinePiece = 256 * 1024;  // what line mode reads at most at once
 
 sockaddr_in Loopback(std::uint16_t port) {
     sockaddr_in a{};
@@ -258,20 +260,21 @@ bool PlainSocks5Handshake(int fd, std::uint16_t targetPort) {
     return ReadExactly(fd, answer + 5, rest);
 }
 
-// Reads kPiece pieces into a buffer of its own and hands each complete CR LF line to a callback.
+// Reads pieces as large as line mode's into a buffer of its own and hands each complete CR LF
+// line to a callback.
 struct PlainLineReader {
-    std::vector<char> buf = std::vector<char>(2 * kPiece);
+    using Callback = std::function<void(const char* line, std::size_t size)>;
+    std::vector<char> buf = std::vector<char>(2 * kLinePiece);
     std::size_t head = 0, tail = 0, scanned = 0;
 
-    template <typename Line>
-    bool ReadPiece(int fd, Line&& onLine) {
-        if (buf.size() - tail < kPiece) {
+    bool ReadPiece(int fd, const Callback& onLine) {
+        if (buf.size() - tail < kLinePiece) {
             std::memmove(buf.data(), buf.data() + head, tail - head);
             scanned -= head;
             tail -= head;
             head = 0;
         }
-        ssize_t n = ::recv(fd, buf.data() + tail, kPiece, 0);
+        ssize_t n = ::recv(fd, buf.data() + tail, kLinePiece, 0);
         if (n <= 0) {
             if (tail > head)
                 onLine(buf.data() + head, tail - head);
@@ -302,7 +305,7 @@ double PlainReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
     if (fd >= 0 && (socksPort == 0 || PlainSocks5Handshake(fd, port))) {
         if (lineMode) {
             PlainLineReader reader;
-            auto copyOut = [&](const char* line, std::size_t n) {
+            const PlainLineReader::Callback copyOut = [&](const char* line, std::size_t n) {
                 std::memcpy(buffer, line, n);
                 got += n;
             };

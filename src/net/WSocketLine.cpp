@@ -18,7 +18,16 @@ namespace {
 constexpr char kBackspace = 8;
 constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
-constexpr std::size_t kLineReadPiece = 64 * 1024;  // bytes read from the network per pass
+constexpr std::size_t kLineReadPiece = 256 * 1024;  // at most this much per read
+
+// The bytes before a candidate line end's last byte; mostly one, so no call for it.
+bool EndsWith(const char* Last, const std::string& LineEnd) {
+    const char* Want = LineEnd.data() + LineEnd.size() - 1;
+    for (std::size_t i = 1; i < LineEnd.size(); ++i)
+        if (Last[-static_cast<std::ptrdiff_t>(i)] != Want[-static_cast<std::ptrdiff_t>(i)])
+            return false;
+    return true;
+}
 
 }  // namespace
 
@@ -130,8 +139,7 @@ std::size_t TCustomLineWSocket::FindLineEnd() {
         if (Hit == nullptr)
             break;
         From = static_cast<std::size_t>(static_cast<const char*>(Hit) - Buf) + 1;
-        if (From - FLineHead >= EndLength &&
-            std::memcmp(Buf + From - EndLength, FLineEnd.data(), EndLength - 1) == 0) {
+        if (From - FLineHead >= EndLength && EndsWith(Buf + From - 1, FLineEnd)) {
             FLineScanned = From;
             return From;
         }
