@@ -1,9 +1,11 @@
 // quorvane-check --jobs 1 against a plain blocking client: both send one HEAD request per
 // favourite, one after the other, to a fast loopback server of this program (it answers each
 // request at once and closes, for both alike). Prints the wall time of each in every round, the
-// ratio quorvane-check / plain (target: at most 1.3) and, with --strace, the system calls per
-// request of both, counted by strace -c -f. quorvane-check's figures include its start, the
-// scan of the Favorites folder and the result file; the plain client's its own start.
+// ratio quorvane-check / plain (target: at most 1.3), the same ratio with each program's run
+// over a single row taken off (what start-up and the result file cost), and, with --strace, the
+// system calls per request of both, counted by strace -c -f. quorvane-check's figures include
+// its start, the scan of the Favorites folder and the result file; the plain client's its own
+// start.
 //
 // Usage: bench_sequential [--rows N] [--rounds N] [--strace] [--check PATH]
 // Defaults: 2,000 rows, 5 rounds, the quorvane-check built beside this program.
@@ -278,31 +280,56 @@ TOptions ParseOptions(int argc, char** argv) {
     return options;
 }
 
+struct TRun {
+    std::vector<std::string> check, plain;
+};
+
+TRun Commands(const TScratch& scratch, int port, int rows) {
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    return {{scratch.program.string(), "--jobs", "1", "--quiet"},
+            {self, "--client", std::to_string(port), std::to_string(rows)}};
+}
+
+std::string Range(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "median %.2f, range %.2f-%.2f", values[values.size() / 2],
+                  values.front(), values.back());
+    return text;
+}
+
+// Each round times both over all rows and over a single row; the difference is what the rows
+// beyond the first cost, without either program's start, scan set-up and result file.
 void Compare(const TOptions& options) {
     TFastServer server;
     TScratch scratch(options.check, server.Port(), options.rows);
-    const std::string self = fs::canonical("/proc/self/exe").string();
-    const std::vector<std::string> check{scratch.program.string(), "--jobs", "1", "--quiet"};
-    const std::vector<std::string> plain{self, "--client", std::to_string(server.Port()),
-                                         std::to_string(options.rows)};
+    TScratch single(options.check, server.Port(), 1);
+    const TRun all = Commands(scratch, server.Port(), options.rows);
+    const TRun one = Commands(single, server.Port(), 1);
     std::printf("%d favourites, one request after the other, over loopback\n", options.rows);
-    std::printf("%-6s | %9s %9s %6s | %9s %9s (processor s)\n", "round", "quorv. s", "plain s",
-                "q/p", "quorv. s", "plain s");
-    std::vector<double> ratios;
+    std::printf("%-6s | %9s %9s %6s | %9s %9s | %9s %9s %6s\n", "round", "quorv. s", "plain s",
+                "q/p", "q. cpu s", "p. cpu s", "q. 1 row", "p. 1 row", "q/p-1");
+    std::vector<double> ratios, perRow;
     for (int round = 1; round <= options.rounds; ++round) {
         scratch.ForgetResults();  // every round checks the same, not a restored list
+        single.ForgetResults();
         const long before = server.Served();
-        const TTimes q = TimeRun(check, scratch.home);
-        const TTimes p = TimeRun(plain, scratch.home);
-        if (server.Served() - before != 2L * options.rows)
+        const TTimes q = TimeRun(all.check, scratch.home);
+        const TTimes p = TimeRun(all.plain, scratch.home);
+        const TTimes q1 = TimeRun(one.check, single.home);
+        const TTimes p1 = TimeRun(one.plain, single.home);
+        if (server.Served() - before != 2L * (options.rows + 1))
             throw std::runtime_error("a request went unanswered");
         ratios.push_back(q.wall / p.wall);
-        std::printf("%-6d | %9.3f %9.3f %6.2f | %9.3f %9.3f\n", round, q.wall, p.wall,
-                    q.wall / p.wall, q.cpu, p.cpu);
+        perRow.push_back((q.wall - q1.wall) / (p.wall - p1.wall));
+        std::printf("%-6d | %9.3f %9.3f %6.2f | %9.3f %9.3f | %9.3f %9.3f %6.2f\n", round, q.wall,
+                    p.wall, ratios.back(), q.cpu, p.cpu, q1.wall, p1.wall, perRow.back());
     }
-    std::sort(ratios.begin(), ratios.end());
-    std::printf("ratio quorvane-check / plain: median %.2f, range %.2f-%.2f (target <= 1.30)\n",
-                ratios[ratios.size() / 2], ratios.front(), ratios.back());
+    std::printf("ratio quorvane-check / plain: %s (target <= 1.30)\n", Range(ratios).c_str());
+    std::printf("the same without the first row (start-up, result file): %s\n",
+                Range(perRow).c_str());
+    const std::vector<std::string>& check = all.check;
+    const std::vector<std::string>& plain = all.plain;
     if (options.strace) {
         scratch.ForgetResults();
         const auto q = CountSyscalls(check, scratch.home, scratch.root / "strace-check.txt");
