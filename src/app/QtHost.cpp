@@ -39,24 +39,34 @@ void QtHost::ScheduleDrain() {
 // The scan calls this for every directory entry and the check run for every row: a full pass of
 // Qt's loop each time would cost more than the work between the calls.
 void QtHost::ProcessMessages(sys::Application& app) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastQtPass_ >= kQtPace) {
-        lastQtPass_ = now;
-        // Qt polls the queue's descriptor too, and the notifier collects whatever is ready.
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    } else {
+    if (QtPassDue())
+        QtPass(QEventLoop::AllEvents);  // its poll covers the queue's descriptor too
+    else
         sys::CollectReadiness();
-    }
     // Only the queued messages are left; PeekMessage on the empty queue would poll epoll once
     // more for nothing.
     while (sys::PendingMessageCount() > 0 && app.ProcessMessage()) {
     }
 }
 
+// A queue that never runs dry (rows in flight that are refused at once) must not starve Qt's
+// events: the user's clicks, the paints and the window's timers. The caller looks at its
+// condition again after the pass, since the pass may have dispatched what it waits for.
 void QtHost::HandleMessage(sys::Application& app) {
+    if (QtPassDue())
+        return QtPass(QEventLoop::AllEvents);
     if (app.ProcessMessage())
         return;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QtPass(QEventLoop::WaitForMoreEvents);
+}
+
+bool QtHost::QtPassDue() const {
+    return std::chrono::steady_clock::now() - lastQtPass_ >= kQtPace;
+}
+
+void QtHost::QtPass(QEventLoop::ProcessEventsFlags flags) {
+    lastQtPass_ = std::chrono::steady_clock::now();  // nested calls take the short way
+    QCoreApplication::processEvents(flags);
 }
 
 void QtHost::Run(sys::Application& app) {

@@ -3,6 +3,7 @@
 // Qt's loop and both kinds of event are served in the same wait.
 #pragma once
 
+#include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
 #include <chrono>
@@ -14,8 +15,8 @@ class QtHost : public QObject, public sys::IMessageHost {
     // Create on the GUI thread after the QApplication.
     QtHost();
 
-    // Qt's own events get a full pass at most every kQtPace, far below what a user notices;
-    // in between only the queue's messages are served.
+    // While the queue keeps busy, Qt's own events get a full pass every kQtPace, far below
+    // what a user notices; in between only the queue's messages are served.
     static constexpr std::chrono::milliseconds kQtPace{5};
 
     void ProcessMessages(sys::Application& app) override;
@@ -26,6 +27,8 @@ class QtHost : public QObject, public sys::IMessageHost {
   private:
     void QueueReady();
     void ScheduleDrain();
+    bool QtPassDue() const;
+    void QtPass(QEventLoop::ProcessEventsFlags flags);
 
     QSocketNotifier notifier_;
     bool drainScheduled_ = false;

@@ -4,22 +4,32 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "RunLoop.h"
 #include "ScopedEnv.h"
 #include "ScriptedMessageBoxes.h"
 #include "ScriptedServer.h"
 #include "StoredResults.h"
 #include "TempDir.h"
+#include "app/FavoriteModel.h"
 #include "app/MainUnit.h"
+#include "app/StatusBar.h"
 #include "app/core/FavoriteScan.h"
+#include "app/core/HttpCheckClient.h"
+#include "app/core/HttpCheckRequest.h"
 #include "app/core/ResultFile.h"
 #include "sys/Application.h"
 #include "sys/Messages.h"
@@ -78,11 +88,15 @@ class MainFormCheckTest : public testing::Test {
 
     // Shortcuts r1.url .. rN.url pointing at the server; returns their paths.
     std::vector<std::string> Shortcuts(const testsupport::ScriptedServer& server, int count) {
+        return Shortcuts(server.Url("/r"), count);
+    }
+    // Shortcuts r1.url .. rN.url to urlStem + "1" .. urlStem + "N".
+    std::vector<std::string> Shortcuts(const std::string& urlStem, int count) {
         std::vector<std::string> paths;
         for (int i = 1; i <= count; ++i) {
-            std::string name = "r" + std::to_string(i);
-            paths.push_back(dir.Write("home/Favorites/" + name + ".url",
-                                      "[DEFAULT]\r\nBASEURL=" + server.Url("/" + name) + "\r\n")
+            std::string n = std::to_string(i);
+            paths.push_back(dir.Write("home/Favorites/r" + n + ".url",
+                                      "[DEFAULT]\r\nBASEURL=" + urlStem + n + "\r\n")
                                 .string());
         }
         return paths;
@@ -90,13 +104,13 @@ class MainFormCheckTest : public testing::Test {
 
     // The window with its own scan of the temporary home; only the program folder, where the
     // result file lives, is moved into the temporary folder.
-    TMainForm& Create() {
+    TMainForm& Create(const TProgramOptions& options = {}) {
         Form.reset();  // an earlier window writes its file when it goes, so it goes first
         TMainForm::SetScanHook([this](TMainForm& form) {
             form.ProgramDir = resultFile.parent_path().string() + "/";
             TFavoriteScanner(form.Favorites).FavoritenEinlesen();
         });
-        Form = std::make_unique<TMainForm>();
+        Form = std::make_unique<TMainForm>(options);
         return *Form;
     }
 
@@ -341,4 +355,153 @@ TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedEveryTime) {
     Form.reset();
     ASSERT_EQ(Boxes->Shown.size(), 2u);
     EXPECT_EQ(Boxes->Shown[1].Text.toStdString(), failure);
+}
+
+// --- The window keeps up with a fast run ------------------------------------------------------
+// Log lines, changed rows and the progress bar reach the screen once per frame; nothing of it
+// may be lost, reordered or held back past the run's end, and the buttons still act mid-run.
+
+namespace {
+
+// The log a run without a window writes for the same rows: what the memo must read.
+std::vector<std::string> LogWithoutWindow(const std::vector<TFavoriteRow>& rows, int jobs) {
+    struct TRecorder : ICheckRunView {
+        std::vector<std::string> lines;
+        void Log(const std::string& line) override { lines.push_back(line); }
+    } view;
+    TFavoriteList list;
+    for (const auto& row : rows)
+        list.Append(row);
+    THttpCli http;
+    ConfigureCheckClient(http);
+    THttpCheckClient client(http);
+    TCheckRun run(list, client, view);
+    run.SetJobs(jobs, HttpCheckRequests(30));
+    run.CheckNow(false);
+    return view.lines;
+}
+
+// What the list's view was told each row holds: the row's text at the last dataChanged that
+// named it. A row changed after its last notice is never repainted.
+class TNoticedRows {
+  public:
+    explicit TNoticedRows(TMainForm& form) : form_(form) {
+        connection_ =
+            QObject::connect(form.ListModel, &QAbstractItemModel::dataChanged,
+                             [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                                 for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+                                     noticed_[static_cast<std::size_t>(row)] =
+                                         form_.Favorites[static_cast<std::size_t>(row)].Datum;
+                             });
+    }
+    ~TNoticedRows() { QObject::disconnect(connection_); }
+    std::string operator[](std::size_t row) const {
+        const auto it = noticed_.find(row);
+        return it == noticed_.end() ? "(never)" : it->second;
+    }
+
+  private:
+    TMainForm& form_;
+    std::map<std::size_t, std::string> noticed_;
+    QMetaObject::Connection connection_;
+};
+
+bool ProgressBarFull(TMainForm& form) {
+    const QImage shot = form.screen()->grabWindow(form.winId()).toImage();
+    const QPoint end = form.StatusBar1->mapTo(
+        &form, QPoint(form.ProgressRect.right(), form.ProgressRect.center().y()));
+    return shot.pixel(end) == qRgb(0, 0, 128);
+}
+
+TProgramOptions WithJobs(int jobs) {
+    TProgramOptions options;
+    options.Jobs = jobs;
+    return options;
+}
+
+}  // namespace
+
+TEST_F(MainFormCheckTest, AFastRunEndsWithEveryVerdictShownAndEveryLogLineInOrder) {
+    testsupport::RefusingPort refusing;
+    Shortcuts("http://127.0.0.1:" + std::to_string(refusing.Port()) + "/r", 300);
+    for (int jobs : {1, 4}) {
+        SCOPED_TRACE("jobs " + std::to_string(jobs));
+        TMainForm& form = Create(WithJobs(jobs));
+        form.show();
+        ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !form.ProgressRect.isEmpty(); }));
+        TNoticedRows noticed(form);
+
+        form.CheckAllBtn->click();
+
+        // Read at once, before the reference run turns the loop: the run's end must leave
+        // nothing for a later frame.
+        const std::vector<std::string> memo = MemoLines();
+        EXPECT_TRUE(ProgressBarFull(form));
+        for (std::size_t row = 0; row < form.Favorites.Count(); ++row) {
+            EXPECT_EQ(form.Favorites[row].Datum, "FAILED") << "row " << row;
+            EXPECT_EQ(noticed[row], "FAILED") << "row " << row;
+        }
+        EXPECT_EQ(form.Progress, 100);
+        EXPECT_EQ(memo, LogWithoutWindow(form.Favorites.Rows(), jobs));
+        ExpectIdle();
+    }
+}
+
+TEST_F(MainFormCheckTest, RowsAndLogLinesShowDuringTheRunWithoutFurtherInput) {
+    bool shownInTime = false;
+    bool stillChecking = false;
+    std::vector<std::string> memoThen;
+    std::unique_ptr<TNoticedRows> noticed;
+    // While the second row waits for the rest of its answer, nothing but the window's own
+    // frame may bring the first row's verdict and log to the screen; then "Abbrechen".
+    TUserAction watch([&] {
+        shownInTime = testsupport::RunLoopUntil(
+            [&] { return MemoLines().size() == 2 && (*noticed)[0] == "OK"; },
+            std::chrono::seconds(5));
+        stillChecking = Form->Checking;
+        memoThen = MemoLines();
+        Form->BreakBtn->click();
+    });
+    testsupport::ScriptedServer server({TScript::Answer(Ok200), SlowAnswer(watch)});
+    Shortcuts(server, 3);
+    TMainForm& form = Create();
+    noticed = std::make_unique<TNoticedRows>(form);
+
+    form.CheckAllBtn->click();
+
+    EXPECT_TRUE(shownInTime);
+    EXPECT_TRUE(stillChecking);
+    EXPECT_THAT(memoThen, ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK"));
+    EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "???"));
+    EXPECT_THAT(MemoLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
+                                         "HEAD Failed !", "StatusCode   = 404",
+                                         "ReasonPhrase = Connection aborted on request"));
+    EXPECT_EQ((*noticed)[1], "???");
+    EXPECT_TRUE(form.BreakRequested);
+    ExpectIdle();
+    noticed.reset();
+}
+
+// A click that comes through Qt's own events, as a user's does, not through the loop's queue:
+// a run of refused rows, which never waits for long, must still serve it and stop early.
+TEST_F(MainFormCheckTest, AbbrechenFromQtEventsStopsARunOfRefusedRows) {
+    testsupport::RefusingPort refusing;
+    Shortcuts("http://127.0.0.1:" + std::to_string(refusing.Port()) + "/r", 400);
+    for (int jobs : {1, 4}) {
+        SCOPED_TRACE("jobs " + std::to_string(jobs));
+        TMainForm& form = Create(WithJobs(jobs));
+        QPushButton* stop = form.BreakBtn;
+        QMetaObject::invokeMethod(
+            stop, [stop] { stop->click(); }, Qt::QueuedConnection);
+
+        form.CheckAllBtn->click();
+
+        EXPECT_TRUE(form.BreakRequested);
+        const std::vector<std::string> statuses = Statuses();
+        EXPECT_GT(std::count(statuses.begin(), statuses.end(), "???"), 0);
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "???") +
+                      std::count(statuses.begin(), statuses.end(), "FAILED"),
+                  static_cast<long>(statuses.size()));
+        ExpectIdle();
+    }
 }
