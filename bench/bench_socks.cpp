@@ -144,7 +144,8 @@ void DrainUntilEnd(Relay& relay, int output) {
     });
 }
 
-// microsocks says nothing when it listens: try until it accepts, a few milliseconds apart.
+// microsocks says nothing when it listens: try until it accepts, waiting on its output between
+// the tries (a few milliseconds, growing), so that its end is noticed at once.
 bool StartMicrosocks(Relay& relay) {
     relay.port = FreePort();
     int output;
@@ -152,16 +153,20 @@ bool StartMicrosocks(Relay& relay) {
         Spawn({"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(relay.port)}, output);
     if (relay.pid < 0)
         return false;
-    DrainUntilEnd(relay, output);
-    for (int tries = 0; tries < 200; ++tries) {
-        int fd = ConnectTo(relay.port);
-        if (fd >= 0) {
+    bool up = false;
+    for (int pause = 2, waited = 0; !up && waited < 10000;
+         waited += pause, pause = std::min(pause * 2, 100)) {
+        const int fd = ConnectTo(relay.port);
+        up = fd >= 0;
+        if (up)
             ::close(fd);
-            return true;
-        }
-        ::poll(nullptr, 0, 10);
+        pollfd lifeline{output, POLLIN, 0};
+        char byte;
+        if (!up && ::poll(&lifeline, 1, pause) > 0 && ::read(output, &byte, 1) <= 0)
+            break;  // it ended
     }
-    return false;
+    DrainUntilEnd(relay, output);
+    return up;
 }
 
 // danted logs "running" to standard error once it serves.
