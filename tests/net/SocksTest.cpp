@@ -151,7 +151,7 @@ TEST(Socks5, EveryReplyCodeEndsInItsErrorThenTheClose) {
         });
         TSocksClient client(server);
         client.s.Connect();
-        ASSERT_TRUE(client.RunUntilClosed());
+        EXPECT_TRUE(client.RunUntilClosed());
         std::vector<std::string> expected = {"SocksConnected(0)"};
         expected.insert(expected.end(), c.Events.begin(), c.Events.end());
         expected.push_back("Closed(" + c.Events.back().substr(10, 5) + ")");
@@ -176,7 +176,10 @@ TEST(Socks5, AnswersSplitIntoSingleBytesAndDataBehindThemArriveWhole) {
         });
         TSocksClient client(server);
         client.s.Connect();
-        ASSERT_TRUE(RunLoopUntil([&] { return client.run.Data.size() >= 5; }));
+        if (!RunLoopUntil([&] { return client.run.Data.size() >= 5; })) {
+            ADD_FAILURE() << "the target's greeting never came";
+            continue;
+        }
         EXPECT_EQ(client.run.Data, "HELLO");
         EXPECT_EQ(request.get_future().get(), Bytes({5, 1, 0}) + Socks5Request());
         EXPECT_EQ(client.run.Events,
@@ -205,7 +208,7 @@ TEST(Socks5, LinesBehindTheAnswerComeOneByOne) {
             lines.push_back(client.s.ReceiveString());
         };
         client.s.Connect();
-        ASSERT_TRUE(RunLoopUntil([&] { return lines.size() >= 3; }));
+        EXPECT_TRUE(RunLoopUntil([&] { return lines.size() >= 3; }));
         EXPECT_EQ(lines, (std::vector<std::string>{"one\r\n", "two\r\n", "three\r\n"}));
         client.s.Close();
     }
@@ -254,7 +257,10 @@ TEST(Socks5, UserAndPasswordAreSentWhenTheServerAsksForThem) {
         client.s.SetSocksUsercode("bob");
         client.s.SetSocksPassword("secret");
         client.s.Connect();
-        ASSERT_TRUE(RunLoopUntil([&] { return client.run.Events.size() >= c.Events.size(); }));
+        if (!RunLoopUntil([&] { return client.run.Events.size() >= c.Events.size(); })) {
+            ADD_FAILURE() << "events so far: " << testing::PrintToString(client.run.Events);
+            continue;
+        }
         EXPECT_EQ(client.run.Events, c.Events);
         std::string expected = Bytes({5, 1, 2});
         if (c.Method == 2)
@@ -316,10 +322,13 @@ TEST(Socks4, RequestsAndEveryResultCode) {
         }
         client.s.SetSocksUsercode("joe");
         client.s.Connect();
-        ASSERT_TRUE(RunLoopUntil([&] {
-            return client.run.Events.size() >= c.Events.size() &&
-                   (c.Result != 90 || client.run.Data.size() >= 6);
-        }));
+        if (!RunLoopUntil([&] {
+                return client.run.Events.size() >= c.Events.size() &&
+                       (c.Result != 90 || client.run.Data.size() >= 6);
+            })) {
+            ADD_FAILURE() << "events so far: " << testing::PrintToString(client.run.Events);
+            continue;
+        }
         EXPECT_EQ(client.run.Events, c.Events);
         EXPECT_EQ(sent.get_future().get(), request);
         if (c.Result == 90) {
