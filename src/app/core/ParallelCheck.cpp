@@ -64,6 +64,7 @@ void TParallelCheck::Run(const std::vector<std::size_t>& rows) {
             view_.Log(line);
     }
     held_.clear();
+    waitingHosts_.clear();
 }
 
 void TParallelCheck::AbortAll() {
@@ -128,16 +129,17 @@ bool TParallelCheck::StartNext() {
             held_[order];
             continue;
         }
-        const std::string url = list_[row].URL;
-        const std::string host = HostKey(url);
-        if (!HostFree(host))
+        const std::string& url = list_[row].URL;
+        if (!HostFree(HostOfWaiting(order, url)))
             continue;
         started_[order] = true;
         auto task = std::make_unique<TTask>();
         task->order = order;
         task->row = row;
         task->url = url;
-        task->host = host;
+        task->host = std::move(waitingHosts_[order].second);
+        waitingHosts_.erase(order);
+        const std::string& host = task->host;
         TTask& added = *task;
         tasks_[order] = std::move(task);
         ++perHost_[host];
@@ -146,6 +148,18 @@ bool TParallelCheck::StartNext() {
         return true;
     }
     return false;
+}
+
+// A row that waits in the look-ahead keeps its host, so that the rows behind a busy host are
+// not parsed again at every pass (a run of one site's rows would cost a parse of the whole
+// look-ahead per row); an address changed meanwhile is parsed anew.
+const std::string& TParallelCheck::HostOfWaiting(std::size_t order, const std::string& url) {
+    auto& [parsedUrl, host] = waitingHosts_[order];
+    if (host.empty() || parsedUrl != url) {
+        parsedUrl = url;
+        host = HostKey(url);
+    }
+    return host;
 }
 
 void TParallelCheck::Launch(TTask& task, bool headerGet) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CheckRun.h"
@@ -53,6 +54,7 @@ class TParallelCheck {
     void WndProc(sys::TMessage& msg);
     int Limit(const std::string& host) const;
     bool HostFree(const std::string& host) const;
+    const std::string& HostOfWaiting(std::size_t order, const std::string& url);
     std::size_t InFlight() const;
 
     TFavoriteList& list_;
@@ -72,5 +74,7 @@ class TParallelCheck {
     std::size_t done_ = 0;
     std::map<std::string, int> perHost_;  // requests in flight (and retries waiting) per host
     std::map<std::string, bool> throttled_;
+    // Address and host of each row passed over in the look-ahead, by order; gone once it starts.
+    std::map<std::size_t, std::pair<std::string, std::string>> waitingHosts_;
     std::uint64_t nextTimer_ = 1;
 };
