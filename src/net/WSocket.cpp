@@ -387,15 +387,7 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
 }
 
 // Event triggers. Each calls a copy of its handler, so that a handler may reassign or clear
-// the event while it runs.
-
-bool TCustomWSocket::DoDataAvailable(Word Error) {
-    if (!OnDataAvailable)
-        return false;
-    auto Handler = OnDataAvailable;
-    Handler(this, Error);
-    return true;
-}
+// the event while it runs; OnDataAvailable keeps a replaced handler alive itself (WSocket.h).
 
 void TCustomWSocket::DoSessionAvailable(Word Error) {
     if (auto Handler = OnSessionAvailable)

@@ -6,9 +6,10 @@
 // from its message loop (sys::Application::HandleMessage / ProcessMessages or PumpMessages).
 //
 // Properties are getter/setter pairs (Addr()/SetAddr(), ...). Events are public
-// std::function members that may be empty; each is raised through a Do... trigger that does
-// nothing when it is empty. The first parameter of every event is the sender: the socket
-// itself, as sys::TObject* (use dynamic_cast or compare with the socket's address).
+// std::function members that may be empty (OnDataAvailable a TGuardedEvent, assigned the same
+// way); each is raised through a Do... trigger that does nothing when it is empty. The first
+// parameter of every event is the sender: the socket itself, as sys::TObject* (use dynamic_cast or
+// compare with the socket's address).
 //
 // Errors: usage errors and failed socket calls go through ReportError: an ESocketException,
 // or, when OnError is assigned, that handler (the operation then continues after the report;
@@ -32,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "GuardedEvent.h"
 #include "WSockbuf.h"
 #include "sys/Classes.h"
 #include "sys/Messages.h"
@@ -179,7 +181,7 @@ class TCustomWSocket : public sys::TComponent {
     TSessionConnected OnSessionConnected;
     TSessionClosed OnSessionClosed;
     TChangeState OnChangeState;
-    TDataAvailable OnDataAvailable;
+    TGuardedEvent<sys::TObject*, sys::Word> OnDataAvailable;
     TDataSent OnDataSent;
     TSendData OnSendData;
     TNotifyEvent OnLineTooLong;  // published for the line layer; nothing raises it
@@ -249,7 +251,9 @@ class TCustomWSocket : public sys::TComponent {
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
     virtual void ReportError(const std::string& Msg);
     virtual void HandleBgException(const std::exception& E);
-    virtual bool DoDataAvailable(sys::Word Error);
+    // Inline: the line layer raises it once per line. The event keeps a handler that is
+    // replaced while it runs alive by itself, so no copy is made per call.
+    virtual bool DoDataAvailable(sys::Word Error) { return OnDataAvailable.Call(this, Error); }
     virtual void DoSessionAvailable(sys::Word Error);
     virtual void DoSessionConnected(sys::Word Error);
     virtual void DoSessionClosed(sys::Word Error);
@@ -580,8 +584,8 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     void EchoReceived(std::size_t Start, std::size_t Count);
     std::size_t FindLineEnd();
     bool TakeNextLine();
+    bool TakeOverlongLine();
     void DeliverLines();
-    bool OfferPendingLine();
     void DeliverHeld();
 
     bool FLineMode = false;

@@ -129,8 +129,9 @@ void TCustomLineWSocket::EchoReceived(std::size_t Start, std::size_t Count) {
 
 // The end of the first complete line held (its LineEnd included), or 0 when there is none.
 // The search looks for the line end's last byte and checks the bytes before it, so it goes on
-// where it stopped and still finds a line end split across two reads.
-std::size_t TCustomLineWSocket::FindLineEnd() {
+// where it stopped and still finds a line end split across two reads. Inline, as TakeNextLine:
+// both run once per line and are called only here.
+inline std::size_t TCustomLineWSocket::FindLineEnd() {
     const char* Buf = FLineBuffer.get();
     const std::size_t EndLength = FLineEnd.size();
     std::size_t From = FLineScanned;
@@ -150,13 +151,16 @@ std::size_t TCustomLineWSocket::FindLineEnd() {
 
 // Makes the next line pending: the next complete one, or the bytes held as one line when they
 // reach the limit without a line end (bounded memory, nothing lost). False when there is none.
-bool TCustomLineWSocket::TakeNextLine() {
+inline bool TCustomLineWSocket::TakeNextLine() {
     if (const std::size_t End = FindLineEnd()) {
         FPendingLine = End - FLineHead;
         return true;
     }
-    if (FLineLimit == 0 || HeldCount() < FLineLimit)
-        return false;
+    return FLineLimit != 0 && HeldCount() >= FLineLimit && TakeOverlongLine();
+}
+
+// Kept out of TakeNextLine, which runs once per line and is inlined where it is called.
+bool TCustomLineWSocket::TakeOverlongLine() {
     const SOCKET S = SocketHandle;
     if (auto Handler = OnLineTooLong)
         Handler(this);
@@ -166,33 +170,25 @@ bool TCustomLineWSocket::TakeNextLine() {
     return true;
 }
 
-// Offers every complete line in turn. A line the owner leaves unread stays pending: it is
-// offered again with the next bytes or the next delivery message, never in a loop here.
+// Offers every complete line in turn, raising OnDataAvailable while the owner reads the
+// pending line. A line the owner leaves unread stays pending: it is offered again with the next
+// bytes or the next delivery message, never in a loop here. One loop for all of it: it runs once
+// per line, and the calls it saves are a good part of a line's cost.
 void TCustomLineWSocket::DeliverLines() {
-    while (LinesReady()) {
+    const SOCKET S = SocketHandle;
+    while (FPendingLine > 0 ? FLineMode : LinesReady()) {
         if (FPendingLine == 0 && !TakeNextLine())
             return;
-        if (!OfferPendingLine())
-            return;
-    }
-}
-
-// Raises OnDataAvailable while the owner reads the pending line. False when the owner stopped
-// reading, closed the socket or left line mode.
-bool TCustomLineWSocket::OfferPendingLine() {
-    const SOCKET S = SocketHandle;
-    while (FLineMode && FPendingLine > 0) {
         const std::size_t Before = FPendingLine;
         if (!TCustomWSocket::DoDataAvailable(0)) {
             // Nobody listens: the line is dropped.
             Consume(FPendingLine);
             FPendingLine = 0;
-            return true;
+            continue;
         }
         if (S != SocketHandle || FPendingLine == Before)
-            return false;
+            return;
     }
-    return FLineMode;
 }
 
 // Bytes held with nothing new from the network: after LineMode changed.

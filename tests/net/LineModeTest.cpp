@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -253,4 +254,64 @@ TEST(LineMode, BytesWithoutALineEndBeyondTheLimitComeAsOneLine) {
         all += line;
     EXPECT_EQ(all, std::string(25, 'z') + "\r\n");  // nothing lost
     EXPECT_EQ(client.Lines.front(), std::string(25, 'z'));
+}
+
+namespace {
+
+struct TReplaceContext {
+    TLineClient Client;
+    std::vector<std::string> Log;
+    int Replacements = 0;  // 0: the first handler clears the event
+};
+
+// Logs each line it reads as "<name> <line>". Handler 'A' then replaces or clears the event and
+// logs once more, reading its name from its own captures, which must still hold. Bulk makes the
+// captures too large for the function's own storage, so that they live on the heap, where a
+// freed one shows.
+template <std::size_t Bulk>
+TDataAvailable Recorder(TReplaceContext* ctx, char name) {
+    std::array<char, Bulk + 1> tag{};
+    tag[0] = name;
+    return [ctx, tag](sys::TObject*, sys::Word) {
+        const std::string line = ctx->Client.s.ReceiveString();
+        ctx->Log.push_back(std::string(1, tag[0]) + " " + line.substr(0, line.find('\r')));
+        if (tag[0] != 'A')
+            return;
+        if (ctx->Replacements == 0)
+            ctx->Client.s.OnDataAvailable = nullptr;
+        for (int i = 0; i < ctx->Replacements; ++i)
+            ctx->Client.s.OnDataAvailable = Recorder<Bulk>(ctx, i == 0 ? 'B' : 'C');
+        ctx->Log.push_back(std::string(1, tag[0]) + " after");
+    };
+}
+
+}  // namespace
+
+// The event is called in place, not copied per line: a handler that replaces or clears it
+// while it runs keeps its own captures until it returns, and the lines behind go to whatever it
+// left in place (none: they are dropped).
+TEST(LineMode, HandlerMayReplaceOrClearTheEventWhileItRuns) {
+    struct TCase {
+        const char* Name;
+        bool LargeCaptures;
+        int Replacements;
+        std::vector<std::string> Log;
+    };
+    const TCase cases[] = {
+        {"replaced", false, 1, {"A a", "A after", "B b", "B c"}},
+        {"replaced, captures on the heap", true, 1, {"A a", "A after", "B b", "B c"}},
+        {"replaced twice in one call", false, 2, {"A a", "A after", "C b", "C c"}},
+        {"cleared", true, 0, {"A a", "A after"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server(TScript().Send("a\r\nb\r\nc\r\n").Close());
+        TReplaceContext ctx;
+        ctx.Replacements = c.Replacements;
+        ctx.Client.s.OnDataAvailable =
+            c.LargeCaptures ? Recorder<64>(&ctx, 'A') : Recorder<0>(&ctx, 'A');
+        ctx.Client.ConnectTo(server);
+        EXPECT_TRUE(RunLoopUntil([&] { return ctx.Client.Closed; }));
+        EXPECT_EQ(ctx.Log, c.Log);
+    }
 }

@@ -1,0 +1,73 @@
+// The event that is called in place: a handler replaced or cleared while it runs, directly or
+// by a nested call, stays alive until the outermost call has returned, and not longer.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/GuardedEvent.h"
+
+namespace {
+
+using TEvent = TGuardedEvent<int>;
+
+struct TToken {};
+
+TEST(GuardedEvent, ReplacedHandlerLivesUntilTheOutermostCallReturns) {
+    struct TCase {
+        const char* Name;
+        int ReplaceAtDepth;  // the call at this depth (1: outermost) replaces the event
+        bool Clear;          // with nothing instead of the next handler
+        std::vector<std::string> Log;
+    };
+    const TCase cases[] = {
+        {"replaced by itself", 1, false, {"next", "first 1"}},
+        {"cleared by itself", 1, true, {"first 1"}},
+        {"replaced by a nested call", 2, false, {"first 2", "first 1"}},
+        {"cleared by a nested call", 2, true, {"first 2", "first 1"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TEvent event;
+        std::vector<std::string> log;
+        auto token = std::make_shared<TToken>();
+        const std::weak_ptr<TToken> watch = token;
+        event = [&, token](int depth) {
+            if (depth == c.ReplaceAtDepth) {
+                if (c.Clear)
+                    event = nullptr;
+                else
+                    event = [&](int) { log.push_back("next"); };
+            }
+            if (depth == 1)
+                event.Call(2);  // as a handler that pumps messages may cause
+            // Its own captures still hold, whoever replaced it.
+            EXPECT_FALSE(watch.expired());
+            log.push_back("first " + std::to_string(depth));
+        };
+        token.reset();
+        EXPECT_TRUE(event.Call(1));
+        EXPECT_TRUE(watch.expired());  // freed once the outermost call has returned
+        EXPECT_EQ(log, c.Log);
+        EXPECT_EQ(static_cast<bool>(event), !c.Clear);
+        EXPECT_EQ(event.Call(1), !c.Clear);
+    }
+}
+
+TEST(GuardedEvent, ReplacingOutsideACallFreesTheOldHandlerAtOnce) {
+    TEvent event;
+    EXPECT_FALSE(event.Call(0));
+    auto token = std::make_shared<TToken>();
+    const std::weak_ptr<TToken> watch = token;
+    int calls = 0;
+    event = [token, &calls](int) { ++calls; };
+    token.reset();
+    EXPECT_TRUE(event.Call(0));
+    event = [&calls](int value) { calls += value; };
+    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(event.Call(10));
+    EXPECT_EQ(calls, 11);
+}
+
+}  // namespace
