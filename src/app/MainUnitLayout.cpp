@@ -23,7 +23,7 @@
 #include "StatusBar.h"
 #include "shell/ShellBrowser.h"
 #include "shell/ShellLink.h"
-#include "shell/SystemIcons.h"
+#include "shell/SystemIconTheme.h"
 #include "shell/SystemImageList.h"
 
 namespace {

@@ -1,7 +1,5 @@
 #include "SystemIcons.h"
 
-#include <QAbstractFileIconProvider>
-#include <QGuiApplication>
 #include <QMimeDatabase>
 #include <atomic>
 #include <mutex>
@@ -22,7 +20,9 @@ TIconKey FileTypeKey(std::string_view fileName) {
     return {TIconKind::File, type.iconName().toStdString(), type.genericIconName().toStdString()};
 }
 
-TIconKey KindKey(TIconKind kind) {
+}  // namespace
+
+TIconKey KindIconKey(TIconKind kind) {
     switch (kind) {
         case TIconKind::Folder:
             return {kind, "folder", {}};
@@ -38,10 +38,11 @@ TIconKey KindKey(TIconKind kind) {
     return FileTypeKey({});
 }
 
+namespace {
+
 struct TTableState {
     mutable std::mutex mutex;
     std::vector<TIconKey> keys;
-    TFallbackIconProvider fallback;
     std::atomic<int> smallSize{16};
     std::atomic<int> largeSize{32};
 
@@ -49,7 +50,7 @@ struct TTableState {
         // The standard kinds come first, so that their indexes are the same in every run.
         for (TIconKind kind : {TIconKind::File, TIconKind::Folder, TIconKind::Computer,
                                TIconKind::Drive, TIconKind::Desktop})
-            keys.push_back(KindKey(kind));
+            keys.push_back(KindIconKey(kind));
     }
 };
 
@@ -57,26 +58,6 @@ TTableState& State() {
     // Never destroyed: icons may be asked for while the process shuts down.
     static TTableState* state = new TTableState;
     return *state;
-}
-
-QAbstractFileIconProvider::IconType ProviderType(TIconKind kind) {
-    switch (kind) {
-        case TIconKind::Folder:
-            return QAbstractFileIconProvider::Folder;
-        case TIconKind::Computer:
-            return QAbstractFileIconProvider::Computer;
-        case TIconKind::Drive:
-            return QAbstractFileIconProvider::Drive;
-        case TIconKind::Desktop:
-            return QAbstractFileIconProvider::Desktop;
-        case TIconKind::File:
-            break;
-    }
-    return QAbstractFileIconProvider::File;
-}
-
-QIcon ThemeIcon(const std::string& name) {
-    return name.empty() ? QIcon() : QIcon::fromTheme(QString::fromStdString(name));
 }
 
 }  // namespace
@@ -112,42 +93,13 @@ TSystemIconTable& SystemIconTable() {
 
 int SystemIconIndex(LPCITEMIDLIST absolute) {
     TObjectIconInfo info = ObjectIconInfo(absolute);
-    TIconKey key = info.kind == TIconKind::File ? FileTypeKey(info.fileName) : KindKey(info.kind);
+    TIconKey key =
+        info.kind == TIconKind::File ? FileTypeKey(info.fileName) : KindIconKey(info.kind);
     return SystemIconTable().IndexOf(key);
 }
 
 int FileTypeIconIndex(std::string_view fileName) {
     return SystemIconTable().IndexOf(FileTypeKey(fileName));
-}
-
-void SetFallbackIconProvider(TFallbackIconProvider provider) {
-    auto& state = State();
-    std::lock_guard lock(state.mutex);
-    state.fallback = std::move(provider);
-}
-
-QIcon SystemIcon(int index) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return {};
-    TIconKey key = SystemIconTable().KeyAt(index);
-    QIcon icon = ThemeIcon(key.iconName);
-    if (icon.isNull())
-        icon = ThemeIcon(key.genericIconName);
-    if (icon.isNull())
-        icon = ThemeIcon(KindKey(key.kind).iconName);
-    if (icon.isNull()) {
-        TFallbackIconProvider fallback;
-        {
-            auto& state = State();
-            std::lock_guard lock(state.mutex);
-            fallback = state.fallback;
-        }
-        if (fallback)
-            icon = fallback(key.kind);
-    }
-    if (icon.isNull())
-        icon = QAbstractFileIconProvider().icon(ProviderType(key.kind));
-    return icon;
 }
 
 void SetSystemIconSizes(int small, int large) {

@@ -1,11 +1,10 @@
 // The system's list of file and folder icons, shared by the whole process: every kind of icon
 // gets an index on first sight and keeps it for the life of the process, so that the indexes
 // the shell browser reports (SmallIconIndex) stay valid in both sizes. Indexes are handed out
-// without any GUI; icons are only made when a QGuiApplication exists.
+// without any GUI (SystemIconTheme.h makes the icons), so that the headless checker does not
+// load Qt Gui.
 #pragma once
 
-#include <QIcon>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -39,13 +38,8 @@ int SystemIconIndex(LPCITEMIDLIST absolute);
 // The icon index of a file of this name's type, without looking at the disk.
 int FileTypeIconIndex(std::string_view fileName);
 
-// The program can supply icons for the kinds (its style's standard icons, say) for when the
-// icon theme has none.
-using TFallbackIconProvider = std::function<QIcon(TIconKind)>;
-void SetFallbackIconProvider(TFallbackIconProvider provider);
-
-// The icon of an index; a null icon without a QGuiApplication, or when nothing supplies one.
-QIcon SystemIcon(int index);
+// The key of a kind's own icon, for when the theme has none for a more exact name.
+TIconKey KindIconKey(TIconKind kind);
 
 // Pixel sizes of the small and large icons (16 and 32 unless the program sets its style's).
 void SetSystemIconSizes(int small, int large);

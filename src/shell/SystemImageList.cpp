@@ -1,6 +1,6 @@
 #include "SystemImageList.h"
 
-#include "SystemIcons.h"
+#include "SystemIconTheme.h"
 
 const TSystemImageList& TSystemImageList::Shared(TDizImageListSize size) {
     // Never destroyed, so that no image list can outlive the list it shares.

@@ -10,7 +10,7 @@
 
 #include "TempDir.h"
 #include "shell/ShellBrowser.h"
-#include "shell/SystemIcons.h"
+#include "shell/SystemIconTheme.h"
 
 namespace {
 

@@ -1,0 +1,74 @@
+#include "SystemIconTheme.h"
+
+#include <QAbstractFileIconProvider>
+#include <QGuiApplication>
+#include <mutex>
+
+namespace shell {
+
+namespace {
+
+struct TFallbackState {
+    std::mutex mutex;
+    TFallbackIconProvider provider;
+};
+
+TFallbackState& Fallback() {
+    // Never destroyed: icons may be asked for while the process shuts down.
+    static TFallbackState* state = new TFallbackState;
+    return *state;
+}
+
+TFallbackIconProvider CurrentFallback() {
+    auto& state = Fallback();
+    std::lock_guard lock(state.mutex);
+    return state.provider;
+}
+
+QAbstractFileIconProvider::IconType ProviderType(TIconKind kind) {
+    switch (kind) {
+        case TIconKind::Folder:
+            return QAbstractFileIconProvider::Folder;
+        case TIconKind::Computer:
+            return QAbstractFileIconProvider::Computer;
+        case TIconKind::Drive:
+            return QAbstractFileIconProvider::Drive;
+        case TIconKind::Desktop:
+            return QAbstractFileIconProvider::Desktop;
+        case TIconKind::File:
+            break;
+    }
+    return QAbstractFileIconProvider::File;
+}
+
+QIcon ThemeIcon(const std::string& name) {
+    return name.empty() ? QIcon() : QIcon::fromTheme(QString::fromStdString(name));
+}
+
+}  // namespace
+
+void SetFallbackIconProvider(TFallbackIconProvider provider) {
+    auto& state = Fallback();
+    std::lock_guard lock(state.mutex);
+    state.provider = std::move(provider);
+}
+
+QIcon SystemIcon(int index) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return {};
+    TIconKey key = SystemIconTable().KeyAt(index);
+    QIcon icon = ThemeIcon(key.iconName);
+    if (icon.isNull())
+        icon = ThemeIcon(key.genericIconName);
+    if (icon.isNull())
+        icon = ThemeIcon(KindIconKey(key.kind).iconName);
+    if (icon.isNull()) {
+        if (TFallbackIconProvider fallback = CurrentFallback())
+            icon = fallback(key.kind);
+    }
+    if (icon.isNull())
+        icon = QAbstractFileIconProvider().icon(ProviderType(key.kind));
+    return icon;
+}
+
+}  // namespace shell
