@@ -9,7 +9,9 @@
 //               the plain client does the SOCKS 5 handshake itself through the same relay
 // Every byte of a tunnel passes through the relay process on both sides, so the ratio shows
 // what the socket adds. Each row prints the best of some rounds of both, their ratio (target:
-// at least 0.8) and the TWSocket's rate against the plain direct one, for scale.
+// at least 0.8), the TWSocket's rate against the plain direct one, for scale, and the plain
+// reader's least processor time against the TWSocket's ("cpu"), which a busy machine moves far
+// less than the rates.
 // Arguments: MiB per transfer (default 256), rounds (default 3), and a word that picks the
 // rows to run besides direct ("line", "socks5", "danted"; default all).
 #include <arpa/inet.h>
@@ -27,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -196,12 +199,25 @@ bool StartDanted(Relay& relay, const std::filesystem::path& dir) {
     return log.find("running") != std::string::npos;
 }
 
+// Processor time of the calling thread, the reader: unlike the rate, hardly moved by what else
+// the machine runs meanwhile.
+double ThreadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// What one transfer gave: bytes per second, and the reader's processor seconds.
+struct Result {
+    double rate = 0, cpu = 0;
+};
+
 double RateSince(Clock::time_point start, std::size_t bytes) {
     return static_cast<double>(bytes) / std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // The TWSocket receives everything the writer sends; bytes per second.
-double SocketReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
+Result SocketReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
     std::uint16_t port;
     int listener = Listener(port);
     std::thread writer = Writer(listener, total);
@@ -223,16 +239,17 @@ double SocketReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) 
     s.SetAddr("127.0.0.1");
     s.SetPort(std::to_string(port));
     const auto start = Clock::now();
+    const double cpuStart = ThreadCpuSeconds();
     s.Connect();
     auto& app = sys::Application::Instance();
     while (!closed)
         app.HandleMessage();
-    const double rate = RateSince(start, got);
+    const Result result{RateSince(start, got), ThreadCpuSeconds() - cpuStart};
     writer.join();
     ::close(listener);
     if (got != total)
         std::fprintf(stderr, "TWSocket received %zu of %zu bytes\n", got, total);
-    return rate;
+    return result;
 }
 
 bool ReadExactly(int fd, unsigned char* buf, std::size_t n) {
@@ -299,13 +316,14 @@ struct PlainLineReader {
 };
 
 // The plain client reads everything, directly or through the relay; bytes per second.
-double PlainReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
+Result PlainReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
     std::uint16_t port;
     int listener = Listener(port);
     std::thread writer = Writer(listener, total);
     std::size_t got = 0;
     static char buffer[kPiece];
     const auto start = Clock::now();
+    const double cpuStart = ThreadCpuSeconds();
     int fd = ConnectTo(socksPort != 0 ? socksPort : port);
     if (fd >= 0 && (socksPort == 0 || PlainSocks5Handshake(fd, port))) {
         if (lineMode) {
@@ -322,33 +340,40 @@ double PlainReceive(std::size_t total, std::uint16_t socksPort, bool lineMode) {
                 got += static_cast<std::size_t>(n);
         }
     }
-    const double rate = RateSince(start, got);
+    const Result result{RateSince(start, got), ThreadCpuSeconds() - cpuStart};
     if (fd >= 0)
         ::close(fd);
     writer.join();
     ::close(listener);
     if (got != total)
         std::fprintf(stderr, "plain client received %zu of %zu bytes\n", got, total);
-    return rate;
+    return result;
 }
 
 struct Pair {
     double socket = 0, plain = 0;
+    double socketCpu = 1e9, plainCpu = 1e9;
 };
 
 // Both sides in turn, rounds times; the best of each, so that a busy moment hurts neither.
 Pair Measure(std::size_t total, int rounds, std::uint16_t socksPort, bool lineMode) {
     Pair best;
     for (int i = 0; i < rounds; ++i) {
-        best.socket = std::max(best.socket, SocketReceive(total, socksPort, lineMode));
-        best.plain = std::max(best.plain, PlainReceive(total, socksPort, lineMode));
+        const Result s = SocketReceive(total, socksPort, lineMode);
+        const Result p = PlainReceive(total, socksPort, lineMode);
+        best.socket = std::max(best.socket, s.rate);
+        best.plain = std::max(best.plain, p.rate);
+        best.socketCpu = std::min(best.socketCpu, s.cpu);
+        best.plainCpu = std::min(best.plainCpu, p.cpu);
     }
     return best;
 }
 
+// "cpu": the plain reader's processor time over the TWSocket's, as the ratio of rates.
 void Row(const char* what, Pair p, double plainDirect) {
-    std::printf("%-20s %10.1f %10.1f  %6.2f  %9.2f\n", what, p.socket / 1048576, p.plain / 1048576,
-                p.socket / p.plain, p.socket / plainDirect);
+    std::printf("%-20s %10.1f %10.1f  %6.2f  %9.2f  %6.2f\n", what, p.socket / 1048576,
+                p.plain / 1048576, p.socket / p.plain, p.socket / plainDirect,
+                p.plainCpu / p.socketCpu);
 }
 
 }  // namespace
@@ -367,7 +392,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("bench_socks: %zu MiB per transfer, best of %d rounds, MiB/s\n", mib, rounds);
-    std::printf("%-20s %10s %10s  %6s  %9s\n", "path", "TWSocket", "plain", "ratio", "/direct");
+    std::printf("%-20s %10s %10s  %6s  %9s  %6s\n", "path", "TWSocket", "plain", "ratio", "/direct",
+                "cpu");
     SocketReceive(total / 8, 0, false);  // warm-up
     const Pair direct = Measure(total, rounds, 0, false);
     Row("direct", direct, direct.plain);
