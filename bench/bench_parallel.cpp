@@ -44,6 +44,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ChildRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -369,10 +371,6 @@ struct TMeasure {
     fs::path output;
 };
 
-double Seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
 // The child's side of a run: the scratch home, no proxy (every request must stay on
 // loopback and go there directly, for both programs), output into files.
 [[noreturn]] void ExecChild(const std::vector<std::string>& argv, const fs::path& home,
@@ -384,10 +382,7 @@ double Seconds(const timeval& t) {
     if (::chdir(cwd.c_str()) != 0 || !std::freopen(output.c_str(), "w", stdout) ||
         !std::freopen((output.string() + ".err").c_str(), "w", stderr))
         ::_exit(126);
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
+    std::vector<char*> args = benchsupport::ExecArgs(argv);
     ::execvp(args[0], args.data());
     ::_exit(127);
 }
@@ -421,7 +416,7 @@ TMeasure Measure(const std::vector<std::string>& argv, const fs::path& home, con
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     measure.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    measure.cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    measure.cpu = benchsupport::CpuSeconds(usage);
     measure.peakMb = static_cast<double>(usage.ru_maxrss) / 1024;  // kilobytes on Linux
     measure.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return measure;

@@ -31,9 +31,13 @@
 #include <thread>
 #include <vector>
 
+#include "ChildRun.h"
+
 namespace fs = std::filesystem;
 
 namespace {
+
+using benchsupport::TTimes;
 
 sockaddr_in Loopback(int port) {
     sockaddr_in addr{};
@@ -178,40 +182,10 @@ struct TScratch {
     }
 };
 
-struct TTimes {
-    double wall = 0;  // seconds
-    double cpu = 0;   // user + system seconds of the child
-};
-
-double Seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
 // Runs argv with HOME set and standard output thrown away; returns its wall and processor time.
 TTimes TimeRun(const std::vector<std::string>& argv, const fs::path& home) {
-    std::fflush(stdout);  // the child must not print our buffered lines again
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("HOME", home.c_str(), 1);
-        if (!std::freopen("/dev/null", "w", stdout))
-            ::_exit(126);
-        std::vector<char*> args;
-        for (const auto& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    TTimes times;
-    times.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    times.cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error(argv[0] + " failed (every request should get 200)");
-    return times;
+    return benchsupport::TimeChild(argv, home, 0,
+                                   argv[0] + " failed (every request should get 200)");
 }
 
 struct TCallCount {

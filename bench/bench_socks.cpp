@@ -37,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildRun.h"
 #include "net/WSocket.h"
 #include "sys/Application.h"
 
@@ -120,10 +121,7 @@ pid_t Spawn(std::vector<std::string> argv, int& output) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return -1;
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
+    std::vector<char*> args = benchsupport::ExecArgs(argv);
     pid_t pid = ::fork();
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);

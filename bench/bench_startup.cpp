@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "WindowPaint.h"
 #include "app/MainUnit.h"
 #include "app/QtHost.h"
 #include "app/StatusBar.h"
@@ -42,19 +43,6 @@ void MakeFavorites(const fs::path& favorites) {
     }
 }
 
-// Runs Qt's loop until the window has painted its status bar (the last thing it paints),
-// with a bound so that a broken start cannot hang the run.
-bool WaitUntilPainted(TMainForm& form) {
-    bool timedOut = false;
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [&] { timedOut = true; });
-    bound.start(30000);
-    while (form.ProgressRect.isEmpty() && !timedOut)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return !form.ProgressRect.isEmpty();
-}
-
 void BM_Scan(benchmark::State& state) {
     std::size_t rows = 0;
     for (auto _ : state) {
@@ -71,7 +59,7 @@ void BM_StartupToWindowShown(benchmark::State& state) {
     for (auto _ : state) {
         auto form = std::make_unique<TMainForm>();
         form->show();
-        if (!WaitUntilPainted(*form))
+        if (!benchsupport::WaitUntilPainted(*form))
             state.SkipWithError("the window was not painted");
         rows = form->Favorites.Count();
         state.PauseTiming();
@@ -84,7 +72,7 @@ void BM_StartupToWindowShown(benchmark::State& state) {
 void BM_SelectAll(benchmark::State& state) {
     TMainForm form;
     form.show();
-    if (!WaitUntilPainted(form))
+    if (!benchsupport::WaitUntilPainted(form))
         state.SkipWithError("the window was not painted");
     QTreeView* list = form.ListView1;
     for (auto _ : state) {

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "ChildRun.h"
+#include "WindowPaint.h"
 #include "app/MainUnit.h"
 #include "app/QtHost.h"
 #include "app/core/FavoritesSource.h"
@@ -39,6 +41,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using benchsupport::TTimes;
 
 struct TArgs {
     int rows = 20000;
@@ -112,31 +116,18 @@ struct TScratch {
     }
 };
 
-struct TTimes {
-    double wall = 0;  // seconds
-    double cpu = 0;   // user + system seconds
-};
-
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double CpuSeconds(const rusage& usage) {
-    auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double OwnCpuSeconds() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    return CpuSeconds(usage);
+    return benchsupport::CpuSeconds(usage);
 }
 
 // The whole program, log to /dev/null; exit code 2 (FAILED rows) is the expected one.
 TTimes TimeCheckProgram(const TArgs& args, const TScratch& scratch, int jobs) {
-    std::fflush(stdout);
     const std::vector<std::string> argv{args.checkProgram.string(),
                                         "--favorites",
                                         scratch.favorites.string(),
@@ -146,37 +137,7 @@ TTimes TimeCheckProgram(const TArgs& args, const TScratch& scratch, int jobs) {
                                         std::to_string(jobs),
                                         "--timeout",
                                         "5"};
-    const Clock::time_point start = Clock::now();
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!std::freopen("/dev/null", "w", stdout))
-            ::_exit(127);
-        std::vector<char*> raw;
-        for (const auto& arg : argv)
-            raw.push_back(const_cast<char*>(arg.c_str()));
-        raw.push_back(nullptr);
-        ::execv(raw[0], raw.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    const TTimes times{SecondsSince(start), CpuSeconds(usage)};
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 2)
-        throw std::runtime_error("quorvane-check did not end with FAILED rows");
-    return times;
-}
-
-// Runs Qt's loop until the window has painted its status bar, with a bound.
-bool WaitUntilPainted(TMainForm& form) {
-    bool timedOut = false;
-    QTimer bound;
-    bound.setSingleShot(true);
-    QObject::connect(&bound, &QTimer::timeout, [&] { timedOut = true; });
-    bound.start(30000);
-    while (form.ProgressRect.isEmpty() && !timedOut)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return !form.ProgressRect.isEmpty();
+    return benchsupport::TimeChild(argv, {}, 2, "quorvane-check did not end with FAILED rows");
 }
 
 bool AllFailed(const TMainForm& form, int rows) {
@@ -201,7 +162,7 @@ TTimes TimeWindow(const TArgs& args, const TScratch& scratch, int jobs) {
     auto form = std::make_unique<TMainForm>(options);
     TMainForm::SetScanHook(nullptr);
     form->show();
-    if (!WaitUntilPainted(*form))
+    if (!benchsupport::WaitUntilPainted(*form))
         throw std::runtime_error("the window was not painted");
     const Clock::time_point start = Clock::now();
     const double cpuStart = OwnCpuSeconds();
