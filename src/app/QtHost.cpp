@@ -36,12 +36,20 @@ void QtHost::ScheduleDrain() {
         Qt::QueuedConnection);
 }
 
-// The scan calls this for every directory entry and the check run for every row: a full pass of
-// Qt's loop each time would cost more than the work between the calls.
+// The scan calls the paced form for every directory entry and the check run for every row: a
+// full pass of Qt's loop each time would cost more than the work between the calls.
 void QtHost::ProcessMessages(sys::Application& app) {
+    ServeQueue(app, true);
+}
+
+void QtHost::ProcessMessagesPaced(sys::Application& app) {
+    ServeQueue(app, sys::ReadinessLookDue());
+}
+
+void QtHost::ServeQueue(sys::Application& app, bool lookForReadiness) {
     if (QtPassDue())
         QtPass(QEventLoop::AllEvents);  // its poll covers the queue's descriptor too
-    else
+    else if (lookForReadiness)
         sys::CollectReadiness();
     // Only the queued messages are left; PeekMessage on the empty queue would poll epoll once
     // more for nothing.

@@ -20,6 +20,7 @@ class QtHost : public QObject, public sys::IMessageHost {
     static constexpr std::chrono::milliseconds kQtPace{5};
 
     void ProcessMessages(sys::Application& app) override;
+    void ProcessMessagesPaced(sys::Application& app) override;
     void HandleMessage(sys::Application& app) override;
     void Run(sys::Application& app) override;
     void Terminating(sys::Application& app) override;
@@ -29,6 +30,7 @@ class QtHost : public QObject, public sys::IMessageHost {
     void ScheduleDrain();
     bool QtPassDue() const;
     void QtPass(QEventLoop::ProcessEventsFlags flags);
+    void ServeQueue(sys::Application& app, bool lookForReadiness);
 
     QSocketNotifier notifier_;
     bool drainScheduled_ = false;

@@ -197,8 +197,10 @@ void TCustomWSocket::InternalClose(bool Shut, Word Error) {
     }
     if (FState == wsClosed)
         return;
-    if (Shut)
-        Shutdown(1);
+    // A graceful close (Shut) needs no shutdown first: closing the last reference sends the FIN
+    // behind whatever is still queued, and the layer's descriptors are close-on-exec and never
+    // duplicated, so this close is the last one. Abort turns it into a reset through the linger.
+    static_cast<void>(Shut);
     SOCKET Old = SocketHandle;
     SocketHandle = INVALID_SOCKET;  // notifications for the old handle are ignored from now on
     if (Winsock().closesocket(Old) == ws::SOCKET_ERROR) {

@@ -1,5 +1,7 @@
 #include "Application.h"
 
+#include "Poller.h"
+
 namespace sys {
 
 Application& Application::Instance() {
@@ -35,6 +37,13 @@ bool Application::ProcessMessage() {
 
 void EpollHost::ProcessMessages(Application& app) {
     while (app.ProcessMessage()) {
+    }
+}
+
+void EpollHost::ProcessMessagesPaced(Application& app) {
+    if (ReadinessLookDue())
+        return ProcessMessages(app);
+    while (PendingMessageCount() > 0 && app.ProcessMessage()) {
     }
 }
 

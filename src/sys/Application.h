@@ -17,6 +17,9 @@ class IMessageHost {
     virtual ~IMessageHost() = default;
     // Handle everything pending, then return.
     virtual void ProcessMessages(Application& app) = 0;
+    // The same for a caller between many short steps: the kernel is asked for readiness at
+    // most once per kLookPace (or at once after RequestPromptLook); posted messages always run.
+    virtual void ProcessMessagesPaced(Application& app) { ProcessMessages(app); }
     // Handle one message, waiting for one when there is none.
     virtual void HandleMessage(Application& app) = 0;
     // Serve messages until the application is terminated.
@@ -29,6 +32,7 @@ class IMessageHost {
 class EpollHost : public IMessageHost {
   public:
     void ProcessMessages(Application& app) override;
+    void ProcessMessagesPaced(Application& app) override;
     void HandleMessage(Application& app) override;
     void Run(Application& app) override;
 };
@@ -42,6 +46,9 @@ class Application {
     IMessageHost& Host() { return *host_; }
 
     void ProcessMessages() { host_->ProcessMessages(*this); }
+    // For the scan's files and the check's rows: a stop already waiting is served without a
+    // system call per step (see IMessageHost::ProcessMessagesPaced).
+    void ProcessMessagesPaced() { host_->ProcessMessagesPaced(*this); }
     void HandleMessage() { host_->HandleMessage(*this); }
     void Run() { host_->Run(*this); }
     // Posts the quit message; Terminated() turns true when it is taken.

@@ -180,6 +180,13 @@ void DropWatch(SocketRecord& r) {
     r.sel.watched = 0;
 }
 
+void ForgetWatch(SocketRecord& r) {
+    if (r.sel.watch != 0 && r.sel.owner == std::this_thread::get_id())
+        ForgetFdWatch(r.sel.watch);
+    r.sel.watch = 0;
+    r.sel.watched = 0;
+}
+
 }  // namespace detail
 
 int WSAAsyncSelect(SOCKET s, HWND h, UINT msg, long mask) {

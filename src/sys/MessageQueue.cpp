@@ -5,17 +5,23 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
 
 #include "Assert.h"
+#include "Poller.h"
 
 namespace sys {
 
 namespace {
 
 constexpr std::uint64_t kWakeId = 0;  // watch ids start at 1
+
+// Set from signal handlers: only a lock-free store may happen there.
+std::atomic<bool> promptLook{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 bool Matches(const MSG& m, HWND filter, UINT msgMin, UINT msgMax) {
     if (filter != 0 && m.hwnd != filter)
@@ -110,9 +116,22 @@ std::vector<MSG> MessageQueue::Snapshot() const {
     return {queue_.begin(), queue_.end()};
 }
 
+void RequestPromptLook() {
+    promptLook.store(true, std::memory_order_relaxed);
+}
+
+bool MessageQueue::LookDue(std::chrono::steady_clock::duration pace) const {
+    return promptLook.load(std::memory_order_relaxed) ||
+           std::chrono::steady_clock::now() - lastPoll_ >= pace;
+}
+
 void MessageQueue::Poll(int timeoutMs) {
+    // Cleared before the wait, so that a signal during it asks for the next look too; the
+    // time is that of the wait's end, what a later look could miss begins there.
+    promptLook.store(false, std::memory_order_relaxed);
     epoll_event events[64];
     int n = epoll_wait(epollFd_, events, 64, timeoutMs);
+    lastPoll_ = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
         std::uint64_t id = events[i].data.u64;
         if (id == kWakeId) {
@@ -151,13 +170,14 @@ bool MessageQueue::ModifyWatch(std::uint64_t id, std::uint32_t events) {
     return epoll_ctl(epollFd_, EPOLL_CTL_MOD, it->second.fd, &ev) == 0;
 }
 
-void MessageQueue::RemoveWatch(std::uint64_t id) {
+void MessageQueue::RemoveWatch(std::uint64_t id, bool unregister) {
     QV_ASSERT(OnOwnerThread(), "a watch removed from a thread that does not own the queue");
     auto it = watches_.find(id);
     if (it == watches_.end())
         return;
     // The descriptor may already be closed (epoll forgot it then); the error does not matter.
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+    if (unregister)
+        epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.fd, nullptr);
     watches_.erase(it);
 }
 

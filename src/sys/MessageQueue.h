@@ -2,6 +2,7 @@
 // and a wake-up eventfd. Internal to sys; other layers use Messages.h and Poller.h.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -41,11 +42,16 @@ class MessageQueue {
     std::vector<MSG> Snapshot() const;
     // One epoll_wait (timeoutMs -1 blocks); runs the handlers of ready descriptors.
     void Poll(int timeoutMs);
+    // True when a look without blocking could find something new: no Poll began within the
+    // pace, or a signal handler asked for a prompt look (RequestPromptLook).
+    bool LookDue(std::chrono::steady_clock::duration pace) const;
     int EpollFd() const { return epollFd_; }
 
     std::uint64_t AddWatch(int fd, std::uint32_t events, FdHandler handler);
     bool ModifyWatch(std::uint64_t id, std::uint32_t events);
-    void RemoveWatch(std::uint64_t id);
+    // unregister false: the caller closes the descriptor, which takes it off epoll. Events
+    // still collected for it find no watch and are dropped.
+    void RemoveWatch(std::uint64_t id, bool unregister = true);
 
     bool SetTimer(HWND h, std::uintptr_t id, unsigned ms);
     bool KillTimer(HWND h, std::uintptr_t id);
@@ -75,6 +81,7 @@ class MessageQueue {
     int epollFd_ = -1;
     int wakeFd_ = -1;
     std::uint64_t nextWatch_ = 1;
+    std::chrono::steady_clock::time_point lastPoll_{};
     std::unordered_map<std::uint64_t, Watch> watches_;
     std::map<std::pair<HWND, std::uintptr_t>, Timer> timers_;
 };

@@ -18,6 +18,10 @@ void UnwatchFd(FdWatchId id) {
     MessageQueue::Current().RemoveWatch(id);
 }
 
+void ForgetFdWatch(FdWatchId id) {
+    MessageQueue::Current().RemoveWatch(id, false);
+}
+
 FdWatchId WatchFdPost(int fd, std::uint32_t events, HWND h, UINT msg) {
     auto self = std::make_shared<FdWatchId>(0);
     *self = WatchFd(fd, events, [fd, h, msg, self](std::uint32_t ready) {
@@ -35,6 +39,10 @@ int QueueWaitFd() {
 
 void CollectReadiness() {
     MessageQueue::Current().Poll(0);
+}
+
+bool ReadinessLookDue() {
+    return MessageQueue::Current().LookDue(kLookPace);
 }
 
 bool SetTimer(HWND h, std::uintptr_t id, unsigned ms) {

@@ -3,6 +3,7 @@
 // post messages, so that everything else happens in dispatch order.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -19,6 +20,10 @@ FdWatchId WatchFd(int fd, std::uint32_t events, FdHandler handler);
 bool ModifyFdWatch(FdWatchId id, std::uint32_t events);
 // Stops the watch; safe from inside any handler, including its own.
 void UnwatchFd(FdWatchId id);
+// The same for a descriptor that the caller closes right after: closing takes it off epoll,
+// which spares a system call. Only for descriptors opened close-on-exec and never duplicated,
+// so that no other reference keeps the registration alive.
+void ForgetFdWatch(FdWatchId id);
 // A watch that posts msg to h with wParam = fd and lParam = the ready epoll bits, then stays
 // silent until the receiver re-arms it with ModifyFdWatch.
 FdWatchId WatchFdPost(int fd, std::uint32_t events, HWND h, UINT msg);
@@ -30,6 +35,15 @@ FdWatchId WatchFdPost(int fd, std::uint32_t events, HWND h, UINT msg);
 int QueueWaitFd();
 // Collects readiness without blocking (what PeekMessage does when the queue is empty).
 void CollectReadiness();
+// How often a caller between many short steps (every scanned file, every checked row) asks the
+// kernel for readiness; a loop that has just waited has nothing new to find.
+inline constexpr std::chrono::milliseconds kLookPace{1};
+// Whether CollectReadiness could find something new: no look within kLookPace, or a prompt
+// look was requested since the last one.
+bool ReadinessLookDue();
+// Async-signal-safe: the next paced look asks the kernel whatever the pace, so that a signal
+// whose handler wrote to a watched descriptor is seen at once.
+void RequestPromptLook();
 
 // Posts WM_TIMER (wParam = id) to h every ms milliseconds until KillTimer. Owner thread only.
 bool SetTimer(HWND h, std::uintptr_t id, unsigned ms);

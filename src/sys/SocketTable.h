@@ -53,5 +53,7 @@ SocketRecord* Find(SOCKET s);
 void UpdateWatch(SocketRecord& r, bool dropUnwanted = false);
 // Stops notifications of a record that is about to go. Caller holds the mutex.
 void DropWatch(SocketRecord& r);
+// For a descriptor about to be closed: the close takes it off epoll, so no epoll_ctl is made.
+void ForgetWatch(SocketRecord& r);
 
 }  // namespace sys::winsock::detail

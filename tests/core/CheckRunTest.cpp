@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -10,9 +12,11 @@
 #include <stdexcept>
 
 #include "TempDir.h"
+#include "app/core/Interrupt.h"
 #include "app/core/ResultFile.h"
 #include "sys/Application.h"
 #include "sys/Messages.h"
+#include "sys/Poller.h"
 
 using testing::ElementsAre;
 
@@ -256,6 +260,22 @@ TEST_F(CheckRunTest, StopArrivingBetweenRowsIsTakenBeforeTheNextRow) {
     sys::DeallocateHWnd(stop);
 
     EXPECT_THAT(Statuses(), ElementsAre("OK", "???"));
+    EXPECT_THAT(client.requested, ElementsAre("http://a/"));
+}
+
+// Between rows the loop asks the kernel only now and then; a signal (Ctrl+C) is looked for at
+// once even when the loop has just looked, as the client had right before its answer.
+TEST_F(CheckRunTest, SignalRightAfterTheLoopLookedIsTakenBeforeTheNextRow) {
+    Rows({"a", "b"});
+    TInterrupt interrupt({SIGUSR1}, [&](int) { run.Break(); });
+    On("a").during = [&] {
+        sys::CollectReadiness();
+        ASSERT_EQ(::kill(::getpid(), SIGUSR1), 0);
+    };
+    On("b");
+    run.CheckNow(false);
+
+    EXPECT_TRUE(interrupt.Happened());
     EXPECT_THAT(client.requested, ElementsAre("http://a/"));
 }
 

@@ -263,13 +263,13 @@ TEST_F(FavoriteScanTest, DoesNotEnterFoldersDeeperThanTheLimit) {
     EXPECT_EQ(list.Count(), static_cast<std::size_t>(TFavoriteScanner::kMaxDepth));
 }
 
-// Counts the calls of ProcessMessages and handles the messages as usual.
+// Counts the scan's calls of the loop (the paced form) and handles the messages as usual.
 class CountingHost : public sys::EpollHost {
   public:
     int calls = 0;
-    void ProcessMessages(sys::Application& app) override {
+    void ProcessMessagesPaced(sys::Application& app) override {
         ++calls;
-        EpollHost::ProcessMessages(app);
+        EpollHost::ProcessMessagesPaced(app);
     }
 };
 

@@ -91,7 +91,7 @@ void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
     std::size_t done = 0;
     for (std::size_t row : rows) {
         AbortRequested = false;
-        sys::Application::Instance().ProcessMessages();
+        sys::Application::Instance().ProcessMessagesPaced();
         // The list never shrinks under a run (deleting is refused meanwhile); the check only
         // keeps a stray removal from reaching past the end.
         if (BreakRequested || row >= list_.Count())

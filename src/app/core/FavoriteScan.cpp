@@ -118,7 +118,7 @@ void TFavoriteScanner::Walk(const std::string& folder, int depth) {
     for (unsigned char type : entries.types) {
         std::string_view name(next);
         next += name.size() + 1;
-        app.ProcessMessages();
+        app.ProcessMessagesPaced();
         std::string path;
         path.reserve(dir.size() + name.size() + 1);
         path.append(dir).append(name);

@@ -21,6 +21,7 @@ void OnSignal(int signal) {
     if (signalFd >= 0) {
         [[maybe_unused]] auto written = ::write(signalFd, &one, sizeof one);
     }
+    sys::RequestPromptLook();  // the loop looks between rows only now and then
     errno = saved;
 }
 
