@@ -2,6 +2,7 @@
 
 #include <QAbstractFileIconProvider>
 #include <QGuiApplication>
+#include <QMimeDatabase>
 #include <mutex>
 
 namespace shell {
@@ -41,6 +42,22 @@ QAbstractFileIconProvider::IconType ProviderType(TIconKind kind) {
     return QAbstractFileIconProvider::File;
 }
 
+// A file key names its type as the file name shows it; the MIME database gives its icon names.
+TIconKey WithIconNames(TIconKey key) {
+    if (key.kind != TIconKind::File || !key.iconName.empty())
+        return key;
+    QMimeDatabase mimes;
+    // An extension alone is no file name the database matches; any stem makes it one.
+    const std::string probe = key.fileType.starts_with('.') ? "file" + key.fileType : key.fileType;
+    QMimeType type =
+        probe.empty()
+            ? mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
+            : mimes.mimeTypeForFile(QString::fromStdString(probe), QMimeDatabase::MatchExtension);
+    key.iconName = type.iconName().toStdString();
+    key.genericIconName = type.genericIconName().toStdString();
+    return key;
+}
+
 QIcon ThemeIcon(const std::string& name) {
     return name.empty() ? QIcon() : QIcon::fromTheme(QString::fromStdString(name));
 }
@@ -56,12 +73,12 @@ void SetFallbackIconProvider(TFallbackIconProvider provider) {
 QIcon SystemIcon(int index) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return {};
-    TIconKey key = SystemIconTable().KeyAt(index);
+    TIconKey key = WithIconNames(SystemIconTable().KeyAt(index));
     QIcon icon = ThemeIcon(key.iconName);
     if (icon.isNull())
         icon = ThemeIcon(key.genericIconName);
     if (icon.isNull())
-        icon = ThemeIcon(KindIconKey(key.kind).iconName);
+        icon = ThemeIcon(WithIconNames(KindIconKey(key.kind)).iconName);
     if (icon.isNull()) {
         if (TFallbackIconProvider fallback = CurrentFallback())
             icon = fallback(key.kind);

@@ -1,37 +1,34 @@
 #include "SystemIcons.h"
 
-#include <QMimeDatabase>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <mutex>
 #include <vector>
 
 namespace shell {
 
-namespace {
-
 TIconKey FileTypeKey(std::string_view fileName) {
-    QMimeDatabase mimes;
-    QMimeType type =
-        fileName.empty()
-            ? mimes.mimeTypeForName(QStringLiteral("application/octet-stream"))
-            : mimes.mimeTypeForFile(
-                  QString::fromUtf8(fileName.data(), static_cast<int>(fileName.size())),
-                  QMimeDatabase::MatchExtension);
-    return {TIconKind::File, type.iconName().toStdString(), type.genericIconName().toStdString()};
+    const std::size_t dot = fileName.rfind('.');
+    std::string type(dot == std::string_view::npos || dot == 0 ? fileName : fileName.substr(dot));
+    if (dot != std::string_view::npos && dot != 0)
+        std::transform(type.begin(), type.end(), type.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    TIconKey key;
+    key.fileType = std::move(type);
+    return key;
 }
-
-}  // namespace
 
 TIconKey KindIconKey(TIconKind kind) {
     switch (kind) {
         case TIconKind::Folder:
-            return {kind, "folder", {}};
+            return {kind, "folder", {}, {}};
         case TIconKind::Computer:
-            return {kind, "computer", {}};
+            return {kind, "computer", {}, {}};
         case TIconKind::Drive:
-            return {kind, "drive-harddisk", {}};
+            return {kind, "drive-harddisk", {}, {}};
         case TIconKind::Desktop:
-            return {kind, "user-desktop", "folder"};
+            return {kind, "user-desktop", "folder", {}};
         case TIconKind::File:
             break;
     }

@@ -13,13 +13,21 @@
 
 namespace shell {
 
-// What an index stands for: the object's kind and its icon names in the icon theme.
+// What an index stands for: the object's kind and its icon names in the icon theme. A file's
+// key holds its type as its name shows it (fileType: the extension in lower case, or the whole
+// name when it has none), which the icon theme turns into icon names when it makes the picture;
+// looking types up when the index is handed out would load the MIME database, and Qt with it,
+// into the headless checker.
 struct TIconKey {
     TIconKind kind = TIconKind::File;
     std::string iconName;
     std::string genericIconName;
+    std::string fileType;
     bool operator==(const TIconKey&) const = default;
 };
+
+// The key of a file of this name's type; the empty name is the file of unknown type.
+TIconKey FileTypeKey(std::string_view fileName);
 
 // Indexes that never change once given. Index 0 is the icon of a file of unknown type.
 class TSystemIconTable {

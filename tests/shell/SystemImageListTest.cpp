@@ -11,6 +11,7 @@
 #include "TempDir.h"
 #include "shell/ShellBrowser.h"
 #include "shell/SystemIconTheme.h"
+#include "shell/SystemIcons.h"
 
 namespace {
 
@@ -84,6 +85,31 @@ TEST(SystemImageList, IndexesWithoutAGuiAndIconsWithOne) {
         EXPECT_EQ(asked.front(), shell::TIconKind::Folder);
     }
     EXPECT_EQ(browser.SmallIconIndex(), folder);
+}
+
+// A file's index stands for its type as the name shows it, decided without the MIME database
+// (which the headless checker does not load): the extension in any case, else the whole name.
+TEST(SystemImageList, FilesShareAnIndexByTheTypeTheirNameShows) {
+    struct Case {
+        const char* name;
+        const char* sameAs;
+        const char* fileType;
+    };
+    const Case cases[] = {
+        {"a.url", "b.URL", ".url"},
+        {"archive.tar.GZ", "other.gz", ".gz"},
+        {"Makefile", "Makefile", "Makefile"},
+        {".bashrc", ".bashrc", ".bashrc"},
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(shell::FileTypeKey(c.name).fileType, c.fileType);
+        EXPECT_EQ(shell::FileTypeIconIndex(c.name), shell::FileTypeIconIndex(c.sameAs));
+    }
+    EXPECT_NE(shell::FileTypeIconIndex("a.url"), shell::FileTypeIconIndex("a.txt"));
+    EXPECT_NE(shell::FileTypeIconIndex("a.url"), shell::FileTypeIconIndex("url"));
+    EXPECT_EQ(shell::FileTypeIconIndex(""), 0) << "the unknown file keeps index 0";
 }
 
 }  // namespace
