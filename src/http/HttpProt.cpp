@@ -210,7 +210,7 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 bool THttpCli::SplitAddresses() {
     const http::TUrlParts url = http::ParseURL(FURL);
     FViaProxy = !FProxy.empty();
-    const http::TUrlParts proxy = http::ParseURL(FProxy);
+    const http::TUrlParts proxy = FViaProxy ? http::ParseURL(FProxy) : http::TUrlParts{};
     const std::string proxyPort = proxy.Port.empty() ? FProxyPort : proxy.Port;
     if (!http::StartAddress(FAddress, FURL, FViaProxy ? proxy.Host : "", proxyPort))
         return false;

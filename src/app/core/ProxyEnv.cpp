@@ -105,6 +105,8 @@ TProxyEnv TProxyEnv::FromEnvironment() {
 }
 
 TProxyRoute ChooseProxy(const TProxyEnv& env, const std::string& url) {
+    if (env.HttpProxy.empty() && env.HttpsProxy.empty() && env.AllProxy.empty())
+        return {};  // the usual case: no address to take apart for it
     const http::TUrlParts target = http::ParseURL(url);
     if (Bypassed(env.NoProxy, target.Host))
         return {};
