@@ -2,6 +2,11 @@
 // SOCKS server named by all_proxy.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "ScopedEnv.h"
 #include "ScriptedServer.h"
 #include "SocksServers.h"
@@ -136,6 +141,50 @@ TEST(ProxyEnv, EachAddressGetsTheProxyItsVariablesName) {
         EXPECT_EQ(route.Port, c.Port);
         EXPECT_EQ(route.SocksLevel, c.Level);
         EXPECT_EQ(route.RemoteLookup, c.RemoteLookup);
+    }
+}
+
+// Lower case wins over upper case when both are set and not empty; http_proxy has no upper-case
+// form, as in curl.
+TEST(ProxyEnv, VariablesAreReadInEitherCaseLowerCaseFirst) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> set;
+        TProxyEnv expected;
+    };
+    const Case cases[] = {
+        {"none", {}, {}},
+        {"lower case",
+         {{"http_proxy", "h"}, {"https_proxy", "s"}, {"all_proxy", "a"}, {"no_proxy", "n"}},
+         {"h", "s", "a", "n"}},
+        {"upper case",
+         {{"HTTPS_PROXY", "S"}, {"ALL_PROXY", "A"}, {"NO_PROXY", "N"}},
+         {"", "S", "A", "N"}},
+        {"both",
+         {{"https_proxy", "s"}, {"HTTPS_PROXY", "S"}, {"no_proxy", "n"}, {"NO_PROXY", "N"}},
+         {"", "s", "", "n"}},
+        {"empty lower case", {{"all_proxy", ""}, {"ALL_PROXY", "A"}}, {"", "", "A", ""}},
+        {"no upper-case http", {{"HTTP_PROXY", "H"}}, {}},
+        {"names that only begin alike", {{"http_proxy_x", "x"}, {"no_proxyx", "x"}}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Every name once, so that each is restored to what it was before the row.
+        std::map<std::string, std::string> values;
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+              "no_proxy", "NO_PROXY", "http_proxy_x", "no_proxyx"})
+            values[name] = "";
+        for (const auto& [name, value] : c.set)
+            values[name] = value;
+        std::vector<std::unique_ptr<testsupport::ScopedEnv>> env;
+        for (const auto& [name, value] : values)
+            env.push_back(std::make_unique<testsupport::ScopedEnv>(name, value));
+        const TProxyEnv read = TProxyEnv::FromEnvironment();
+        EXPECT_EQ(read.HttpProxy, c.expected.HttpProxy);
+        EXPECT_EQ(read.HttpsProxy, c.expected.HttpsProxy);
+        EXPECT_EQ(read.AllProxy, c.expected.AllProxy);
+        EXPECT_EQ(read.NoProxy, c.expected.NoProxy);
     }
 }
 

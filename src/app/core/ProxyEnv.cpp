@@ -1,6 +1,10 @@
 #include "ProxyEnv.h"
 
-#include <cstdlib>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <string_view>
 
 #include "http/HttpUrl.h"
 #include "sys/AsciiText.h"
@@ -10,11 +14,32 @@ namespace {
 // Curl's default port for a proxy address that names none.
 constexpr const char* kDefaultProxyPort = "1080";
 
-std::string Variable(const char* lower, const char* upper) {
-    if (const char* value = std::getenv(lower); value && *value)
-        return value;
-    if (const char* value = upper ? std::getenv(upper) : nullptr; value && *value)
-        return value;
+// The names looked for, each found at most once (the first entry, as getenv takes it).
+constexpr std::string_view kProxyNames[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                                            "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+
+// The values of kProxyNames, in one pass over the environment: the check asks before every row,
+// and a getenv per name would walk the whole environment seven times.
+std::array<const char*, std::size(kProxyNames)> ProxyVariables() {
+    std::array<const char*, std::size(kProxyNames)> found{};
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (!equals)
+            continue;
+        const std::string_view name(*entry, static_cast<std::size_t>(equals - *entry));
+        for (std::size_t i = 0; i < found.size(); ++i)
+            if (!found[i] && name == kProxyNames[i])
+                found[i] = equals + 1;
+    }
+    return found;
+}
+
+// The first of the two that is set and not empty.
+std::string Either(const char* lower, const char* upper) {
+    if (lower && *lower)
+        return lower;
+    if (upper && *upper)
+        return upper;
     return {};
 }
 
@@ -99,9 +124,9 @@ TProxyRoute RouteOf(const std::string& proxy) {
 }  // namespace
 
 TProxyEnv TProxyEnv::FromEnvironment() {
+    const auto v = ProxyVariables();
     // Like curl, http_proxy only in lower case: a CGI program sees HTTP_PROXY from a request.
-    return {Variable("http_proxy", nullptr), Variable("https_proxy", "HTTPS_PROXY"),
-            Variable("all_proxy", "ALL_PROXY"), Variable("no_proxy", "NO_PROXY")};
+    return {Either(v[0], nullptr), Either(v[1], v[2]), Either(v[3], v[4]), Either(v[5], v[6])};
 }
 
 TProxyRoute ChooseProxy(const TProxyEnv& env, const std::string& url) {
