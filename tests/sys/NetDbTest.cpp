@@ -1,5 +1,7 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "sys/WinSock.h"
@@ -76,4 +78,20 @@ TEST_F(NetDb, UnknownNamesFailEveryTimeWithNoData) {
     }
     EXPECT_EQ(ws::getprotobyname(nullptr), nullptr);
     EXPECT_EQ(ws::getservbyname(nullptr, "tcp"), nullptr);
+}
+
+// Addresses as text, as inet_ntop writes them: every value of every byte, with 0, 1, 2 and 3
+// digits, in each position.
+TEST(AddressText, MatchesTheCLibraryForEveryByteInEveryPosition) {
+    for (int position = 0; position < 4; ++position) {
+        for (int value = 0; value < 256; ++value) {
+            unsigned char bytes[4] = {10, 0, 200, 7};
+            bytes[position] = static_cast<unsigned char>(value);
+            in_addr address{};
+            std::memcpy(&address.s_addr, bytes, sizeof bytes);
+            char expected[INET_ADDRSTRLEN];
+            ASSERT_NE(::inet_ntop(AF_INET, &address, expected, sizeof expected), nullptr);
+            EXPECT_STREQ(ws::inet_ntoa(address), expected) << "byte " << position << " = " << value;
+        }
+    }
 }
