@@ -4,13 +4,10 @@
 // quorvane-check's times include its scan of the Favorites folder and the result file.
 //
 // Usage: bench_check [path of quorvane-check]   (default: the one built beside this program)
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,79 +15,22 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChildRun.h"
+#include "FastServer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using benchsupport::TFastServer;
 using benchsupport::TTimes;
 
-// Answers every request at once with a short header and closes, as an HTTP/1.0 server does.
-class TFastServer {
-  public:
-    TFastServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(listener_, 512) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~TFastServer() {
-        stopping_ = true;
-        ::shutdown(listener_, SHUT_RDWR);
-        thread_.join();
-        ::close(listener_);
-    }
-    int Port() const { return port_; }
-    long Served() const { return served_; }
-
-  private:
-    void Serve() {
-        static const char answer[] =
-            "HTTP/1.0 200 OK\r\nServer: bench\r\n"
-            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
-        while (!stopping_) {
-            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            if (ReadRequest(fd)) {
-                [[maybe_unused]] auto sent = ::send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
-                ++served_;
-            }
-            ::shutdown(fd, SHUT_WR);
-            ::close(fd);
-        }
-    }
-    static bool ReadRequest(int fd) {
-        std::string request;
-        char buffer[2048];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                return false;
-            request.append(buffer, static_cast<std::size_t>(got));
-        }
-        return true;
-    }
-
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<long> served_{0};
-};
+// Every request gets this at once, and the close.
+constexpr const char* kAnswer =
+    "HTTP/1.0 200 OK\r\nServer: bench\r\n"
+    "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
 
 std::string Address(int port, int i) {
     return "http://127.0.0.1:" + std::to_string(port) + "/page" + std::to_string(i) + ".html";
@@ -153,7 +93,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorvane-check not found at %s\n", checkProgram.c_str());
         return 1;
     }
-    TFastServer server;
+    TFastServer server(kAnswer);
     std::printf("%-6s | %-27s | %-27s\n", "", "wall time", "processor time (user+sys)");
     std::printf("%-6s | %8s %8s %9s | %8s %8s %9s\n", "rows", "quorv. s", "curl s", "q/c",
                 "quorv. s", "curl s", "q/c");

@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -28,15 +27,16 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChildRun.h"
+#include "FastServer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using benchsupport::TFastServer;
 using benchsupport::TTimes;
 
 sockaddr_in Loopback(int port) {
@@ -47,68 +47,10 @@ sockaddr_in Loopback(int port) {
     return addr;
 }
 
-// Answers every request at once and closes: HTTP/1.1 with "Connection: close".
-class TFastServer {
-  public:
-    TFastServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr = Loopback(0);
-        socklen_t len = sizeof addr;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(listener_, 512) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~TFastServer() {
-        stopping_ = true;
-        ::shutdown(listener_, SHUT_RDWR);  // ends the blocking accept
-        thread_.join();
-        ::close(listener_);
-    }
-    int Port() const { return port_; }
-    long Served() const { return served_; }
-
-  private:
-    void Serve() {
-        static const char answer[] =
-            "HTTP/1.1 200 OK\r\nServer: bench\r\nConnection: close\r\n"
-            "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
-        while (!stopping_) {
-            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) {
-                if (stopping_)
-                    break;
-                continue;
-            }
-            if (ReadRequest(fd)) {
-                [[maybe_unused]] auto sent = ::send(fd, answer, sizeof answer - 1, MSG_NOSIGNAL);
-                ++served_;
-            }
-            ::close(fd);
-        }
-    }
-    static bool ReadRequest(int fd) {
-        std::string request;
-        char buffer[2048];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                return false;
-            request.append(buffer, static_cast<std::size_t>(got));
-        }
-        return true;
-    }
-
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<long> served_{0};
-};
+// Every request gets this at once, and the close.
+constexpr const char* kAnswer =
+    "HTTP/1.1 200 OK\r\nServer: bench\r\nConnection: close\r\n"
+    "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT\r\nContent-Length: 0\r\n\r\n";
 
 std::string Path(int i) {
     return "/page" + std::to_string(i) + ".html";
@@ -275,7 +217,7 @@ std::string Range(std::vector<double> values) {
 // Each round times both over all rows and over a single row; the difference is what the rows
 // beyond the first cost, without either program's start, scan set-up and result file.
 void Compare(const TOptions& options) {
-    TFastServer server;
+    TFastServer server(kAnswer);
     TScratch scratch(options.check, server.Port(), options.rows);
     TScratch single(options.check, server.Port(), 1);
     const TRun all = Commands(scratch, server.Port(), options.rows);
