@@ -3,70 +3,131 @@
 // pumps messages). A handler replaced during a call lives on until the outermost call has
 // returned, so the running one never loses its captures. Handlers live on the heap, so that
 // retiring one never moves it while it runs.
+//
+// The handler is kept in a box of its own rather than in a std::function: a call is one
+// indirect call with the arguments in registers, with no check for an empty function (a box
+// is never empty) and no arguments passed by reference.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 template <class... Args>
 class TGuardedEvent {
-  public:
-    using THandler = std::function<void(Args...)>;
+    template <class F>
+    static constexpr bool kHandler = !std::is_same_v<std::decay_t<F>, TGuardedEvent> &&
+                                     !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
+                                     std::is_constructible_v<std::decay_t<F>, F&&> &&
+                                     std::is_invocable_v<std::decay_t<F>&, Args&...>;
 
+  public:
     TGuardedEvent() = default;
     TGuardedEvent(const TGuardedEvent&) = delete;
     TGuardedEvent& operator=(const TGuardedEvent&) = delete;
+    ~TGuardedEvent() {
+        Free(Current);
+        FreeRetired();
+    }
 
+    // An empty std::function or a null function pointer clears the event, as nullptr does.
     template <class F>
-    requires std::is_constructible_v<THandler, F&&> TGuardedEvent& operator=(F&& Handler) {
-        Replace(THandler(std::forward<F>(Handler)));
+    requires kHandler<F> TGuardedEvent& operator=(F&& Handler) {
+        if (IsEmpty(Handler))
+            Replace(nullptr);
+        else
+            Replace(new TBoxOf<std::decay_t<F>>(std::forward<F>(Handler)));
         return *this;
     }
     TGuardedEvent& operator=(std::nullptr_t) {
-        Replace(THandler());
+        Replace(nullptr);
         return *this;
     }
     explicit operator bool() const { return Current != nullptr; }
 
     // False when no handler is assigned.
     bool Call(Args... Values) {
-        if (!Current)
+        TBox* Box = Current;
+        if (Box == nullptr)
             return false;
-        TCallScope Scope(*this);
-        (*Current)(Values...);
+        ++Depth;
+        try {
+            Box->Invoke(Box, Values...);
+        } catch (...) {
+            Leave();
+            throw;
+        }
+        Leave();
         return true;
     }
 
   private:
-    class TCallScope {
-      public:
-        explicit TCallScope(TGuardedEvent& Event) : event_(Event) { ++event_.Depth; }
-        ~TCallScope() {
-            if (--event_.Depth == 0)
-                event_.Retired.clear();
-        }
-        TCallScope(const TCallScope&) = delete;
-        TCallScope& operator=(const TCallScope&) = delete;
-
-      private:
-        TGuardedEvent& event_;
+    struct TBox {
+        void (*Invoke)(TBox*, Args...);
+        void (*Destroy)(TBox*);
+        TBox* NextRetired;
     };
 
-    void Replace(THandler Handler) {
-        if (Depth == 0 && Current && Handler) {
-            *Current = std::move(Handler);  // nothing runs it: reuse its storage
-            return;
+    template <class F>
+    struct TBoxOf final : TBox {
+        template <class G>
+        explicit TBoxOf(G&& Handler) : TBox{&Run, &Delete, nullptr}, Fn(std::forward<G>(Handler)) {}
+        static void Run(TBox* Box, Args... Values) {
+            std::invoke(static_cast<TBoxOf*>(Box)->Fn, Values...);
         }
-        if (Depth > 0 && Current)
-            Retired.push_back(std::move(Current));
-        Current = Handler ? std::make_unique<THandler>(std::move(Handler)) : nullptr;
+        static void Delete(TBox* Box) { delete static_cast<TBoxOf*>(Box); }
+        F Fn;
+    };
+
+    template <class T>
+    struct TIsFunction : std::false_type {};
+    template <class R, class... A>
+    struct TIsFunction<std::function<R(A...)>> : std::true_type {};
+
+    template <class F>
+    static bool IsEmpty(const F& Handler) {
+        using D = std::decay_t<F>;
+        if constexpr (std::is_pointer_v<D> || std::is_member_pointer_v<D> || TIsFunction<D>::value)
+            return Handler == nullptr;
+        else
+            return false;
     }
 
-    std::unique_ptr<THandler> Current;               // never empty when set
-    std::vector<std::unique_ptr<THandler>> Retired;  // replaced while a call ran
-    int Depth = 0;                                   // calls running on the stack
+    void Leave() {
+        if (--Depth == 0 && Retired != nullptr) [[unlikely]]
+            FreeRetired();
+    }
+
+    static void Free(TBox* Box) {
+        if (Box != nullptr)
+            Box->Destroy(Box);
+    }
+
+    // Out of the call's way: it runs only after a handler was replaced during a call.
+    [[gnu::noinline]] void FreeRetired() {
+        while (TBox* Box = Retired) {
+            Retired = Box->NextRetired;
+            Box->Destroy(Box);
+        }
+    }
+
+    // The new handler is in place before the old one goes, so that the old one's destructor
+    // never meets the event half replaced.
+    void Replace(TBox* Handler) {
+        TBox* Old = Current;
+        Current = Handler;
+        if (Old == nullptr)
+            return;
+        if (Depth > 0) {
+            Old->NextRetired = Retired;
+            Retired = Old;
+        } else {
+            Old->Destroy(Old);
+        }
+    }
+
+    TBox* Current = nullptr;  // never empty when set
+    TBox* Retired = nullptr;  // replaced while a call ran, freed when the outermost returns
+    int Depth = 0;            // calls running on the stack
 };

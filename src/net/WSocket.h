@@ -31,6 +31,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "GuardedEvent.h"
@@ -430,6 +431,12 @@ class TCustomSocksWSocket : public TCustomWSocket {
     // True while the handshake runs: the layers above do not see the connection yet.
     bool SocksNegotiating() const { return FSocksStep != TSocksStep::None; }
 
+    // Bumped by every change that may stop the bytes received from going to the layers above
+    // as they did: a handshake that starts, a change of line mode or line end, the end of the
+    // connection. A delivery loop that raises events compares this one number after each
+    // event instead of looking at every condition again. Handle changes are not counted.
+    unsigned DeliveryGeneration = 0;
+
   private:
     enum class TSocksStep { None, Greeting, Authenticating, Connecting };
 
@@ -553,6 +560,7 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     void SetLineEnd(const std::string& Value) {
         FLineEnd = Value;
         FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
+        ++DeliveryGeneration;      // an empty one stops the lines
     }
     bool LineEcho() const { return FLineEcho; }
     void SetLineEcho(bool Value) { FLineEcho = Value; }
@@ -582,10 +590,11 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     void FreeLineBuffer();
     std::size_t TakeFromBuffer(void* Buffer, std::size_t Size);
     void EchoReceived(std::size_t Start, std::size_t Count);
-    std::size_t FindLineEnd();
-    bool TakeNextLine();
+    bool FindLineEnd(std::string_view End);
+    bool TakeNextLine(std::string_view End);
     bool TakeOverlongLine();
     void DeliverLines();
+    bool OfferLine(SOCKET S);
     void DeliverHeld();
 
     bool FLineMode = false;

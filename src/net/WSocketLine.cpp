@@ -7,6 +7,7 @@
 // search for the line end goes on where it stopped, and the network is read in large pieces.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "WSocket.h"
 #include "WinsockApi.h"
@@ -20,11 +21,15 @@ constexpr char kTab = 9;
 constexpr std::size_t kTabWidth = 8;
 constexpr std::size_t kLineReadPiece = 256 * 1024;  // at most this much per read
 
-// The bytes before a candidate line end's last byte; mostly one, so no call for it.
-bool EndsWith(const char* Last, const std::string& LineEnd) {
-    const char* Want = LineEnd.data() + LineEnd.size() - 1;
-    for (std::size_t i = 1; i < LineEnd.size(); ++i)
-        if (Last[-static_cast<std::ptrdiff_t>(i)] != Want[-static_cast<std::ptrdiff_t>(i)])
+// The bytes before a candidate line end's last byte. Mostly one (CR LF), so that one is
+// compared before any loop.
+bool EndsWith(const char* Last, const char* LineEnd, std::size_t Length) {
+    if (Length == 1)
+        return true;
+    if (Last[-1] != LineEnd[Length - 2])
+        return false;
+    for (std::size_t i = 2; i < Length; ++i)
+        if (Last[-static_cast<std::ptrdiff_t>(i)] != LineEnd[Length - 1 - i])
             return false;
     return true;
 }
@@ -35,6 +40,7 @@ void TCustomLineWSocket::SetLineMode(bool Value) {
     if (Value == FLineMode)
         return;
     FLineMode = Value;
+    ++DeliveryGeneration;
     // The unread part of a line stays at the front and is served first by the next reads.
     if (!FLineMode)
         FPendingLine = 0;
@@ -68,7 +74,16 @@ bool TCustomLineWSocket::DoDataAvailable(Word Error) {
         return TCustomSslWSocket::DoDataAvailable(Error);
     // One piece per pass: the receive loop comes back for the rest.
     const int Waiting = TCustomSslWSocket::GetRcvdCount();
-    if (Waiting <= 0)
+    if (Waiting == 0) {
+        // A read notification may find nothing (an earlier read took its bytes, or only the
+        // peer's end came). Only a read asks for the next notification, as an owner's handler
+        // would make it; without one the end of the connection is never told. A read of nothing
+        // asks without taking anything, and is not counted, so the receive loop still stops.
+        char Probe;
+        Winsock().recv(SocketHandle, &Probe, 0, 0);
+        return true;
+    }
+    if (Waiting < 0)
         return true;
     const std::size_t Piece = std::min(static_cast<std::size_t>(Waiting), kLineReadPiece);
     MakeRoom(Piece);
@@ -115,10 +130,12 @@ void TCustomLineWSocket::Consume(std::size_t Count) {
         FLineScanned = std::max(FLineScanned, FLineHead);
 }
 
+// The end of the connection: a delivery loop running meanwhile stops.
 void TCustomLineWSocket::FreeLineBuffer() {
     FLineBuffer.reset();
     FLineCapacity = FLineHead = FLineTail = FLineScanned = 0;
     FPendingLine = 0;
+    ++DeliveryGeneration;
 }
 
 // Copied first: a Send that finds the connection reset closes it, which frees the buffer.
@@ -127,36 +144,34 @@ void TCustomLineWSocket::EchoReceived(std::size_t Start, std::size_t Count) {
     Send(Echo.data(), static_cast<int>(Echo.size()));
 }
 
-// The end of the first complete line held (its LineEnd included), or 0 when there is none.
+// Makes the first complete line held (its LineEnd included) pending; false when there is none.
 // The search looks for the line end's last byte and checks the bytes before it, so it goes on
 // where it stopped and still finds a line end split across two reads. Inline, as TakeNextLine:
 // both run once per line and are called only here.
-inline std::size_t TCustomLineWSocket::FindLineEnd() {
+inline bool TCustomLineWSocket::FindLineEnd(std::string_view End) {
     const char* Buf = FLineBuffer.get();
-    const std::size_t EndLength = FLineEnd.size();
+    const std::size_t Tail = FLineTail;
     std::size_t From = FLineScanned;
-    while (From < FLineTail) {
-        const void* Hit = std::memchr(Buf + From, FLineEnd.back(), FLineTail - From);
+    while (From < Tail) {
+        const void* Hit = std::memchr(Buf + From, End.back(), Tail - From);
         if (Hit == nullptr)
             break;
         From = static_cast<std::size_t>(static_cast<const char*>(Hit) - Buf) + 1;
-        if (From - FLineHead >= EndLength && EndsWith(Buf + From - 1, FLineEnd)) {
+        const std::size_t Length = From - FLineHead;
+        if (Length >= End.size() && EndsWith(Buf + From - 1, End.data(), End.size())) {
             FLineScanned = From;
-            return From;
+            FPendingLine = Length;
+            return true;
         }
     }
-    FLineScanned = FLineTail;
-    return 0;
+    FLineScanned = Tail;
+    return false;
 }
 
 // Makes the next line pending: the next complete one, or the bytes held as one line when they
 // reach the limit without a line end (bounded memory, nothing lost). False when there is none.
-inline bool TCustomLineWSocket::TakeNextLine() {
-    if (const std::size_t End = FindLineEnd()) {
-        FPendingLine = End - FLineHead;
-        return true;
-    }
-    return FLineLimit != 0 && HeldCount() >= FLineLimit && TakeOverlongLine();
+inline bool TCustomLineWSocket::TakeNextLine(std::string_view End) {
+    return FindLineEnd(End) || (FLineLimit != 0 && HeldCount() >= FLineLimit && TakeOverlongLine());
 }
 
 // Kept out of TakeNextLine, which runs once per line and is inlined where it is called.
@@ -170,24 +185,44 @@ bool TCustomLineWSocket::TakeOverlongLine() {
     return true;
 }
 
+// Offers the pending line once. False when the loop must stop: the connection changed, or the
+// owner read nothing (the line is offered again with the next bytes).
+inline bool TCustomLineWSocket::OfferLine(SOCKET S) {
+    const std::size_t Before = FPendingLine;
+    if (!TCustomWSocket::DoDataAvailable(0)) {
+        Consume(FPendingLine);  // nobody listens: the line is dropped
+        FPendingLine = 0;
+        return true;
+    }
+    return S == SocketHandle && FPendingLine != Before;
+}
+
 // Offers every complete line in turn, raising OnDataAvailable while the owner reads the
 // pending line. A line the owner leaves unread stays pending: it is offered again with the next
 // bytes or the next delivery message, never in a loop here. One loop for all of it: it runs once
 // per line, and the calls it saves are a good part of a line's cost.
+//
+// A handler may change what the loop depends on (line mode, line end, a handshake, the
+// connection). While DeliveryGeneration stays the same none of that changed but the handle, so
+// the inner loop compares two numbers per line; any other change sends it back to the full
+// check, and the line end it took there is not used again.
 void TCustomLineWSocket::DeliverLines() {
     const SOCKET S = SocketHandle;
-    while (FPendingLine > 0 ? FLineMode : LinesReady()) {
-        if (FPendingLine == 0 && !TakeNextLine())
-            return;
-        const std::size_t Before = FPendingLine;
-        if (!TCustomWSocket::DoDataAvailable(0)) {
-            // Nobody listens: the line is dropped.
-            Consume(FPendingLine);
-            FPendingLine = 0;
+    for (;;) {
+        if (!LinesReady()) {
+            // Only a line pending already goes on (the owner began a handshake, say).
+            if (FPendingLine == 0 || !FLineMode || !OfferLine(S))
+                return;
             continue;
         }
-        if (S != SocketHandle || FPendingLine == Before)
-            return;
+        const unsigned Generation = DeliveryGeneration;
+        const std::string_view End = FLineEnd;
+        do {
+            if (FPendingLine == 0 && !TakeNextLine(End))
+                return;
+            if (!OfferLine(S))
+                return;
+        } while (Generation == DeliveryGeneration);
     }
 }
 
@@ -217,6 +252,17 @@ std::size_t TCustomLineWSocket::TakeFromBuffer(void* Buffer, std::size_t Size) {
 }
 
 int TCustomLineWSocket::Receive(void* Buffer, int BufferSize) {
+    // The owner takes the pending line: once per line, so the buffer is updated before the copy
+    // (which may write anywhere, as far as the compiler knows) and nothing is read again after.
+    if (FLineMode && FPendingLine > 0 && BufferSize > 0) {
+        const std::size_t n = std::min(FPendingLine, static_cast<std::size_t>(BufferSize));
+        const char* Line = FLineBuffer.get() + FLineHead;
+        FPendingLine -= n;
+        NoteLayerRead();
+        Consume(n);  // leaves the bytes where they are
+        std::memcpy(Buffer, Line, n);
+        return static_cast<int>(n);
+    }
     const bool Serve = FLineMode ? FPendingLine > 0 : HeldCount() > 0;
     if (!Serve || BufferSize <= 0)
         return TCustomSslWSocket::Receive(Buffer, BufferSize);

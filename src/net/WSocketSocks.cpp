@@ -140,6 +140,7 @@ void TCustomSocksWSocket::Connect() {
     if (!CheckSocksSettings() || !ResolveSocksEndpoints())
         return;
     FSocksStep = TSocksStep::Greeting;
+    ++DeliveryGeneration;
     FRcvCnt = 0;
     FPendingStart = FPendingCount = 0;
     FBoundAddr.clear();

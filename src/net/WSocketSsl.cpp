@@ -127,6 +127,7 @@ void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
     FLastError = 0;
     FSsl = NewSslState(FSslServerName.empty() ? FAddr : FSslServerName);
     FSslPhase = TSslPhase::Handshake;
+    ++DeliveryGeneration;  // the lines held stay there until it has ended
     if (!FSsl)
         return FailHandshake();
     ContinueHandshake(false);  // the server has nothing to say before the client's hello

@@ -2,6 +2,7 @@
 // by a nested call, stays alive until the outermost call has returned, and not longer.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +69,50 @@ TEST(GuardedEvent, ReplacingOutsideACallFreesTheOldHandlerAtOnce) {
     EXPECT_TRUE(watch.expired());
     EXPECT_TRUE(event.Call(10));
     EXPECT_EQ(calls, 11);
+}
+
+int gPointerCalls = 0;
+void CountCall(int) {
+    ++gPointerCalls;
+}
+
+// What may be assigned: an empty std::function or a null function pointer clears the event, as
+// nullptr does, instead of leaving a handler that cannot be called.
+TEST(GuardedEvent, EmptyFunctionsClearTheEvent) {
+    struct TCase {
+        const char* Name;
+        std::function<void(TEvent&, int&)> Assign;  // the int counts calls of the handler
+        bool Set;
+    };
+    const TCase cases[] = {
+        {"empty std::function", [](TEvent& e, int&) { e = std::function<void(int)>(); }, false},
+        {"null function pointer",
+         [](TEvent& e, int&) {
+             void (*none)(int) = nullptr;
+             e = none;
+         },
+         false},
+        {"std::function",
+         [](TEvent& e, int& calls) { e = std::function<void(int)>([&calls](int) { ++calls; }); },
+         true},
+        {"function pointer", [](TEvent& e, int&) { e = &CountCall; }, true},
+        {"move-only handler",
+         [](TEvent& e, int& calls) {
+             e = [&calls, owned = std::make_unique<int>(1)](int) { calls += *owned; };
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TEvent event;
+        int calls = 0;
+        event = [&calls](int) { calls += 100; };  // replaced or cleared by the assignment
+        gPointerCalls = 0;
+        c.Assign(event, calls);
+        EXPECT_EQ(static_cast<bool>(event), c.Set);
+        EXPECT_EQ(event.Call(0), c.Set);
+        EXPECT_EQ(calls + gPointerCalls, c.Set ? 1 : 0);
+    }
 }
 
 }  // namespace

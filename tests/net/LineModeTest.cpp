@@ -1,17 +1,26 @@
 // Line mode: lines however the bytes are split, long streams of lines, editing and echo, a line
-// longer than any buffer, switching the mode with bytes held, and owners that read little or
-// nothing.
+// longer than any buffer, switching the mode with bytes held, owners that read little or
+// nothing, and handlers that change the delivery, free the socket, pump messages or begin TLS
+// while lines are still held.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "LoopbackServer.h"
+#include "ScopedEnv.h"
 #include "ScriptedServer.h"
 #include "SocketTestSupport.h"
+#include "TestCa.h"
+#include "sys/Application.h"
 
 using namespace nettest;
 using testsupport::RunLoopUntil;
@@ -314,4 +323,200 @@ TEST(LineMode, HandlerMayReplaceOrClearTheEventWhileItRuns) {
         EXPECT_TRUE(RunLoopUntil([&] { return ctx.Client.Closed; }));
         EXPECT_EQ(ctx.Log, c.Log);
     }
+}
+
+namespace {
+
+// Tells when it is destroyed.
+class TWatchedSocket : public TWSocket {
+  public:
+    explicit TWatchedSocket(bool& Gone) : gone_(Gone) {}
+    ~TWatchedSocket() override { gone_ = true; }
+
+  private:
+    bool& gone_;
+};
+
+// What a handler does after each read, given the reads so far (the last one is its own).
+using TMidStreamAction = std::function<void(TWSocket&, const std::vector<std::string>&)>;
+
+}  // namespace
+
+// Several lines arrive in one read, and the handler of the first changes what their delivery
+// depends on, closes or frees the socket, or pumps messages until more has come. The lines held
+// behind it follow the change at once, each exactly once.
+TEST(LineMode, HandlerMayChangeOrEndTheDeliveryWhileLinesAreHeld) {
+    struct TCase {
+        const char* Name;
+        TScript Script;
+        TMidStreamAction Act;
+        std::vector<std::string> Reads;
+        bool Gone;  // the socket is destroyed in the end
+    };
+    const TCase cases[] = {
+        {"line mode off, then on again",
+         TScript().Send("a\r\nb\r\nc\r\n").Delay(30ms).Send("d\r\ne\r\n").Close(),
+         [](TWSocket& s, const std::vector<std::string>& reads) {
+             if (reads.size() <= 2)
+                 s.SetLineMode(reads.size() == 2);
+         },
+         {"a\r\n", "b\r\nc\r\n", "d\r\n", "e\r\n"},
+         false},
+        {"line end changed",
+         TScript().Send("a\r\nb|c\r\n|").Close(),
+         [](TWSocket& s, const std::vector<std::string>& reads) {
+             if (reads.size() == 1)
+                 s.SetLineEnd("|");
+         },
+         {"a\r\n", "b|", "c\r\n|"},
+         false},
+        {"closed: the rest comes as the last line",
+         TScript().Send("a\r\nb\r\nc\r\n").Hang(),
+         [](TWSocket& s, const std::vector<std::string>& reads) {
+             if (reads.size() == 1)
+                 s.Close();
+         },
+         {"a\r\n", "b\r\nc\r\n"},
+         false},
+        {"freed with messages pumped: the running pass ends first",
+         TScript().Send("a\r\nb\r\n").Hang(),
+         [](TWSocket& s, const std::vector<std::string>& reads) {
+             if (reads.size() != 1)
+                 return;
+             s.FreeDeferred();
+             sys::Application::Instance().ProcessMessages();
+         },
+         {"a\r\n", "b\r\n"},
+         true},
+        {"messages pumped until later lines came",
+         TScript().Send("a\r\nb\r\n").Delay(30ms).Send("c\r\nd\r\n").Close(),
+         [](TWSocket&, const std::vector<std::string>& reads) {
+             if (reads.size() == 1) {
+                 EXPECT_TRUE(RunLoopUntil([&reads] { return reads.size() >= 4; }));
+             }
+         },
+         {"a\r\n", "b\r\n", "c\r\n", "d\r\n"},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScriptedServer server(c.Script);
+        bool gone = false;
+        bool closed = false;
+        auto* s = new TWatchedSocket(gone);
+        std::vector<std::string> reads;
+        s->SetLineMode(true);
+        s->OnDataAvailable = [&](sys::TObject*, sys::Word) {
+            char buf[64];
+            const int n = s->Receive(buf, sizeof buf);
+            if (n <= 0)
+                return;
+            reads.emplace_back(buf, static_cast<std::size_t>(n));
+            c.Act(*s, reads);
+        };
+        s->OnSessionClosed = [&](sys::TObject*, sys::Word) { closed = true; };
+        s->SetAddr("127.0.0.1");
+        s->SetPort(server.PortText());
+        s->Connect();
+        EXPECT_TRUE(RunLoopUntil([&] { return c.Gone ? gone : closed; }));
+        EXPECT_EQ(reads, c.Reads);
+        EXPECT_EQ(gone, c.Gone);
+        if (!gone)
+            delete s;
+    }
+}
+
+namespace {
+
+// Takes the bytes of the read notification that the test asks for straight from the descriptor,
+// past the socket layer, before the socket sees the notification: as if an earlier read had
+// taken them, which asks for no further notification.
+class TNotificationThief : public TWSocket {
+  public:
+    bool StealNext = false;
+    std::string Stolen;
+
+  protected:
+    void WndProc(sys::TMessage& M) override {
+        if (StealNext && M.Msg == WM_SOCKET_SELECT && (M.LParam & sys::winsock::FD_READ)) {
+            StealNext = false;
+            char buf[64];
+            const ssize_t n = ::recv(sys::winsock::DescriptorOf(HSocket()), buf, sizeof buf, 0);
+            Stolen.assign(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        TWSocket::WndProc(M);
+    }
+};
+
+}  // namespace
+
+// A read notification that finds nothing to read still asks for the next one: the peer's close
+// that follows is told, and the line held before it comes as the last line.
+TEST(LineMode, ANotificationWithNothingToReadStillLetsTheCloseThrough) {
+    ScriptedServer server(
+        TScript().Send("a\r\nrest").Delay(30ms).Send("b\r\n").Delay(30ms).Close());
+    TNotificationThief s;
+    std::vector<std::string> lines;
+    bool closed = false;
+    s.SetLineMode(true);
+    s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        lines.push_back(s.ReceiveString());
+        s.StealNext = lines.size() == 1;
+    };
+    s.OnSessionClosed = [&](sys::TObject*, sys::Word) { closed = true; };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(server.PortText());
+    s.Connect();
+    EXPECT_TRUE(RunLoopUntil([&] { return closed; }));
+    EXPECT_EQ(s.Stolen, "b\r\n");
+    EXPECT_EQ(lines, (std::vector<std::string>{"a\r\n", "rest"}));
+}
+
+namespace {
+
+// Sends plain lines, then takes a TLS handshake on the same connection and sends one more line
+// inside it: a server that upgrades a connection when its client asks.
+void UpgradingServer(int fd, const std::string& plain, const std::string& secret) {
+    if (!testsupport::WriteAll(fd, plain))
+        return;
+    const testsupport::TCertFiles& cert = testsupport::TestCa::Shared().Valid();
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()),
+                                                              &SSL_CTX_free);
+    if (!context || SSL_CTX_use_certificate_chain_file(context.get(), cert.CertFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context.get(), cert.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+        return;
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), &SSL_free);
+    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || SSL_accept(ssl.get()) != 1)
+        return;
+    SSL_write(ssl.get(), secret.data(), static_cast<int>(secret.size()));
+    SSL_shutdown(ssl.get());
+}
+
+}  // namespace
+
+// The handler of one line begins TLS while the next line is held already: that line belongs to
+// the connection after the handshake, so it comes only once the handshake is done.
+TEST(LineMode, HandlerMayBeginTlsWhileALineIsHeld) {
+    testsupport::ScopedEnv trust{"SSL_CERT_FILE", testsupport::TestCa::Shared().CaFile()};
+    testsupport::LoopbackServer server(
+        [](int fd) { UpgradingServer(fd, "one\r\nSTARTTLS\r\nheld\r\n", "secret\r\n"); });
+    TLineClient client;
+    std::vector<std::string> log;
+    client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        const std::string line = client.s.ReceiveString();
+        if (line.empty())
+            return;
+        log.push_back(line);
+        if (line == "STARTTLS\r\n")
+            client.s.StartSslHandshake();
+    };
+    client.s.OnSslHandshakeDone = [&](sys::TObject*, sys::Word e) {
+        log.push_back("handshake " + std::to_string(e));
+    };
+    client.s.SetAddr("127.0.0.1");
+    client.s.SetPort(server.PortText());
+    client.s.Connect();
+    EXPECT_TRUE(RunLoopUntil([&] { return log.size() >= 5 || client.Closed; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"one\r\n", "STARTTLS\r\n", "handshake 0", "held\r\n",
+                                             "secret\r\n"}));
 }
