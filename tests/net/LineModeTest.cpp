@@ -327,16 +327,6 @@ TEST(LineMode, HandlerMayReplaceOrClearTheEventWhileItRuns) {
 
 namespace {
 
-// Tells when it is destroyed.
-class TWatchedSocket : public TWSocket {
-  public:
-    explicit TWatchedSocket(bool& Gone) : gone_(Gone) {}
-    ~TWatchedSocket() override { gone_ = true; }
-
-  private:
-    bool& gone_;
-};
-
 // What a handler does after each read, given the reads so far (the last one is its own).
 using TMidStreamAction = std::function<void(TWSocket&, const std::vector<std::string>&)>;
 

@@ -13,16 +13,6 @@ using testsupport::LoopbackServer;
 
 namespace {
 
-// Tells when it is destroyed.
-class TWatchedSocket : public TWSocket {
-  public:
-    explicit TWatchedSocket(bool& Gone) : gone_(Gone) {}
-    ~TWatchedSocket() override { gone_ = true; }
-
-  private:
-    bool& gone_;
-};
-
 using TFreeAndPump = std::function<void()>;
 
 struct TEntryCase {

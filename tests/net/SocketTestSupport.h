@@ -93,4 +93,14 @@ struct TEventLog {
 
 std::string StateName(TSocketState s);
 
+// A socket that tells when it is destroyed, for handlers that free their own socket.
+class TWatchedSocket : public TWSocket {
+  public:
+    explicit TWatchedSocket(bool& Gone) : gone_(Gone) {}
+    ~TWatchedSocket() override { gone_ = true; }
+
+  private:
+    bool& gone_;
+};
+
 }  // namespace nettest
