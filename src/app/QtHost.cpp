@@ -51,10 +51,7 @@ void QtHost::ServeQueue(sys::Application& app, bool lookForReadiness) {
         QtPass(QEventLoop::AllEvents);  // its poll covers the queue's descriptor too
     else if (lookForReadiness)
         sys::CollectReadiness();
-    // Only the queued messages are left; PeekMessage on the empty queue would poll epoll once
-    // more for nothing.
-    while (sys::PendingMessageCount() > 0 && app.ProcessMessage()) {
-    }
+    app.ProcessQueuedMessages();  // readiness is collected: only the queued messages are left
 }
 
 // A queue that never runs dry (rows in flight that are refused at once) must not starve Qt's

@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QMimeDatabase>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 namespace shell {
 
@@ -58,6 +60,23 @@ TIconKey WithIconNames(TIconKey key) {
     return key;
 }
 
+// The key of an index with its icon names, looked up once per index: the list asks at every
+// paint of a row, and an index never changes what it stands for once given.
+TIconKey NamedKeyAt(int index) {
+    if (index < 0 || index >= SystemIconTable().Count())
+        return WithIconNames(SystemIconTable().KeyAt(index));  // the unknown file, not kept
+    static std::mutex mutex;
+    static auto* named = new std::vector<std::optional<TIconKey>>;  // never destroyed, as above
+    std::lock_guard lock(mutex);
+    const auto slot = static_cast<std::size_t>(index);
+    if (slot >= named->size())
+        named->resize(slot + 1);
+    std::optional<TIconKey>& key = (*named)[slot];
+    if (!key)
+        key = WithIconNames(SystemIconTable().KeyAt(index));
+    return *key;
+}
+
 QIcon ThemeIcon(const std::string& name) {
     return name.empty() ? QIcon() : QIcon::fromTheme(QString::fromStdString(name));
 }
@@ -73,7 +92,7 @@ void SetFallbackIconProvider(TFallbackIconProvider provider) {
 QIcon SystemIcon(int index) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return {};
-    TIconKey key = WithIconNames(SystemIconTable().KeyAt(index));
+    TIconKey key = NamedKeyAt(index);
     QIcon icon = ThemeIcon(key.iconName);
     if (icon.isNull())
         icon = ThemeIcon(key.genericIconName);

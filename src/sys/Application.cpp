@@ -40,11 +40,16 @@ void EpollHost::ProcessMessages(Application& app) {
     }
 }
 
+void Application::ProcessQueuedMessages() {
+    // PeekMessage on the empty queue would poll epoll; the count spares that.
+    while (PendingMessageCount() > 0 && ProcessMessage()) {
+    }
+}
+
 void EpollHost::ProcessMessagesPaced(Application& app) {
     if (ReadinessLookDue())
         return ProcessMessages(app);
-    while (PendingMessageCount() > 0 && app.ProcessMessage()) {
-    }
+    app.ProcessQueuedMessages();
 }
 
 void EpollHost::HandleMessage(Application& app) {

@@ -60,6 +60,8 @@ class Application {
     // Takes one message of the calling thread's queue and dispatches it; a quit message sets
     // Terminated instead. False when the queue was empty.
     bool ProcessMessage();
+    // Dispatches the messages queued already, without asking the kernel for readiness.
+    void ProcessQueuedMessages();
 
     std::string Title;
 

@@ -173,16 +173,9 @@ void UpdateWatch(SocketRecord& r, bool dropUnwanted) {
     }
 }
 
-void DropWatch(SocketRecord& r) {
+void DropWatch(SocketRecord& r, bool descriptorClosing) {
     if (r.sel.watch != 0 && r.sel.owner == std::this_thread::get_id())
-        UnwatchFd(r.sel.watch);
-    r.sel.watch = 0;
-    r.sel.watched = 0;
-}
-
-void ForgetWatch(SocketRecord& r) {
-    if (r.sel.watch != 0 && r.sel.owner == std::this_thread::get_id())
-        ForgetFdWatch(r.sel.watch);
+        descriptorClosing ? ForgetFdWatch(r.sel.watch) : UnwatchFd(r.sel.watch);
     r.sel.watch = 0;
     r.sel.watched = 0;
 }

@@ -51,9 +51,9 @@ SocketRecord* Find(SOCKET s);
 // Brings the epoll watch of a record in line with its state. Caller holds the mutex. A watch
 // that is no longer wanted stays until it next fires unless dropUnwanted is set.
 void UpdateWatch(SocketRecord& r, bool dropUnwanted = false);
-// Stops notifications of a record that is about to go. Caller holds the mutex.
-void DropWatch(SocketRecord& r);
-// For a descriptor about to be closed: the close takes it off epoll, so no epoll_ctl is made.
-void ForgetWatch(SocketRecord& r);
+// Stops notifications of a record that is about to go. Caller holds the mutex. With
+// descriptorClosing the caller closes the descriptor next, which takes it off epoll, so no
+// epoll_ctl is made.
+void DropWatch(SocketRecord& r, bool descriptorClosing = false);
 
 }  // namespace sys::winsock::detail

@@ -341,7 +341,7 @@ int closesocket(SOCKET s) {
         if (!r)
             return Fail(WSAENOTSOCK);
         fd = r->fd;
-        detail::ForgetWatch(*r);
+        detail::DropWatch(*r, true);
         Table().byFd.erase(fd);
     }
     // The descriptor is closed even when close reports a failure, so the handle is gone.
