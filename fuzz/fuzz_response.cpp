@@ -25,7 +25,7 @@ class Collector : public http::IHttpResponseSink {
     http::TRequestAddress address{"proxy.test", "3128", "www.a.test", "/dir/page?q", ""};
 
     void ResponseHeaderBegin() override { ++begins; }
-    void ResponseHeaderLine(const std::string& line) override {
+    void ResponseHeaderLine(std::string line) override {
         lines.push_back(line);
         const http::THttpHeaderLine h = http::ClassifyHeaderLine(line);
         if (h.Kind != http::THttpHeaderLine::TKind::Field)

@@ -297,11 +297,11 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void SendFailed(std::uint64_t Serial, const std::exception& E);
     void WaitUntilDone(std::uint64_t Serial);
     void Relocate();
-    void ApplyHeaderField(const std::string& Name, const std::string& Value);
+    void ApplyHeaderField(const std::string& Name, std::string_view Value);
 
     // The reader's events (the receiving half).
     void ResponseHeaderBegin() override;
-    void ResponseHeaderLine(const std::string& Line) override;
+    void ResponseHeaderLine(std::string Line) override;
     void ResponseHeaderEnd(bool WithoutHeader) override;
     void ResponseHeaderTooLarge() override;
     void ResponseBodyData(const char* Data, std::size_t Len) override;

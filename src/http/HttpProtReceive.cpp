@@ -19,12 +19,14 @@ void THttpCli::ResponseHeaderBegin() {
     DoHeaderBegin();
 }
 
-void THttpCli::ResponseHeaderLine(const std::string& Line) {
+void THttpCli::ResponseHeaderLine(std::string Line) {
     if (FTunnelling)
         return TunnelHeaderLine(Line);
     const std::uint64_t serial = FSerial;
-    FResponseHeaderLines.push_back(Line);
-    const http::THttpHeaderLine header = http::ClassifyHeaderLine(Line);
+    FResponseHeaderLines.push_back(std::move(Line));
+    // The views in header point into the kept line: they are used before any handler runs,
+    // since a handler may start a new request, which clears the kept lines.
+    const http::THttpHeaderLine header = http::ClassifyHeaderLine(FResponseHeaderLines.back());
     if (header.Kind == http::THttpHeaderLine::TKind::Status) {
         // A status line without a number keeps what was there; reading goes on.
         if (header.StatusCode) {
@@ -44,7 +46,7 @@ void THttpCli::ResponseHeaderLine(const std::string& Line) {
         CloseConnection();
 }
 
-void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Value) {
+void THttpCli::ApplyHeaderField(const std::string& Name, std::string_view Value) {
     if (Name == "location") {
         const auto origin = [this] {
             return FAddress.Scheme + "://" + FAddress.TargetHost + ":" + FAddress.TargetPort;
@@ -73,10 +75,10 @@ void THttpCli::ApplyHeaderField(const std::string& Name, const std::string& Valu
     } else if (Name == "content-type") {
         FContentType = http::LowerAscii(Value);
     } else if (Name == "www-authenticate") {
-        FAuthChallenges.push_back(Value);
+        FAuthChallenges.emplace_back(Value);
     } else if (Name == "set-cookie") {
         bool accept = true;
-        DoCookie(Value, accept);
+        DoCookie(std::string(Value), accept);
     }
 }
 

@@ -1,37 +1,68 @@
 #include "HttpRequestHeader.h"
 
+#include <initializer_list>
+
 #include "HttpUrl.h"
 
 namespace http {
 
+namespace {
+
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (std::string_view part : parts)
+        size += part.size();
+    std::string text;
+    text.reserve(size);
+    for (std::string_view part : parts)
+        text += part;
+    return text;
+}
+
+std::string Credentials(std::string_view user, std::string_view password) {
+    return Base64Encode(Joined({user, ":", password}));
+}
+
+}  // namespace
+
+// Each line is composed only when it applies: a request asks for a handful of the fourteen.
 std::vector<std::string> RequestHeaderLines(const THttpRequestHeaderInput& in) {
     std::vector<std::string> lines;
+    lines.reserve(8);
     const bool post = in.Method == "POST";
-    const auto add = [&](bool condition, std::string line) {
-        if (condition)
-            lines.push_back(std::move(line));
+    const auto field = [&lines](std::string_view name, std::string_view value) {
+        lines.push_back(Joined({name, ": ", value}));
     };
-    add(true, in.Method + " " + in.RequestPath + " HTTP/1.0");
-    add(!in.Sender.empty(), "From: " + in.Sender);
-    add(!in.Accept.empty(), "Accept: " + in.Accept);
-    add(!in.Reference.empty(), "Referer: " + in.Reference);
-    add(post && !in.ContentTypePost.empty(), "Content-Type: " + in.ContentTypePost);
-    add(!in.Agent.empty(), "User-Agent: " + in.Agent);
-    add(true, "Host: " + in.TargetHost);
-    add(in.NoCache, "Pragma: no-cache");
-    add(post, "Content-Length: " + std::to_string(in.PostSize));
+    lines.push_back(Joined({in.Method, " ", in.RequestPath, " HTTP/1.0"}));
+    if (!in.Sender.empty())
+        field("From", in.Sender);
+    if (!in.Accept.empty())
+        field("Accept", in.Accept);
+    if (!in.Reference.empty())
+        field("Referer", in.Reference);
+    if (post && !in.ContentTypePost.empty())
+        field("Content-Type", in.ContentTypePost);
+    if (!in.Agent.empty())
+        field("User-Agent", in.Agent);
+    field("Host", in.TargetHost);
+    if (in.NoCache)
+        lines.emplace_back("Pragma: no-cache");
+    if (post)
+        field("Content-Length", std::to_string(in.PostSize));
     if (in.ModifiedSince != 0) {
         // A date that cannot be written is left out rather than sent as an empty text.
         const std::string date = HttpDateText(in.ModifiedSince);
-        add(!date.empty(), "If-Modified-Since: " + date + " GMT");
+        if (!date.empty())
+            lines.push_back(Joined({"If-Modified-Since: ", date, " GMT"}));
     }
-    add(!in.Username.empty(),
-        "Authorization: Basic " + Base64Encode(in.Username + ":" + in.Password));
-    add(in.ViaProxy && !in.ProxyUsername.empty(),
-        "Proxy-Authorization: Basic " + Base64Encode(in.ProxyUsername + ":" + in.ProxyPassword));
-    add(!in.Cookie.empty(), "Cookie: " + in.Cookie);
-    add(!in.RangeBegin.empty() || !in.RangeEnd.empty(),
-        "Range: bytes=" + in.RangeBegin + "-" + in.RangeEnd);
+    if (!in.Username.empty())
+        field("Authorization", "Basic " + Credentials(in.Username, in.Password));
+    if (in.ViaProxy && !in.ProxyUsername.empty())
+        field("Proxy-Authorization", "Basic " + Credentials(in.ProxyUsername, in.ProxyPassword));
+    if (!in.Cookie.empty())
+        field("Cookie", in.Cookie);
+    if (!in.RangeBegin.empty() || !in.RangeEnd.empty())
+        lines.push_back(Joined({"Range: bytes=", in.RangeBegin, "-", in.RangeEnd}));
     return lines;
 }
 

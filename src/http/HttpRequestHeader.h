@@ -3,30 +3,33 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace http {
 
+// Views of the client's settings: the composer reads them while they are alive and copies only
+// what goes into a line.
 struct THttpRequestHeaderInput {
-    std::string Method;       // "GET", "POST" or "HEAD"
-    std::string RequestPath;  // a path, or the absolute address when a proxy is used
-    std::string Sender;
-    std::string Accept;
-    std::string Reference;
-    std::string ContentTypePost;
-    std::string Agent;
-    std::string TargetHost;
+    std::string_view Method;       // "GET", "POST" or "HEAD"
+    std::string_view RequestPath;  // a path, or the absolute address when a proxy is used
+    std::string_view Sender;
+    std::string_view Accept;
+    std::string_view Reference;
+    std::string_view ContentTypePost;
+    std::string_view Agent;
+    std::string_view TargetHost;
     bool NoCache = false;
     std::int64_t PostSize = 0;  // bytes of the POST body
     double ModifiedSince = 0;   // day count; 0 = none
-    std::string Username;
-    std::string Password;
+    std::string_view Username;
+    std::string_view Password;
     bool ViaProxy = false;
-    std::string ProxyUsername;
-    std::string ProxyPassword;
-    std::string Cookie;
-    std::string RangeBegin;
-    std::string RangeEnd;
+    std::string_view ProxyUsername;
+    std::string_view ProxyPassword;
+    std::string_view Cookie;
+    std::string_view RangeBegin;
+    std::string_view RangeEnd;
 };
 
 // The request line and the header lines that apply, in their fixed order, without line ends

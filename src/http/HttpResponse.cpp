@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "HttpUrl.h"
 
@@ -153,7 +154,7 @@ void THttpResponseReader::HandleHeaderLine(std::size_t lineLength) {
             DeliverHeldAsBody();
         return;
     }
-    const std::string line(raw);
+    std::string line(raw);
     buffer_.Consume(lineLength);
     if (line.empty()) {
         mode_ = TMode::Body;
@@ -168,7 +169,7 @@ void THttpResponseReader::HandleHeaderLine(std::size_t lineLength) {
         return;
     }
     headerBytes_ += line.size();
-    sink_.ResponseHeaderLine(line);
+    sink_.ResponseHeaderLine(std::move(line));
 }
 
 THttpHeaderLine ClassifyHeaderLine(std::string_view line) {
@@ -180,8 +181,12 @@ THttpHeaderLine ClassifyHeaderLine(std::string_view line) {
         const bool numeric = !code.empty() && std::all_of(code.begin(), code.end(), [](char c) {
             return c >= '0' && c <= '9';
         });
-        if (numeric)
-            result.StatusCode = std::stoi(std::string(code));
+        if (numeric) {
+            int value = 0;
+            for (char c : code)
+                value = value * 10 + (c - '0');
+            result.StatusCode = value;
+        }
         if (line.size() > 13)
             result.ReasonPhrase = line.substr(13);
         return result;

@@ -50,7 +50,7 @@ class IHttpResponseSink {
     // Before the first line of a response.
     virtual void ResponseHeaderBegin() {}
     // A non-empty header line, without its line end.
-    virtual void ResponseHeaderLine(const std::string& line) = 0;
+    virtual void ResponseHeaderLine(std::string line) = 0;
     // The header has ended: at the empty line, or at a line beginning "<HTML>" (any case) when
     // the server sent a document without a header (withoutHeader). Body data follows.
     virtual void ResponseHeaderEnd(bool withoutHeader) = 0;
@@ -125,11 +125,11 @@ struct THttpHeaderLine {
     // Status lines: the code (nullopt when characters 10 to 12 are not a number) and the text
     // from character 14 on.
     std::optional<int> StatusCode;
-    std::string ReasonPhrase;
+    std::string_view ReasonPhrase;  // a view into the classified line
     // Fields: the name before the first colon, lower-cased, and the value after it with the
-    // leading blanks skipped (trailing blanks kept).
+    // leading blanks skipped (trailing blanks kept; a view into the classified line).
     std::string Name;
-    std::string Value;
+    std::string_view Value;
 };
 
 // A line beginning exactly "HTTP/1.0" or "HTTP/1.1" is a status line; any other line with a

@@ -120,6 +120,12 @@ int WSocketResolveProto(const std::string& Proto) {
     std::string Name = Trim(Proto);
     if (!Name.empty() && IsDigit(Name[0]))
         return static_cast<int>(LeadingNumber(Name));
+    // The two that every socket names are fixed numbers: asking the protocols database loads
+    // the name service modules, some milliseconds at the first connect of every process.
+    if (Name == "tcp" || Name == "TCP")
+        return IPPROTO_TCP;
+    if (Name == "udp" || Name == "UDP")
+        return IPPROTO_UDP;
     const protoent* Entry = Winsock().getprotobyname(Name.c_str());
     if (!Entry)
         throw ESocketException(

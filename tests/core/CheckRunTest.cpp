@@ -76,7 +76,7 @@ class FakeClient : public ICheckClient {
     }
     int StatusCode() const override { return status_; }
     std::string ReasonPhrase() const override { return reason_; }
-    std::vector<std::string> ResponseHeaderLines() const override { return lines_; }
+    const std::vector<std::string>& ResponseHeaderLines() const override { return lines_; }
 
   private:
     std::string url_;

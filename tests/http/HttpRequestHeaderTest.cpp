@@ -67,7 +67,7 @@ TEST(RequestHeaderTest, ConditionalLines) {
         {"post without content type",
          [](THttpRequestHeaderInput& in) {
              in.Method = "POST";
-             in.ContentTypePost.clear();
+             in.ContentTypePost = {};
          },
          {"POST /index.html HTTP/1.0", std::string("Accept: ") + kAccept,
           std::string("User-Agent: ") + kAgent, "Host: www.a.test", "Content-Length: 0"}},
@@ -78,8 +78,8 @@ TEST(RequestHeaderTest, ConditionalLines) {
         {"user without password, no accept, no agent",
          [](THttpRequestHeaderInput& in) {
              in.Username = "joe";
-             in.Accept.clear();
-             in.Agent.clear();
+             in.Accept = {};
+             in.Agent = {};
          },
          {"GET /index.html HTTP/1.0", "Host: www.a.test", "Authorization: Basic am9lOg=="}},
         {"open range",

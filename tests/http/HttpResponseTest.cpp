@@ -21,7 +21,7 @@ class Recorder : public http::IHttpResponseSink {
     std::function<void(const std::string&)> onEvent;
 
     void ResponseHeaderBegin() override { Add("begin"); }
-    void ResponseHeaderLine(const std::string& line) override { Add("line:" + line); }
+    void ResponseHeaderLine(std::string line) override { Add("line:" + line); }
     void ResponseHeaderEnd(bool withoutHeader) override { Add(withoutHeader ? "end-html" : "end"); }
     void ResponseHeaderTooLarge() override { Add("too-large"); }
     void ResponseBodyData(const char* data, std::size_t len) override {
@@ -212,6 +212,7 @@ TEST(ClassifyHeaderLineTest, StatusLinesAndFields) {
         {"HTTP/1.1 200 OK", K::Status, 200, "OK", "", ""},
         {"HTTP/1.0 404 Not Found", K::Status, 404, "Not Found", "", ""},
         {"HTTP/1.1 200", K::Status, 200, "", "", ""},
+        {"HTTP/1.1 20", K::Status, 20, "", "", ""},
         {"HTTP/1.1 abc Broken", K::Status, std::nullopt, "Broken", "", ""},
         {"HTTP/1.1 ", K::Status, std::nullopt, "", "", ""},
         {"HTTP/1.0", K::Status, std::nullopt, "", "", ""},

@@ -62,6 +62,8 @@ TEST(Resolve, PortsAndProtocols) {
               "WSocketResolvePort: Cannot convert port 'nosuchservice', Error #11004");
     EXPECT_EQ(WSocketResolveProto("tcp"), 6);
     EXPECT_EQ(WSocketResolveProto(" udp"), 17);
+    EXPECT_EQ(WSocketResolveProto("TCP"), 6);
+    EXPECT_EQ(WSocketResolveProto("icmp"), 1);
     EXPECT_EQ(WSocketResolveProto("17"), 17);
     EXPECT_EQ(ReportedText([] { WSocketResolveProto(""); }),
               "WSocketResolveProto: Invalid Protocol.");

@@ -17,7 +17,7 @@ class ICheckResult {
     virtual int StatusCode() const = 0;
     virtual std::string ReasonPhrase() const = 0;
     // The lines of the last answer (status line included), in arrival order.
-    virtual std::vector<std::string> ResponseHeaderLines() const = 0;
+    virtual const std::vector<std::string>& ResponseHeaderLines() const = 0;
 };
 
 // A row's verdict and the lines its check adds to the log, in order.

@@ -20,7 +20,7 @@ class THttpCheckClient : public ICheckClient {
     bool ServerAnswered() const override { return client_.RequestDoneError() == 0; }
     int StatusCode() const override { return client_.StatusCode(); }
     std::string ReasonPhrase() const override { return client_.ReasonPhrase(); }
-    std::vector<std::string> ResponseHeaderLines() const override {
+    const std::vector<std::string>& ResponseHeaderLines() const override {
         return client_.ResponseHeaderLines();
     }
 

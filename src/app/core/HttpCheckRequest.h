@@ -14,7 +14,7 @@ class THttpCheckRequest : public ICheckRequest {
     bool ServerAnswered() const override { return check_.ServerAnswered(); }
     int StatusCode() const override { return check_.StatusCode(); }
     std::string ReasonPhrase() const override { return check_.ReasonPhrase(); }
-    std::vector<std::string> ResponseHeaderLines() const override {
+    const std::vector<std::string>& ResponseHeaderLines() const override {
         return check_.ResponseHeaderLines();
     }
 

@@ -23,6 +23,9 @@ constexpr std::string_view kProxyNames[] = {"http_proxy", "https_proxy", "HTTPS_
 std::array<const char*, std::size(kProxyNames)> ProxyVariables() {
     std::array<const char*, std::size(kProxyNames)> found{};
     for (char** entry = environ; entry && *entry; ++entry) {
+        // Every name looked for starts with one of these: most entries go at their first byte.
+        if (!std::strchr("hHaAnN", **entry))
+            continue;
         const char* equals = std::strchr(*entry, '=');
         if (!equals)
             continue;
