@@ -212,7 +212,7 @@ bool THttpCli::SplitAddresses() {
     FViaProxy = !FProxy.empty();
     const http::TUrlParts proxy = FViaProxy ? http::ParseURL(FProxy) : http::TUrlParts{};
     const std::string proxyPort = proxy.Port.empty() ? FProxyPort : proxy.Port;
-    if (!http::StartAddress(FAddress, FURL, FViaProxy ? proxy.Host : "", proxyPort))
+    if (!http::StartAddress(FAddress, FURL, url, FViaProxy ? proxy.Host : "", proxyPort))
         return false;
     const bool ownCredentials = !url.User.empty() || !url.Pass.empty();
     FRequestUser = ownCredentials ? url.User : FUsername;

@@ -155,12 +155,17 @@ std::string ResolveRelativePath(std::string_view basePath, std::string_view refe
 
 bool StartAddress(TRequestAddress& address, std::string_view url, std::string_view proxyHost,
                   std::string_view proxyPort) {
+    return StartAddress(address, url, ParseURL(url), proxyHost, proxyPort);
+}
+
+bool StartAddress(TRequestAddress& address, std::string_view url, const TUrlParts& parts,
+                  std::string_view proxyHost, std::string_view proxyPort) {
     if (HasControlBytes(url))
         return false;
     TRequestAddress next;
     next.ConnectHost = proxyHost;
     next.ConnectPort = proxyPort;
-    Fill(next, TargetOf(ParseURL(url)), !proxyHost.empty());
+    Fill(next, TargetOf(parts), !proxyHost.empty());
     address = std::move(next);
     return true;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "HttpUrl.h"
+
 namespace http {
 
 // The address fields of a request, set up by StartAddress and changed by ApplyRelocation.
@@ -31,6 +33,9 @@ struct TRequestAddress {
 // through a tunnel to the server and so asks for the path alone.
 bool StartAddress(TRequestAddress& address, std::string_view url, std::string_view proxyHost,
                   std::string_view proxyPort);
+// The same for a url that the caller has taken apart with ParseURL already.
+bool StartAddress(TRequestAddress& address, std::string_view url, const TUrlParts& parts,
+                  std::string_view proxyHost, std::string_view proxyPort);
 
 // Applies the value of a "location" header to the address, as a browser resolves it. False,
 // with address untouched, when the location holds control bytes.

@@ -94,7 +94,9 @@ bool MessageQueue::Take(MSG& msg, HWND filter, UINT msgMin, UINT msgMax, bool re
         if (!Matches(*it, filter, msgMin, msgMax))
             continue;
         msg = *it;
-        if (remove)
+        if (remove && it == queue_.begin())
+            queue_.pop_front();  // the usual case, without erase's general shuffle
+        else if (remove)
             queue_.erase(it);
         return true;
     }

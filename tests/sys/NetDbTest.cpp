@@ -95,3 +95,18 @@ TEST(AddressText, MatchesTheCLibraryForEveryByteInEveryPosition) {
         }
     }
 }
+
+// Address texts read as the C library reads them, the plain dotted quads (read by hand) as well
+// as every other form it takes (left to it) and the texts it refuses.
+TEST(AddressText, IsReadAsTheCLibraryReadsIt) {
+    const char* texts[] = {"127.0.0.1",  "0.0.0.0",    "255.255.255.255", "1.2.3.4",
+                           "10.0.200.7", "256.1.1.1",  "1.2.3.256",       "1.2.3",
+                           "1.2.3.4.5",  "127.1",      "0x7f.0.0.1",      "010.0.0.1",
+                           "1.2.3.04",   "0.0.0.00",   "1.2.3.4 ",        " 1.2.3.4",
+                           "1.2.3.4x",   "1..2.3",     "1.2.3.",          ".1.2.3",
+                           "",           "1000.1.1.1", "4294967295",      "99.99.99.99",
+                           "www.a.test", "1.2.3.4\n",  "0001.2.3.4",      "199.255.0.9"};
+    for (const char* text : texts)
+        EXPECT_EQ(ws::inet_addr(text), ::inet_addr(text)) << '"' << text << '"';
+    EXPECT_EQ(ws::inet_addr(nullptr), INADDR_NONE);
+}

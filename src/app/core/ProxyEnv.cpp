@@ -18,13 +18,27 @@ constexpr const char* kDefaultProxyPort = "1080";
 constexpr std::string_view kProxyNames[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
                                             "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 
+// Every name looked for starts with one of these: most entries go at their first byte.
+bool MayBeProxyName(char first) {
+    switch (first) {
+        case 'h':
+        case 'H':
+        case 'a':
+        case 'A':
+        case 'n':
+        case 'N':
+            return true;
+        default:
+            return false;
+    }
+}
+
 // The values of kProxyNames, in one pass over the environment: the check asks before every row,
 // and a getenv per name would walk the whole environment seven times.
 std::array<const char*, std::size(kProxyNames)> ProxyVariables() {
     std::array<const char*, std::size(kProxyNames)> found{};
     for (char** entry = environ; entry && *entry; ++entry) {
-        // Every name looked for starts with one of these: most entries go at their first byte.
-        if (!std::strchr("hHaAnN", **entry))
+        if (!MayBeProxyName(**entry))
             continue;
         const char* equals = std::strchr(*entry, '=');
         if (!equals)
