@@ -9,8 +9,11 @@
 //
 // Usage: bench_sequential [--rows N] [--rounds N] [--strace] [--check PATH]
 // Defaults: 2,000 rows, 5 rounds, the quorvane-check built beside this program.
-// bench_sequential --client PORT ROWS is the plain client itself (run as a child process).
+// bench_sequential --client PORT ROWS is the plain client itself, and --evented-client PORT ROWS
+// SHORTCUT the one that makes the check's system calls (each run as a child process).
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -89,11 +92,48 @@ int RunPlainClient(int port, int rows) {
     return failed == 0 ? 0 : 2;
 }
 
+// The plain client again, making the system calls quorvane-check makes for a row and nothing
+// else: the shortcut file read (open, read, close), a non-blocking socket with SO_KEEPALIVE, the
+// connect waited for in epoll, the watch changed to reading, the request, the wait for the
+// answer, the peek that tells data from the end, the read, the close. Beside the plain client
+// it shows what the event-driven calls cost by themselves; beside quorvane-check, the work
+// around them.
+int RunEventedClient(int port, int rows, const char* shortcut) {
+    const sockaddr_in addr = Loopback(port);
+    const int poller = ::epoll_create1(EPOLL_CLOEXEC);
+    int failed = 0;
+    char buffer[8192];
+    for (int i = 0; i < rows; ++i) {
+        const int file = ::open(shortcut, O_RDONLY | O_CLOEXEC);
+        failed += file < 0 || ::read(file, buffer, sizeof buffer) <= 0 ? 1 : 0;
+        ::close(file);
+        const std::string request = Request(i);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        epoll_event watch{EPOLLOUT, {.fd = fd}}, ready[4];
+        ::epoll_ctl(poller, EPOLL_CTL_ADD, fd, &watch);
+        ::epoll_wait(poller, ready, 4, -1);
+        watch.events = EPOLLIN | EPOLLRDHUP;
+        ::epoll_ctl(poller, EPOLL_CTL_MOD, fd, &watch);
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        ::epoll_wait(poller, ready, 4, -1);
+        ::recv(fd, buffer, 1, MSG_PEEK | MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        failed += n >= 12 && std::memcmp(buffer + 9, "200", 3) == 0 ? 0 : 1;
+        ::close(fd);
+    }
+    ::close(poller);
+    return failed == 0 ? 0 : 2;
+}
+
 // A home folder with the favourites in ten subfolders, and a copy of quorvane-check, so that
 // its result file lands in the scratch folder too.
 struct TScratch {
     fs::path root;
     fs::path home;
+    fs::path firstShortcut;
     fs::path program;
 
     TScratch(const fs::path& checkProgram, int port, int rows) {
@@ -110,6 +150,7 @@ struct TScratch {
                 << "[DEFAULT]\r\nBASEURL=" << site << Path(i)
                 << "\r\n[InternetShortcut]\r\nURL=" << site << Path(i) << "\r\n";
         }
+        firstShortcut = home / "Favorites" / "Ordner0" / "Seite 0.url";
         program = root / "bin" / "quorvane-check";
         fs::create_directories(program.parent_path());
         fs::copy_file(checkProgram, program);
@@ -197,13 +238,15 @@ TOptions ParseOptions(int argc, char** argv) {
 }
 
 struct TRun {
-    std::vector<std::string> check, plain;
+    std::vector<std::string> check, plain, evented;
 };
 
 TRun Commands(const TScratch& scratch, int port, int rows) {
     const std::string self = fs::canonical("/proc/self/exe").string();
     return {{scratch.program.string(), "--jobs", "1", "--quiet"},
-            {self, "--client", std::to_string(port), std::to_string(rows)}};
+            {self, "--client", std::to_string(port), std::to_string(rows)},
+            {self, "--evented-client", std::to_string(port), std::to_string(rows),
+             scratch.firstShortcut.string()}};
 }
 
 std::string Range(std::vector<double> values) {
@@ -225,7 +268,7 @@ void Compare(const TOptions& options) {
     std::printf("%d favourites, one request after the other, over loopback\n", options.rows);
     std::printf("%-6s | %9s %9s %6s | %9s %9s | %9s %9s %6s\n", "round", "quorv. s", "plain s",
                 "q/p", "q. cpu s", "p. cpu s", "q. 1 row", "p. 1 row", "q/p-1");
-    std::vector<double> ratios, perRow;
+    std::vector<double> ratios, perRow, floors, overWork;
     for (int round = 1; round <= options.rounds; ++round) {
         scratch.ForgetResults();  // every round checks the same, not a restored list
         single.ForgetResults();
@@ -234,16 +277,23 @@ void Compare(const TOptions& options) {
         const TTimes p = TimeRun(all.plain, scratch.home);
         const TTimes q1 = TimeRun(one.check, single.home);
         const TTimes p1 = TimeRun(one.plain, single.home);
-        if (server.Served() - before != 2L * (options.rows + 1))
+        const TTimes e = TimeRun(all.evented, scratch.home);
+        if (server.Served() - before != 3L * options.rows + 2)
             throw std::runtime_error("a request went unanswered");
         ratios.push_back(q.wall / p.wall);
         perRow.push_back((q.wall - q1.wall) / (p.wall - p1.wall));
+        floors.push_back(e.wall / p.wall);
+        overWork.push_back(q.wall / e.wall);
         std::printf("%-6d | %9.3f %9.3f %6.2f | %9.3f %9.3f | %9.3f %9.3f %6.2f\n", round, q.wall,
                     p.wall, ratios.back(), q.cpu, p.cpu, q1.wall, p1.wall, perRow.back());
     }
     std::printf("ratio quorvane-check / plain: %s (target <= 1.30)\n", Range(ratios).c_str());
     std::printf("the same without the first row (start-up, result file): %s\n",
                 Range(perRow).c_str());
+    std::printf("the check's system calls alone (evented client) / plain: %s\n",
+                Range(floors).c_str());
+    std::printf("quorvane-check / evented client (the work around the calls): %s\n",
+                Range(overWork).c_str());
     const std::vector<std::string>& check = all.check;
     const std::vector<std::string>& plain = all.plain;
     if (options.strace) {
@@ -265,6 +315,8 @@ void Compare(const TOptions& options) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--client") == 0)
         return RunPlainClient(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], "--evented-client") == 0)
+        return RunEventedClient(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     try {
         Compare(ParseOptions(argc, argv));
     } catch (const std::exception& e) {
