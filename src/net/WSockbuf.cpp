@@ -12,7 +12,7 @@ void TBuffer::SetSize(int NewSize) {
         NewSize = DefaultSize;
     if (NewSize == size_)
         return;
-    auto fresh = std::make_unique<char[]>(static_cast<std::size_t>(NewSize));
+    auto fresh = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(NewSize));
     if (rdCount_ != wrCount_)
         std::memcpy(fresh.get(), data_.get(),
                     static_cast<std::size_t>(std::min(wrCount_, NewSize)));

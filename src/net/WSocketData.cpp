@@ -146,7 +146,17 @@ void TCustomWSocket::TryToSend() {
 }
 
 void TCustomWSocket::ClearSendBuffers() {
-    SendBufferList.clear();
+    // A drain on the stack tells a dropped queue by its first block gone, so it loses them all.
+    // Otherwise the first block stays, emptied, for the next connection's first Send: a
+    // request per connection would allocate one each time.
+    if (Sending || SendBufferList.empty()) {
+        SendBufferList.clear();
+        return;
+    }
+    SendBufferList.resize(1);
+    int Unread = 0;
+    SendBufferList.front()->Peek(Unread);
+    SendBufferList.front()->Remove(Unread);
 }
 
 void TCustomWSocket::Flush() {

@@ -124,6 +124,30 @@ TEST(Send, NothingToSendStillLeadsToOneDataSent) {
     c.s.Abort();
 }
 
+// The queue's first block outlives a connection, emptied; what the old connection could not
+// send must never reach the next one.
+TEST(Send, BytesLeftFromAnEarlierConnectionNeverReachTheNextOne) {
+    Connected c([](int fd) { testsupport::ReadAll(fd); });
+    c.s.SendLimit = 1000;
+    const std::string old = Pattern(3000);
+    c.s.Send(old.data(), static_cast<int>(old.size()));
+    ASSERT_EQ(c.s.QueuedBlockSizes(), (std::vector<int>{514, 1486}));  // 1,000 sent, the rest waits
+    c.s.Abort();
+    EXPECT_EQ(c.s.QueuedBlockSizes(), std::vector<int>{0});
+
+    std::promise<std::string> got;
+    LoopbackServer next([&](int fd) { got.set_value(testsupport::ReadAll(fd)); });
+    c.s.SendLimit = 0;
+    c.s.SetAddr("127.0.0.1");
+    c.s.SetPort(next.PortText());
+    c.s.Connect();
+    ASSERT_TRUE(RunLoopUntil([&] { return c.s.State() == wsConnected; }));
+    c.s.SendString("fresh");
+    ASSERT_TRUE(RunLoopUntil([&] { return c.s.AllSent(); }));
+    c.s.Close();
+    EXPECT_EQ(got.get_future().get(), "fresh");
+}
+
 TEST(Send, WhileNotConnectedFailsAndClosesTheSocket) {
     LoopbackServer server([](int) {});
     TWSocket s;

@@ -30,9 +30,11 @@ std::optional<int> Seconds(std::string_view value) {
 bool AddAnswer(const ICheckResult& result, TRowOutcome& outcome) {
     if (result.StatusCode() <= 0)
         return false;
+    const std::vector<std::string>& lines = result.ResponseHeaderLines();
+    outcome.log.reserve(outcome.log.size() + 1 + lines.size());
     outcome.log.push_back("StatusCode = " + std::to_string(result.StatusCode()));
     outcome.datum = "OK";
-    for (const std::string& line : result.ResponseHeaderLines()) {
+    for (const std::string& line : lines) {
         outcome.log.push_back(line);
         if (std::string_view(line).substr(0, kLastModified.size()) == kLastModified)
             outcome.datum = LastModifiedDateText(line);

@@ -46,7 +46,9 @@ std::string LastModifiedDateText(std::string_view line) {
     // "Last-Modified:", a blank, then weekday, comma and blank: 20 characters before the day.
     std::string_view date = Chars(line, 21, std::string_view::npos);
     std::string_view time = Chars(date, 12, std::string_view::npos);
-    std::string text(Chars(date, 8, 4));
+    std::string text;
+    text.reserve(11 + time.size());  // "yyyy/mm/dd;" and the time: one allocation
+    text += Chars(date, 8, 4);
     text += '/';
     text += PadTwo(std::to_string(MonthIndex(Chars(date, 4, 3))));
     text += '/';
