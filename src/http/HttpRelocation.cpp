@@ -72,7 +72,12 @@ TTarget WithPath(TTarget target, std::string path) {
 // The path and query as a request line carries them: rooted, never empty, encoded.
 std::string OriginForm(std::string_view path) {
     path = path.substr(0, path.find('#'));
-    return EncodeRequestTarget(path.starts_with('/') ? std::string(path) : "/" + std::string(path));
+    std::string rooted;
+    rooted.reserve(path.size() + 1);
+    if (!path.starts_with('/'))
+        rooted += '/';
+    rooted += path;
+    return EncodeRequestTarget(rooted);
 }
 
 // "scheme://host", with ":port" only when the port is not the scheme's default.

@@ -99,7 +99,7 @@ void TCustomSocksWSocket::ResetToDefaults() {
     FSocksStep = TSocksStep::None;
     FSocksServer.clear();
     FSocksPort.clear();
-    FSocksLevel = "5";
+    FSocksLevel.assign(1, '5');  // not = "5": GCC 12 warns falsely about that at -O2
     FRcvCnt = 0;
     FPendingStart = FPendingCount = 0;
 }

@@ -6,7 +6,12 @@ namespace {
 
 std::string Clock(long long seconds) {
     const long long hours = seconds / 3600, minutes = seconds / 60 % 60, rest = seconds % 60;
-    auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    auto two = [](long long n) {
+        std::string text = std::to_string(n);
+        if (n < 10)
+            text.insert(text.begin(), '0');
+        return text;
+    };
     if (hours > 0)
         return std::to_string(hours) + ":" + two(minutes) + ":" + two(rest);
     return std::to_string(minutes) + ":" + two(rest);
@@ -45,8 +50,8 @@ void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t t
     if (favorite.Datum == "FAILED")
         ++failed_;
     if (!quiet_)
-        PrintLine("[" + std::to_string(position) + "/" + std::to_string(total) + "] " +
-                  favorite.Pfad + favorite.Name + " <" + favorite.URL + ">");
+        PrintLine(std::string(1, '[') + std::to_string(position) + "/" + std::to_string(total) +
+                  "] " + favorite.Pfad + favorite.Name + " <" + favorite.URL + ">");
     else
         DrawProgress();
 }
@@ -86,7 +91,8 @@ void TConsoleView::DrawProgress() {
         return;
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start_);
-    std::fputs(("\r" + ProgressText(done_, total_, failed_, elapsed) + "\033[K").c_str(), err_);
+    const std::string text = ProgressText(done_, total_, failed_, elapsed);
+    std::fprintf(err_, "\r%s\033[K", text.c_str());
     std::fflush(err_);
     progressShown_ = true;
 }
