@@ -51,6 +51,32 @@ TEST(Receive, EverythingArrivesBeforeTheOneSessionClosed) {
     EXPECT_LT(s.ReadNotifications * 4, static_cast<int>(s.ReceiveSizes.size()));
 }
 
+// The count a handler asks for after a read is what is left: the count the receive loop asked
+// for before calling the handler must not come back once the handler has read.
+TEST(Receive, RcvdCountAfterAReadIsWhatIsLeft) {
+    Writer w(std::string(5000, 'c'));
+    TWSocket s;
+    TEventLog log;
+    log.Attach(s);
+    int read = 0;
+    std::vector<int> wrongCounts;
+    s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        char buf[100];
+        const int n = s.Receive(buf, sizeof buf);
+        if (n <= 0)
+            return;
+        read += n;
+        if (const int left = s.RcvdCount(); left != 5000 - read)
+            wrongCounts.push_back(left);
+    };
+    ConnectTo(s, w.server);
+    w.go.set_value();
+    ASSERT_TRUE(w.server.WaitDone());  // every byte is in the socket before the first read
+    ASSERT_TRUE(RunLoopUntil([&] { return log.Has("Closed(0)"); }));
+    EXPECT_EQ(read, 5000);
+    EXPECT_TRUE(wrongCounts.empty()) << "first wrong count: " << wrongCounts.front();
+}
+
 TEST(Receive, CloseNotificationDeliversWhatIsStillBuffered) {
     Writer w("tail");
     TWSocket s;
