@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
 #include "http/HttpProt.h"
 
 namespace {
@@ -37,28 +38,14 @@ double CpuSeconds() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
+using benchsupport::ListenOnLoopback;
+using benchsupport::LoopbackAddress;
 
 // Answers every request with kAnswer after a fixed delay, one connection after another.
 class BenchServer {
   public:
     explicit BenchServer(int delayMs = 0) : delayMs_(delayMs) {
-        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr = Loopback(0);
-        socklen_t len = sizeof addr;
-        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listenFd_, 64) != 0 ||
-            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("bench server cannot listen");
-        port_ = ntohs(addr.sin_port);
+        listenFd_ = ListenOnLoopback(64, port_);
         stopFd_ = ::eventfd(0, EFD_CLOEXEC);
         thread_ = std::thread([this] { Run(); });
     }
@@ -120,7 +107,7 @@ std::string PlainRequest() {
 // One blocking request: connect, send, read to the end, close. Returns the status code.
 int PlainHead(std::uint16_t port, const std::string& request) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in addr = Loopback(port);
+    const sockaddr_in addr = LoopbackAddress(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(fd);
         return 0;

@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "Loopback.h"
 #include "http/HttpProt.h"
 
 namespace fs = std::filesystem;
@@ -211,20 +212,7 @@ TSslCtx NewServerContext(const TBenchCa& ca) {
 class TTlsServer {
   public:
     explicit TTlsServer(const TBenchCa& ca) : context_(NewServerContext(ca)) {
-        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(listenFd_, 64) != 0 ||
-            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-            ::close(listenFd_);
-            throw std::runtime_error("the bench server cannot listen on 127.0.0.1");
-        }
-        port_ = ntohs(addr.sin_port);
+        listenFd_ = benchsupport::ListenOnLoopback(64, port_);
         stopFd_ = ::eventfd(0, EFD_CLOEXEC);
         thread_ = std::thread([this] { Run(); });
     }

@@ -34,6 +34,7 @@
 
 #include "ChildRun.h"
 #include "FastServer.h"
+#include "Loopback.h"
 
 namespace fs = std::filesystem;
 
@@ -41,14 +42,6 @@ namespace {
 
 using benchsupport::TFastServer;
 using benchsupport::TTimes;
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
 
 // Every request gets this at once, and the close.
 constexpr const char* kAnswer =
@@ -69,7 +62,7 @@ std::string Request(int i) {
 
 // The plain client: socket, connect, write, read to the end, close; one request each.
 int RunPlainClient(int port, int rows) {
-    const sockaddr_in addr = Loopback(port);
+    const sockaddr_in addr = benchsupport::LoopbackAddress(static_cast<std::uint16_t>(port));
     int failed = 0;
     char buffer[4096];
     for (int i = 0; i < rows; ++i) {
@@ -99,7 +92,7 @@ int RunPlainClient(int port, int rows) {
 // it shows what the event-driven calls cost by themselves; beside quorvane-check, the work
 // around them.
 int RunEventedClient(int port, int rows, const char* shortcut) {
-    const sockaddr_in addr = Loopback(port);
+    const sockaddr_in addr = benchsupport::LoopbackAddress(static_cast<std::uint16_t>(port));
     const int poller = ::epoll_create1(EPOLL_CLOEXEC);
     int failed = 0;
     char buffer[8192];

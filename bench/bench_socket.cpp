@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "Loopback.h"
 #include "net/WSocket.h"
 #include "sys/Application.h"
 
@@ -29,29 +30,16 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using benchsupport::LoopbackAddress;
 
 // A plain listening socket on an ephemeral loopback port.
 int PlainListener(std::uint16_t& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 128);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    return benchsupport::ListenOnLoopback(128, port);
 }
 
 int PlainConnect(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = LoopbackAddress(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         std::perror("connect");
         std::exit(1);

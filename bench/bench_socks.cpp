@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "ChildRun.h"
+#include "Loopback.h"
 #include "net/WSocket.h"
 #include "sys/Application.h"
 
@@ -48,23 +49,10 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kPiece = 64 * 1024;
 constexpr std::size_t kLinePiece = 256 * 1024;  // what line mode reads at most at once
 
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+using benchsupport::LoopbackAddress;
 
 int Listener(std::uint16_t& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    return benchsupport::ListenOnLoopback(8, port);
 }
 
 std::uint16_t FreePort() {
@@ -75,7 +63,7 @@ std::uint16_t FreePort() {
 
 int ConnectTo(std::uint16_t port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
+    sockaddr_in a = LoopbackAddress(port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         ::close(fd);
         return -1;

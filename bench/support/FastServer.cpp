@@ -6,6 +6,8 @@
 
 #include <stdexcept>
 
+#include "Loopback.h"
+
 namespace benchsupport {
 
 namespace {
@@ -25,20 +27,9 @@ bool ReadRequest(int fd) {
 }  // namespace
 
 TFastServer::TFastServer(std::string answer) : answer_(std::move(answer)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(listener_, 512) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(listener_);
-        throw std::runtime_error("cannot listen on 127.0.0.1");
-    }
-    port_ = ntohs(addr.sin_port);
+    std::uint16_t port = 0;
+    listener_ = ListenOnLoopback(512, port);
+    port_ = port;
     thread_ = std::thread([this] { Serve(); });
 }
 
