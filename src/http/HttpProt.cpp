@@ -11,6 +11,8 @@
 THttpCli::THttpCli(sys::TComponent* AOwner) : sys::TComponent(AOwner) {
     FWindowHandle = sys::AllocateHWnd([this](sys::TMessage& Msg) { WndProc(Msg); });
     FCtrlSocket = new TWSocket(this);
+    // The client speaks first on every connection it opens (request, CONNECT, TLS or SOCKS).
+    FCtrlSocket->SetComponentOptions({wsoAckWithFirstData});
     HookSocketHandlers();
 }
 

@@ -52,7 +52,10 @@ enum TSocketState {
 };
 enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
 enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
-enum TWSocketOption { wsoNoReceiveLoop };
+// wsoAckWithFirstData: for protocols where the client speaks first (HTTP, TLS, SOCKS). The
+// handshake's last ACK waits for the first data sent, at most the delayed-ACK time, so the
+// server's accept finds the request already there instead of waking twice.
+enum TWSocketOption { wsoNoReceiveLoop, wsoAckWithFirstData };
 
 // A set of TWSocketOption: SetComponentOptions({wsoNoReceiveLoop}).
 class TWSocketOptions {
@@ -247,6 +250,13 @@ class TCustomWSocket : public sys::TComponent {
     virtual int BufferedCount() { return 0; }
     // A layer served a Receive from its own buffer: that counts as a read for the receive loop.
     void NoteLayerRead() { ++RecvCalls; }
+    // A read that brought nothing is taken back, so that the receive loop does not come back
+    // for more and spin; the read has asked for the next notification all the same.
+    unsigned ReadMark() const { return RecvCalls; }
+    void ForgetReadsSince(unsigned Mark) {
+        RecvCalls = Mark;
+        ShortReadCall = 0;
+    }
     virtual void BindLocalAddress();
     virtual int RawSend(const void* Data, int Len);
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -270,6 +280,7 @@ class TCustomWSocket : public sys::TComponent {
     void ChangeState(TSocketState NewState);
     void ReportSocketError(const std::string& FuncName);
     void ApplyLinger();
+    void DelayHandshakeAck();
     void TryToSend();
     void QueueSendData(const void* Data, int Len);
     void ReceiveLoop(sys::Word Error);
@@ -343,8 +354,9 @@ class TCustomWSocket : public sys::TComponent {
     std::vector<std::pair<long, sys::Word>> HeldEvents;  // one-shot events that came while paused
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;
-    bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
-    unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
+    bool Sending = false;        // TryToSend is running (an OnSendData handler may Send again)
+    unsigned RecvCalls = 0;      // receive calls made, to see whether a handler read anything
+    unsigned ShortReadCall = 0;  // RecvCalls after the last socket read short of what it asked
     // The count the receive loop has just asked the system for, served once to GetRcvdCount
     // instead of asking again, as long as nothing was read and the socket is the same.
     struct TWaitingHint {

@@ -198,7 +198,10 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
     ++RecvCalls;
-    return Winsock().recv(SocketHandle, Buffer, BufferSize, Flags);
+    const int n = Winsock().recv(SocketHandle, Buffer, BufferSize, Flags);
+    if (Flags == 0 && n < BufferSize)
+        ShortReadCall = RecvCalls;
+    return n;
 }
 
 int TCustomWSocket::RawReceiveFrom(SOCKET S, void* Buffer, int BufferSize, int Flags,
@@ -276,6 +279,11 @@ void TCustomWSocket::ReceiveLoop(Word Error) {
             // A handler that read nothing would be called forever; it is called again when it
             // reads (the next read notification follows its next Receive).
             if (RecvCalls == CallsBefore)
+                break;
+            // The last read took less than it asked, so the system had no more: asking the
+            // count would mostly hear none. Bytes that came since bring a notification of their
+            // own, as the read re-armed it.
+            if (ShortReadCall == RecvCalls && BufferedCount() == 0)
                 break;
             ws::u_long Waiting = 0;
             if (Winsock().ioctlsocket(SocketHandle, FIONREAD, &Waiting) == ws::SOCKET_ERROR) {

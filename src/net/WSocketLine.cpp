@@ -72,25 +72,21 @@ bool TCustomLineWSocket::LinesReady() const {
 bool TCustomLineWSocket::DoDataAvailable(Word Error) {
     if (!LinesReady())
         return TCustomSslWSocket::DoDataAvailable(Error);
-    // One piece per pass: the receive loop comes back for the rest.
-    const int Waiting = TCustomSslWSocket::GetRcvdCount();
-    if (Waiting == 0) {
-        // A read notification may find nothing (an earlier read took its bytes, or only the
-        // peer's end came). Only a read asks for the next notification, as an owner's handler
-        // would make it; without one the end of the connection is never told. A read of nothing
-        // asks without taking anything, and is not counted, so the receive loop still stops.
-        char Probe;
-        Winsock().recv(SocketHandle, &Probe, 0, 0);
+    // One piece per pass, read without asking the count first: a read that finds nothing costs
+    // what the question would. The receive loop comes back for the rest.
+    MakeRoom(kLineReadPiece);
+    std::size_t Start = FLineTail;
+    const unsigned Mark = ReadMark();
+    const int n =
+        TCustomSslWSocket::Receive(FLineBuffer.get() + Start, static_cast<int>(kLineReadPiece));
+    if (n <= 0) {
+        // Nothing came (an earlier read took it, or only the peer's end): no fault, and no read
+        // for the receive loop, which would otherwise offer a line left unread for ever.
+        if (FLastError == ws::WSAEWOULDBLOCK)
+            FLastError = 0;
+        ForgetReadsSince(Mark);
         return true;
     }
-    if (Waiting < 0)
-        return true;
-    const std::size_t Piece = std::min(static_cast<std::size_t>(Waiting), kLineReadPiece);
-    MakeRoom(Piece);
-    std::size_t Start = FLineTail;
-    const int n = TCustomSslWSocket::Receive(FLineBuffer.get() + Start, static_cast<int>(Piece));
-    if (n <= 0)
-        return true;
     std::size_t Count = static_cast<std::size_t>(n);
     FLineTail += Count;
     if (FLineEdit)

@@ -35,7 +35,7 @@ struct SocketRecord {
     int type = SOCK_STREAM;
     Phase phase = Phase::Idle;
     int connectErrno = 0;      // a connect refused at once, reported through FD_CONNECT
-    int resetErrno = 0;        // a reset taken while completing the connect, for FD_CLOSE
+    int resetErrno = 0;        // a reset taken by the connect's completion or a read, for FD_CLOSE
     bool nonBlocking = false;  // the descriptor's mode, kept here to spare asking the system
     SelectState sel;
 };

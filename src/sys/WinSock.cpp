@@ -83,8 +83,15 @@ bool ConnectOutcome(int err) {
            err == ECONNRESET;
 }
 
-void RearmRead(SOCKET s) {
-    WithRecord(s, [](SocketRecord& r) {
+// After a read: the next FD_READ is allowed again. A fault the read took (a reset, say) is gone
+// from the socket once reported, so it is kept for the FD_CLOSE that tells the end.
+void RearmRead(SOCKET s, int readErrno = 0) {
+    const bool fault = readErrno == ECONNRESET || readErrno == ETIMEDOUT ||
+                       readErrno == EHOSTUNREACH || readErrno == ENETUNREACH ||
+                       readErrno == ECONNABORTED;
+    WithRecord(s, [fault, readErrno](SocketRecord& r) {
+        if (fault && r.type == SOCK_STREAM && r.resetErrno == 0)
+            r.resetErrno = readErrno;
         if (!r.sel.readArmed) {
             r.sel.readArmed = true;
             detail::UpdateWatch(r);
@@ -299,8 +306,8 @@ int recv(SOCKET s, void* buf, int len, int flags) {
         return ZeroLengthRecv(fd);
     }
     ssize_t n = ::recv(fd, buf, static_cast<std::size_t>(len), flags);
-    int err = errno;
-    RearmRead(s);
+    int err = n < 0 ? errno : 0;
+    RearmRead(s, err);
     if (n < 0)
         return Fail(ErrorFromErrno(err));
     return static_cast<int>(n);

@@ -51,6 +51,35 @@ TEST(Receive, EverythingArrivesBeforeTheOneSessionClosed) {
     EXPECT_LT(s.ReadNotifications * 4, static_cast<int>(s.ReceiveSizes.size()));
 }
 
+// A read that comes back short ends the pass without asking the count: what comes after it
+// must still arrive, through the next notification, and all of it before the close.
+TEST(Receive, ReadsThatComeBackShortLoseNothing) {
+    std::string data;
+    for (int i = 0; data.size() < 3000000; ++i)
+        data += std::to_string(i) + ' ';
+    LoopbackServer server([&](int fd) {
+        for (std::size_t at = 0; at < data.size(); at += 4000)  // many small writes
+            testsupport::WriteAll(fd, data.substr(at, 4000));
+    });
+    TWSocket s;
+    TEventLog log;
+    log.Attach(s);
+    std::string got;
+    bool dataAfterClose = false;
+    static char buf[1 << 20];  // more than ever waits: every read is short
+    s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+        int n = s.Receive(buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, static_cast<std::size_t>(n));
+        dataAfterClose = dataAfterClose || (n > 0 && log.Count("Closed(") > 0);
+    };
+    ConnectTo(s, server);
+    ASSERT_TRUE(RunLoopUntil([&] { return log.Count("Closed(") > 0; }));
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data);
+    EXPECT_FALSE(dataAfterClose);
+}
+
 // The count a handler asks for after a read is what is left: the count the receive loop asked
 // for before calling the handler must not come back once the handler has read.
 TEST(Receive, RcvdCountAfterAReadIsWhatIsLeft) {
@@ -180,4 +209,41 @@ TEST(Receive, ReceiveStringWithNothingWaitingDoesNotRead) {
     EXPECT_EQ(s.ReceiveString(), "");
     EXPECT_TRUE(s.ReceiveSizes.empty());
     w.go.set_value();
+}
+
+// A reset is reported once by the read that meets it and is gone from the system after that:
+// the close must still carry it, not look like a clean end. Both a handler that reads until
+// nothing is left and line mode, whose reads do not ask the count first, meet it that way.
+TEST(Receive, ResetMetByAReadIsTheCloseError) {
+    for (const bool lineMode : {false, true}) {
+        SCOPED_TRACE(lineMode ? "line mode" : "handler reads until nothing is left");
+        std::promise<void> reset;
+        LoopbackServer server([&](int fd) {
+            testsupport::WriteAll(fd, "partial line");  // no line end: line mode keeps it
+            reset.get_future().wait();
+            const linger hard{1, 0};  // the close below becomes a reset
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        });
+        TWSocket s;
+        TEventLog log;
+        log.Attach(s);
+        s.SetLineMode(lineMode);
+        bool first = true;
+        s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+            char buf[100];
+            while (s.Receive(buf, sizeof buf) > 0) {
+            }
+        };
+        s.OnChangeState = [&, logged = s.OnChangeState](sys::TObject* o, TSocketState was,
+                                                        TSocketState now) {
+            logged(o, was, now);
+            if (now == wsConnected && std::exchange(first, false)) {
+                reset.set_value();
+                EXPECT_TRUE(server.WaitDone());  // the reset has reached this side
+            }
+        };
+        ConnectTo(s, server);
+        ASSERT_TRUE(RunLoopUntil([&] { return log.Count("Closed(") > 0; }));
+        EXPECT_TRUE(log.Has("Closed(10054)")) << log.Events.back();
+    }
 }
