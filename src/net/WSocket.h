@@ -253,10 +253,7 @@ class TCustomWSocket : public sys::TComponent {
     // A read that brought nothing is taken back, so that the receive loop does not come back
     // for more and spin; the read has asked for the next notification all the same.
     unsigned ReadMark() const { return RecvCalls; }
-    void ForgetReadsSince(unsigned Mark) {
-        RecvCalls = Mark;
-        ShortReadCall = 0;
-    }
+    void ForgetReadsSince(unsigned Mark) { RecvCalls = Mark; }
     virtual void BindLocalAddress();
     virtual int RawSend(const void* Data, int Len);
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -354,9 +351,8 @@ class TCustomWSocket : public sys::TComponent {
     std::vector<std::pair<long, sys::Word>> HeldEvents;  // one-shot events that came while paused
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;
-    bool Sending = false;        // TryToSend is running (an OnSendData handler may Send again)
-    unsigned RecvCalls = 0;      // receive calls made, to see whether a handler read anything
-    unsigned ShortReadCall = 0;  // RecvCalls after the last socket read short of what it asked
+    bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
+    unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
     // The count the receive loop has just asked the system for, served once to GetRcvdCount
     // instead of asking again, as long as nothing was read and the socket is the same.
     struct TWaitingHint {

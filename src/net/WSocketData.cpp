@@ -198,10 +198,7 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
 
 int TCustomWSocket::RawReceive(void* Buffer, int BufferSize, int Flags) {
     ++RecvCalls;
-    const int n = Winsock().recv(SocketHandle, Buffer, BufferSize, Flags);
-    if (Flags == 0 && n < BufferSize)
-        ShortReadCall = RecvCalls;
-    return n;
+    return Winsock().recv(SocketHandle, Buffer, BufferSize, Flags);
 }
 
 int TCustomWSocket::RawReceiveFrom(SOCKET S, void* Buffer, int BufferSize, int Flags,
@@ -279,11 +276,6 @@ void TCustomWSocket::ReceiveLoop(Word Error) {
             // A handler that read nothing would be called forever; it is called again when it
             // reads (the next read notification follows its next Receive).
             if (RecvCalls == CallsBefore)
-                break;
-            // The last read took less than it asked, so the system had no more: asking the
-            // count would mostly hear none. Bytes that came since bring a notification of their
-            // own, as the read re-armed it.
-            if (ShortReadCall == RecvCalls && BufferedCount() == 0)
                 break;
             ws::u_long Waiting = 0;
             if (Winsock().ioctlsocket(SocketHandle, FIONREAD, &Waiting) == ws::SOCKET_ERROR) {

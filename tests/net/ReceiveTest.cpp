@@ -51,8 +51,8 @@ TEST(Receive, EverythingArrivesBeforeTheOneSessionClosed) {
     EXPECT_LT(s.ReadNotifications * 4, static_cast<int>(s.ReceiveSizes.size()));
 }
 
-// A read that comes back short ends the pass without asking the count: what comes after it
-// must still arrive, through the next notification, and all of it before the close.
+// Reads that ask for more than ever waits come back short every time: what comes after each
+// must still arrive, and all of it before the close.
 TEST(Receive, ReadsThatComeBackShortLoseNothing) {
     std::string data;
     for (int i = 0; data.size() < 3000000; ++i)

@@ -92,8 +92,8 @@ void CountingServer::Run() {
             if (c.answerAt > now)
                 continue;
             if (!c.request.empty()) {
+                ++answered_;  // first: a client that has its answer finds it counted
                 ::send(c.fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-                ++answered_;
             }
             ::close(c.fd);
             c.fd = -1;
