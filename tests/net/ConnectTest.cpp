@@ -71,14 +71,13 @@ TEST(Connect, ExchangesDataAndSeesServerCloseOnce) {
 TEST(Connect, AckWithFirstDataHoldsTheAcceptUntilTheRequest) {
     for (const bool held : {false, true}) {
         SCOPED_TRACE(held ? "ack with first data" : "default");
-        std::uint16_t port = 0;
         const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in addr = testsupport::LoopbackAddress(0);
         socklen_t len = sizeof addr;
         ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0);
         ASSERT_EQ(::listen(listener, 4), 0);
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
+        const std::uint16_t port = ntohs(addr.sin_port);
         auto acceptable = [listener](int ms) {
             pollfd p{listener, POLLIN, 0};
             return ::poll(&p, 1, ms) == 1;

@@ -212,8 +212,9 @@ TEST(Receive, ReceiveStringWithNothingWaitingDoesNotRead) {
 }
 
 // A reset is reported once by the read that meets it and is gone from the system after that:
-// the close must still carry it, not look like a clean end. Both a handler that reads until
-// nothing is left and line mode, whose reads do not ask the count first, meet it that way.
+// the close must still carry it, not look like a clean end. A handler that reads until nothing
+// is left meets it that way; line mode, whose reads no longer ask the count first, must not
+// lose it either.
 TEST(Receive, ResetMetByAReadIsTheCloseError) {
     for (const bool lineMode : {false, true}) {
         SCOPED_TRACE(lineMode ? "line mode" : "handler reads until nothing is left");
