@@ -353,15 +353,6 @@ class TCustomWSocket : public sys::TComponent {
     bool FreePending = false;
     bool Sending = false;    // TryToSend is running (an OnSendData handler may Send again)
     unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
-    // The count the receive loop has just asked the system for, served once to GetRcvdCount
-    // instead of asking again, as long as nothing was read and the socket is the same.
-    struct TWaitingHint {
-        bool Valid = false;
-        SOCKET Socket = INVALID_SOCKET;
-        unsigned RecvCalls = 0;
-        int Count = 0;
-    } WaitingHint;
-    bool TakeWaitingHint(int& Count);
 };
 
 enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };

@@ -237,17 +237,7 @@ std::string TCustomWSocket::ReceiveString() {
     return Result;
 }
 
-bool TCustomWSocket::TakeWaitingHint(int& Count) {
-    const bool Fresh = WaitingHint.Valid && WaitingHint.Socket == SocketHandle &&
-                       WaitingHint.RecvCalls == RecvCalls;
-    WaitingHint.Valid = false;
-    Count = WaitingHint.Count;
-    return Fresh;
-}
-
 int TCustomWSocket::GetRcvdCount() {
-    if (int Hinted; TakeWaitingHint(Hinted))
-        return Hinted;
     ws::u_long n = 0;
     if (Winsock().ioctlsocket(SocketHandle, FIONREAD, &n) == ws::SOCKET_ERROR) {
         ReportSocketError("ioctlSocket");
@@ -284,13 +274,10 @@ void TCustomWSocket::ReceiveLoop(Word Error) {
             }
             if (Waiting == 0 && BufferedCount() == 0)
                 break;
-            // A line layer asks the count again first thing: it gets this one.
-            WaitingHint = {true, SocketHandle, RecvCalls, static_cast<int>(Waiting)};
         }
     } catch (...) {
         // Exceptions of OnDataAvailable handlers end the pass and go no further.
     }
-    WaitingHint.Valid = false;
 }
 
 void TCustomWSocket::WaitUntilClosed() {
