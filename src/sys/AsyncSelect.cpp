@@ -4,6 +4,7 @@
 // up, which epoll reports whatever was asked) wakes the loop at most once and never makes it
 // spin. Dropping only then, not as soon as nothing is permitted, spares an epoll_ctl DEL and
 // ADD per read: the FD_READ handler's recv re-arms the watch before the loop polls again.
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 
@@ -171,6 +172,13 @@ void UpdateWatch(SocketRecord& r, bool dropUnwanted) {
         ModifyFdWatch(r.sel.watch, wanted);
         r.sel.watched = wanted;
     }
+}
+
+void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
+    // poll and epoll share the values of these bits.
+    static_assert(POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP);
+    if (r.phase == Phase::Connecting)
+        ConnectDone(r, events);
 }
 
 void DropWatch(SocketRecord& r, bool descriptorClosing) {

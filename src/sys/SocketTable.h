@@ -51,6 +51,10 @@ SocketRecord* Find(SOCKET s);
 // Brings the epoll watch of a record in line with its state. Caller holds the mutex. A watch
 // that is no longer wanted stays until it next fires unless dropUnwanted is set.
 void UpdateWatch(SocketRecord& r, bool dropUnwanted = false);
+// A connect found ended without waiting (events as poll gave them): FD_CONNECT (and FD_WRITE
+// after a success) are posted now, as the watch would have when it fired. Caller holds the
+// mutex.
+void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events);
 // Stops notifications of a record that is about to go. Caller holds the mutex. With
 // descriptorClosing the caller closes the descriptor next, which takes it off epoll, so no
 // epoll_ctl is made.

@@ -1,5 +1,6 @@
 #include "WinSock.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -75,6 +76,14 @@ bool Notified(SOCKET s) {
     bool notified = false;
     WithRecord(s, [&notified](SocketRecord& r) { notified = r.sel.hwnd != 0; });
     return notified;
+}
+
+// A connect to this host or a near one has often ended (made or refused) when the call returns:
+// one look without waiting then spares the loop a wait for the outcome and the watch a change
+// after it. The events seen, or 0 while the connect is still on its way.
+std::uint32_t ConnectEndedAlready(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 ? static_cast<std::uint32_t>(p.revents) : 0u;
 }
 
 // Connect failures that belong to the attempt's outcome rather than to the call.
@@ -197,20 +206,29 @@ int connect(SOCKET s, const sockaddr* name, int namelen) {
         return SOCKET_ERROR;
     int rc = ::connect(fd, name, static_cast<socklen_t>(namelen));
     int err = rc < 0 ? errno : 0;
-    if (rc < 0 && ConnectOutcome(err) && Notified(s)) {
+    const bool notified = Notified(s);
+    const bool refusedAtOnce = rc < 0 && ConnectOutcome(err) && notified;
+    if (refusedAtOnce) {
         // A notified socket learns every outcome of its connect through FD_CONNECT, also one
         // that the system knew at once (a refusal on the same host).
         WithRecord(s, [err](SocketRecord& r) { r.connectErrno = err; });
         err = EINPROGRESS;
     }
     if (rc == 0 || err == EINPROGRESS) {
-        // Connected at once or on its way: either way FD_CONNECT reports the outcome.
-        WithRecord(s, [rc](SocketRecord& r) {
+        // Connected at once or on its way: either way FD_CONNECT reports the outcome, posted
+        // now when it is known already.
+        std::uint32_t ended = 0;
+        if (notified)
+            ended = rc == 0         ? std::uint32_t{POLLOUT}
+                    : refusedAtOnce ? std::uint32_t{POLLERR}
+                                    : ConnectEndedAlready(fd);
+        WithRecord(s, [rc, notified, ended](SocketRecord& r) {
             if (r.type != SOCK_STREAM)
                 return;
-            bool notified = r.sel.hwnd != 0;
             r.phase = (rc == 0 && !notified) ? Phase::Connected : Phase::Connecting;
             r.sel.writeArmed = false;
+            if (ended != 0)
+                detail::ConnectEndedAtOnce(r, ended);
             detail::UpdateWatch(r);
         });
     }

@@ -225,6 +225,48 @@ TEST_F(AsyncSelect, ConnectOutcomeArrivesAsConnectEvent) {
     }
 }
 
+// A connect on this host has mostly ended (made or refused) before the call returns. Its
+// outcome is then posted at once, so the loop needs no wait for it: over a few tries, some
+// outcome must be queued before the loop has run, and each is still told once, in order.
+TEST_F(AsyncSelect, ConnectThatEndedInTheCallIsToldWithoutAWait) {
+    for (bool listening : {true, false}) {
+        SCOPED_TRACE(listening ? "listening peer" : "nobody listening");
+        notes_.clear();
+        std::vector<SOCKET> tried;
+        int queuedAtOnce = 0;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            std::uint16_t port = testsupport::UnusedPort();
+            if (listening)
+                ListenOn(port);
+            SOCKET s = Track(ws::socket(AF_INET, SOCK_STREAM, 0));
+            tried.push_back(s);
+            ASSERT_EQ(ws::WSAAsyncSelect(s, window_, kMsg, FD_CONNECT | FD_WRITE | FD_READ), 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            EXPECT_EQ(ws::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), SOCKET_ERROR);
+            queuedAtOnce += PendingMessageCount() > 0;
+            ASSERT_TRUE(WaitFor(listening ? FD_WRITE : FD_CONNECT, attempt + 1));
+        }
+        EXPECT_GT(queuedAtOnce, 0);
+        Settle();
+        // Per socket: FD_CONNECT once with the outcome, then FD_WRITE after a success.
+        for (SOCKET s : tried) {
+            std::vector<Note> own;
+            for (const Note& n : notes_)
+                if (n.socket == s)
+                    own.push_back(n);
+            ASSERT_EQ(own.size(), listening ? 2u : 1u);
+            EXPECT_EQ(own[0].event, FD_CONNECT);
+            EXPECT_EQ(own[0].error, listening ? 0 : WSAECONNREFUSED);
+            if (listening) {
+                EXPECT_EQ(own[1].event, FD_WRITE);
+            }
+        }
+    }
+}
+
 // The layer keeps each socket's mode instead of asking the system: a selected socket must be
 // non-blocking however it was made and whatever FIONBIO did to it before.
 TEST_F(AsyncSelect, SelectedSocketsNeverBlock) {
