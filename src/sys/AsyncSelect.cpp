@@ -71,23 +71,8 @@ void ConnectDone(SocketRecord& r, std::uint32_t events) {
     }
 }
 
-void ReadSide(SocketRecord& r, std::uint32_t events) {
-    if (r.type != SOCK_STREAM) {
-        r.sel.readArmed = false;
-        Post(r, FD_READ, 0);
-        return;
-    }
-    // Readable without the peer's end, a hang-up or an error can only mean data: the peek that
-    // tells data from the end is needed only when one of those came too.
-    constexpr std::uint32_t kEnd = EPOLLRDHUP | EPOLLHUP | EPOLLERR;
-    int peekErr = 0;
-    const ReadState state =
-        ((events & EPOLLIN) && !(events & kEnd)) ? ReadState::Data : PeekReadState(r.fd, peekErr);
-    if (state == ReadState::Data) {
-        r.sel.readArmed = false;
-        Post(r, FD_READ, 0);
-        return;
-    }
+// The end and its error, after a look that found no data.
+void TellEnd(SocketRecord& r, std::uint32_t events, ReadState state, int peekErr) {
     // The peek has already taken a pending socket error, so it comes first.
     int err = peekErr;
     if (err == 0 && (events & EPOLLERR))
@@ -100,6 +85,39 @@ void ReadSide(SocketRecord& r, std::uint32_t events) {
     }
 }
 
+// Readable without a hang-up or an error is data, or the peer's end, or both: FD_READ goes out
+// without a peek, and the owner's read tells the rest (a read that finds the end posts
+// FD_CLOSE). Only a hang-up or an error needs the peek that tells data from the end.
+void ReadSide(SocketRecord& r, std::uint32_t events) {
+    if (r.type != SOCK_STREAM) {
+        r.sel.readArmed = false;
+        Post(r, FD_READ, 0);
+        return;
+    }
+    constexpr std::uint32_t kTrouble = EPOLLHUP | EPOLLERR;
+    int peekErr = 0;
+    const ReadState state = ((events & EPOLLIN) && !(events & kTrouble))
+                                ? ReadState::Data
+                                : PeekReadState(r.fd, peekErr);
+    if (state == ReadState::Data) {
+        r.sel.readArmed = false;
+        r.sel.closeUnsure = r.sel.endSeen;
+        Post(r, FD_READ, 0);
+        return;
+    }
+    TellEnd(r, events, state, peekErr);
+}
+
+// FD_READ went out with the end there too, and the owner has not read since: the end is told
+// now unless data waits for the owner's next read.
+void UnreadEnd(SocketRecord& r, std::uint32_t events) {
+    r.sel.closeUnsure = false;
+    int peekErr = 0;
+    const ReadState state = PeekReadState(r.fd, peekErr);
+    if (state != ReadState::Data)
+        TellEnd(r, events, state, peekErr);
+}
+
 void OnReady(SOCKET handle, std::uint32_t events) {
     std::lock_guard lock(Table().mutex);
     SocketRecord* r = Find(handle);
@@ -107,6 +125,9 @@ void OnReady(SOCKET handle, std::uint32_t events) {
         return;
     constexpr std::uint32_t kHangUp = EPOLLERR | EPOLLHUP;
     const bool permittedNothing = WantedEvents(*r) == 0;
+    // A clean end lets a read that empties the socket tell it; a hang-up or an error may carry
+    // a fault that only the peek's path reports.
+    r->sel.endSeen = (events & kHangUp) ? false : r->sel.endSeen || (events & EPOLLRDHUP);
     if (r->phase == Phase::Connecting) {
         if (events & (EPOLLOUT | kHangUp))
             ConnectDone(*r, events);
@@ -118,6 +139,8 @@ void OnReady(SOCKET handle, std::uint32_t events) {
     } else {
         if (r->sel.readArmed && !r->sel.closeDone && (events & (EPOLLIN | EPOLLRDHUP | kHangUp)))
             ReadSide(*r, events);
+        else if (r->sel.closeUnsure && !r->sel.closeDone && (events & (EPOLLRDHUP | kHangUp)))
+            UnreadEnd(*r, events);
         if (r->sel.writeArmed && (events & (EPOLLOUT | kHangUp))) {
             r->sel.writeArmed = false;
             Post(*r, FD_WRITE, 0);
@@ -179,6 +202,15 @@ void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
     static_assert(POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP);
     if (r.phase == Phase::Connecting)
         ConnectDone(r, events);
+}
+
+void EndReached(SocketRecord& r) {
+    r.sel.closeUnsure = false;
+    if (r.sel.closeDone)
+        return;
+    r.sel.closeDone = true;
+    Post(r, FD_CLOSE, r.resetErrno);
+    UpdateWatch(r);
 }
 
 void DropWatch(SocketRecord& r, bool descriptorClosing) {

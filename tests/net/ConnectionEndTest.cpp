@@ -95,11 +95,15 @@ TEST(ConnectionEnd, PeerCloseQueuedBeforePauseArrivesAfterResume) {
     Settle();  // the first write notification has passed
     closeNow.set_value();
     ASSERT_TRUE(server.WaitDone());
-    // Collects the readiness into the queue (the close notification) without taking it.
-    sys::MSG peeked;
-    ASSERT_TRUE(
-        sys::PeekMessage(peeked, s.Handle(), WM_SOCKET_SELECT, WM_SOCKET_SELECT, sys::PM_NOREMOVE));
-    ASSERT_TRUE(sys::winsock::WSAGETSELECTEVENT(peeked.lParam) & sys::winsock::FD_CLOSE);
+    // Runs the loop until the close notification is queued (the read notification that may
+    // come first finds the end), without taking it.
+    auto closeQueued = [&] {
+        sys::MSG peeked;
+        return sys::PeekMessage(peeked, s.Handle(), WM_SOCKET_SELECT, WM_SOCKET_SELECT,
+                                sys::PM_NOREMOVE) &&
+               (sys::winsock::WSAGETSELECTEVENT(peeked.lParam) & sys::winsock::FD_CLOSE);
+    };
+    ASSERT_TRUE(RunLoopUntil(closeQueued));
     s.Pause();
     Settle();  // the close notification is taken while paused
     EXPECT_EQ(log.Count("Closed("), 0);

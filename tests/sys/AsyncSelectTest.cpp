@@ -149,11 +149,31 @@ TEST_F(AsyncSelect, CloseIsSignalledOnceAfterTheDataIsRead) {
     ASSERT_TRUE(WaitFor(FD_READ));
     char buf[64];
     EXPECT_EQ(ws::recv(s, buf, sizeof buf, 0), 10);
+    // The peer's end had come, so the read that emptied the socket posts the close itself.
+    EXPECT_EQ(PendingMessageCount(), 1u);
     ASSERT_TRUE(WaitFor(FD_CLOSE));
     EXPECT_EQ(ws::recv(s, buf, sizeof buf, 0), 0);
     Settle();
+    EXPECT_EQ(Count(FD_READ), 1);
     EXPECT_EQ(Count(FD_CLOSE), 1);
     EXPECT_EQ(notes_.back().error, 0);
+}
+
+// The peer's end alone may come as FD_READ (only a read or a peek tells it from data). An owner
+// that does not read then must still be told the close, and only once.
+TEST_F(AsyncSelect, CloseReachesAnOwnerThatDoesNotReadAgain) {
+    int peer;
+    SOCKET s = AcceptedPair(peer, FD_READ | FD_CLOSE);
+    ASSERT_TRUE(testsupport::WriteAll(peer, "abc"));
+    ASSERT_TRUE(WaitFor(FD_READ));
+    char buf[8];
+    ASSERT_EQ(ws::recv(s, buf, sizeof buf, 0), 3);
+    ::close(peer);
+    ASSERT_TRUE(WaitFor(FD_CLOSE));  // whatever came first, without another read
+    Settle();
+    EXPECT_EQ(Count(FD_CLOSE), 1);
+    EXPECT_LE(Count(FD_READ), 2);
+    EXPECT_EQ(notes_.back().event, FD_CLOSE);
 }
 
 TEST_F(AsyncSelect, WriteComesAfterConnectAndAgainOnlyAfterASendThatWouldBlock) {
