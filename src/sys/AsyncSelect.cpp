@@ -205,7 +205,6 @@ void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
 }
 
 void EndReached(SocketRecord& r) {
-    r.sel.closeUnsure = false;
     if (r.sel.closeDone)
         return;
     r.sel.closeDone = true;

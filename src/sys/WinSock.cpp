@@ -92,29 +92,23 @@ bool ConnectOutcome(int err) {
            err == ECONNRESET;
 }
 
-// Once the peer's end has come cleanly, no data can follow what is there: a read of a notified
-// stream socket that comes back with less than asked (or nothing) has taken the last of it, and
-// FD_CLOSE is posted then instead of allowing the next FD_READ. False for any other read.
-bool ReadFoundTheEnd(SOCKET s) {
-    bool end = false;
-    WithRecord(s, [&end](SocketRecord& r) {
-        r.sel.closeUnsure = false;
-        end = r.type == SOCK_STREAM && r.sel.hwnd != 0 && r.sel.endSeen;
-        if (end)
-            detail::EndReached(r);
-    });
-    return end;
-}
-
 // After a read: the next FD_READ is allowed again. A fault the read took (a reset, say) is gone
 // from the socket once reported, so it is kept for the FD_CLOSE that tells the end.
-void RearmRead(SOCKET s, int readErrno = 0) {
+//
+// Once the peer's end has come cleanly, no data can follow what is there: a read of a notified
+// stream socket that came back with less than asked (or nothing) has taken the last of it, and
+// FD_CLOSE is posted then instead.
+void RearmRead(SOCKET s, int readErrno = 0, bool shortRead = false) {
     const bool fault = readErrno == ECONNRESET || readErrno == ETIMEDOUT ||
                        readErrno == EHOSTUNREACH || readErrno == ENETUNREACH ||
                        readErrno == ECONNABORTED;
-    WithRecord(s, [fault, readErrno](SocketRecord& r) {
-        if (fault && r.type == SOCK_STREAM && r.resetErrno == 0)
+    WithRecord(s, [fault, readErrno, shortRead](SocketRecord& r) {
+        const bool stream = r.type == SOCK_STREAM;
+        if (fault && stream && r.resetErrno == 0)
             r.resetErrno = readErrno;
+        r.sel.closeUnsure = false;
+        if (shortRead && stream && r.sel.hwnd != 0 && r.sel.endSeen)
+            return detail::EndReached(r);
         if (!r.sel.readArmed) {
             r.sel.readArmed = true;
             detail::UpdateWatch(r);
@@ -339,8 +333,7 @@ int recv(SOCKET s, void* buf, int len, int flags) {
     }
     ssize_t n = ::recv(fd, buf, static_cast<std::size_t>(len), flags);
     int err = n < 0 ? errno : 0;
-    if (!(flags == 0 && n >= 0 && n < len && ReadFoundTheEnd(s)))
-        RearmRead(s, err);
+    RearmRead(s, err, flags == 0 && n >= 0 && n < len);
     if (n < 0)
         return Fail(ErrorFromErrno(err));
     return static_cast<int>(n);
