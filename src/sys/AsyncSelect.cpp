@@ -86,8 +86,9 @@ void TellEnd(SocketRecord& r, std::uint32_t events, ReadState state, int peekErr
 }
 
 // Readable without a hang-up or an error is data, or the peer's end, or both: FD_READ goes out
-// without a peek, and the owner's read tells the rest (a read that finds the end posts
-// FD_CLOSE). Only a hang-up or an error needs the peek that tells data from the end.
+// without a peek, and the owner's reads tell the rest (one that took the last data after the
+// end makes the next look FD_CLOSE). Only a hang-up or an error needs the peek that tells data
+// from the end.
 void ReadSide(SocketRecord& r, std::uint32_t events) {
     if (r.type != SOCK_STREAM) {
         r.sel.readArmed = false;
@@ -95,6 +96,8 @@ void ReadSide(SocketRecord& r, std::uint32_t events) {
         return;
     }
     constexpr std::uint32_t kTrouble = EPOLLHUP | EPOLLERR;
+    if (r.sel.dataDone && !(events & kTrouble))
+        return TellEnd(r, events, ReadState::Gone, 0);
     int peekErr = 0;
     const ReadState state = ((events & EPOLLIN) && !(events & kTrouble))
                                 ? ReadState::Data
@@ -202,14 +205,6 @@ void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
     static_assert(POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP);
     if (r.phase == Phase::Connecting)
         ConnectDone(r, events);
-}
-
-void EndReached(SocketRecord& r) {
-    if (r.sel.closeDone)
-        return;
-    r.sel.closeDone = true;
-    Post(r, FD_CLOSE, r.resetErrno);
-    UpdateWatch(r);
 }
 
 void DropWatch(SocketRecord& r, bool descriptorClosing) {

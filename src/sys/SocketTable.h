@@ -28,6 +28,7 @@ struct SelectState {
     bool acceptArmed = false;
     bool closeDone = false;  // FD_CLOSE signalled; nothing more comes from the read side
     bool endSeen = false;    // the peer's end has come: no data can follow what is there
+    bool dataDone = false;   // a read after the end took the last data: FD_CLOSE is next
     // FD_READ went out when the end had come too, perhaps with nothing before it; if the owner
     // does not read, the watch's next look tells FD_CLOSE instead.
     bool closeUnsure = false;
@@ -63,7 +64,5 @@ void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events);
 // descriptorClosing the caller closes the descriptor next, which takes it off epoll, so no
 // epoll_ctl is made.
 void DropWatch(SocketRecord& r, bool descriptorClosing = false);
-// A read found the end of the data: FD_CLOSE is posted now (once). Caller holds the mutex.
-void EndReached(SocketRecord& r);
 
 }  // namespace sys::winsock::detail

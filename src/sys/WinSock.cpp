@@ -95,9 +95,10 @@ bool ConnectOutcome(int err) {
 // After a read: the next FD_READ is allowed again. A fault the read took (a reset, say) is gone
 // from the socket once reported, so it is kept for the FD_CLOSE that tells the end.
 //
-// Once the peer's end has come cleanly, no data can follow what is there: a read of a notified
-// stream socket that came back with less than asked (or nothing) has taken the last of it, and
-// FD_CLOSE is posted then instead.
+// Once the peer's end has come cleanly, no data can follow what is there: a read of a stream
+// socket that came back with less than asked (or nothing) has taken the last of it, so the
+// watch's next look tells FD_CLOSE without asking the socket. The look, not a message posted
+// now, since the owner mostly closes the socket right after such a read.
 void RearmRead(SOCKET s, int readErrno = 0, bool shortRead = false) {
     const bool fault = readErrno == ECONNRESET || readErrno == ETIMEDOUT ||
                        readErrno == EHOSTUNREACH || readErrno == ENETUNREACH ||
@@ -107,8 +108,8 @@ void RearmRead(SOCKET s, int readErrno = 0, bool shortRead = false) {
         if (fault && stream && r.resetErrno == 0)
             r.resetErrno = readErrno;
         r.sel.closeUnsure = false;
-        if (shortRead && stream && r.sel.hwnd != 0 && r.sel.endSeen)
-            return detail::EndReached(r);
+        if (shortRead && stream && r.sel.endSeen)
+            r.sel.dataDone = true;
         if (!r.sel.readArmed) {
             r.sel.readArmed = true;
             detail::UpdateWatch(r);
