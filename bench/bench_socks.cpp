@@ -10,8 +10,9 @@
 // Every byte of a tunnel passes through the relay process on both sides, so the ratio shows
 // what the socket adds. Each row prints the best of some rounds of both, their ratio (target:
 // at least 0.8), the TWSocket's rate against the plain direct one, for scale, and the plain
-// reader's least processor time against the TWSocket's ("cpu"), which a busy machine moves far
-// less than the rates.
+// reader's least processor time against the TWSocket's ("cpu"), and the median of the rounds'
+// own ratios ("paired"), which the machine's slow and fast phases move far less than the best of
+// each side.
 // Arguments: MiB per transfer (default 256), rounds (default 3), and a word that picks the
 // rows to run besides direct ("line", "socks5", "danted"; default all).
 #include <arpa/inet.h>
