@@ -43,12 +43,14 @@
 #include <vector>
 
 #include "Loopback.h"
+#include "Median.h"
 #include "http/HttpProt.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using benchsupport::Median;
 using Clock = std::chrono::steady_clock;
 
 const std::string kAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
@@ -67,11 +69,6 @@ double ThreadCpuSeconds() {
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // Certificates.

@@ -40,6 +40,7 @@
 
 #include "ChildRun.h"
 #include "Loopback.h"
+#include "Median.h"
 #include "net/WSocket.h"
 #include "sys/Application.h"
 
@@ -51,6 +52,7 @@ constexpr std::size_t kPiece = 64 * 1024;
 constexpr std::size_t kLinePiece = 256 * 1024;  // what line mode reads at most at once
 
 using benchsupport::LoopbackAddress;
+using benchsupport::Median;
 
 int Listener(std::uint16_t& port) {
     return benchsupport::ListenOnLoopback(8, port);
@@ -342,12 +344,6 @@ struct Pair {
     double socketCpu = 1e9, plainCpu = 1e9;
     double pairedMedian = 0;  // the median of the rounds' own ratios
 };
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // Both sides in turn, rounds times; the best of each, so that a busy moment hurts neither, and
 // the median of each round's ratio: a slow phase of the machine mostly hits both of a round.

@@ -203,8 +203,7 @@ void UpdateWatch(SocketRecord& r, bool dropUnwanted) {
 void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
     // poll and epoll share the values of these bits.
     static_assert(POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP);
-    if (r.phase == Phase::Connecting)
-        ConnectDone(r, events);
+    ConnectDone(r, events);
 }
 
 void DropWatch(SocketRecord& r, bool descriptorClosing) {

@@ -216,22 +216,21 @@ int connect(SOCKET s, const sockaddr* name, int namelen) {
     int rc = ::connect(fd, name, static_cast<socklen_t>(namelen));
     int err = rc < 0 ? errno : 0;
     const bool notified = Notified(s);
-    const bool refusedAtOnce = rc < 0 && ConnectOutcome(err) && notified;
-    if (refusedAtOnce) {
-        // A notified socket learns every outcome of its connect through FD_CONNECT, also one
-        // that the system knew at once (a refusal on the same host).
-        WithRecord(s, [err](SocketRecord& r) { r.connectErrno = err; });
+    // A notified socket learns every outcome of its connect through FD_CONNECT, also one that
+    // the system knew at once (a refusal on the same host).
+    const int refusal = rc < 0 && ConnectOutcome(err) && notified ? err : 0;
+    if (refusal != 0)
         err = EINPROGRESS;
-    }
     if (rc == 0 || err == EINPROGRESS) {
         // Connected at once or on its way: either way FD_CONNECT reports the outcome, posted
         // now when it is known already.
         std::uint32_t ended = 0;
         if (notified)
-            ended = rc == 0         ? std::uint32_t{POLLOUT}
-                    : refusedAtOnce ? std::uint32_t{POLLERR}
-                                    : ConnectEndedAlready(fd);
-        WithRecord(s, [rc, notified, ended](SocketRecord& r) {
+            ended = rc == 0        ? std::uint32_t{POLLOUT}
+                    : refusal != 0 ? std::uint32_t{POLLERR}
+                                   : ConnectEndedAlready(fd);
+        WithRecord(s, [rc, notified, ended, refusal](SocketRecord& r) {
+            r.connectErrno = refusal;
             if (r.type != SOCK_STREAM)
                 return;
             r.phase = (rc == 0 && !notified) ? Phase::Connected : Phase::Connecting;
