@@ -7,16 +7,14 @@
 
 #include "FavoriteModel.h"
 #include "MainUnit.h"
-#include "app/core/HttpCheckRequest.h"
 #include "app/core/ResultFile.h"
 #include "app/core/ResultLocation.h"
 
 TMainFormCheck::TMainFormCheck(TMainForm& form)
-    : Run(form.Favorites, Client, *this, [&form] { form.SaveURLs(); }), form_(form) {
-    ConfigureCheckClient(HttpCli);
-    HttpCli.SetTimeout(form.Options.TimeoutSeconds);
-    Run.SetJobs(JobsOf(form.Options, kWindowProgram),
-                HttpCheckRequests(form.Options.TimeoutSeconds));
+    : Clients(form.Options.TimeoutSeconds),
+      Run(form.Favorites, Clients.Client, *this, [&form] { form.SaveURLs(); }),
+      form_(form) {
+    Run.SetJobs(JobsOf(form.Options, kWindowProgram), Clients.Requests);
     frame_.setSingleShot(true);
     frame_.setInterval(kFrame);
     QObject::connect(&frame_, &QTimer::timeout, [this] { ShowPending(); });

@@ -22,8 +22,8 @@ class TMainFormCheck : public ICheckRunView {
 
     explicit TMainFormCheck(TMainForm& form);
 
-    THttpCli HttpCli;  // the window's HttpCli1
-    THttpCheckClient Client{HttpCli};
+    THttpCheckClients Clients;
+    THttpCli& HttpCli = Clients.Http;  // the window's HttpCli1
     TCheckRun Run;
 
     void Log(const std::string& line) override;

@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "app/core/Interrupt.h"
 #include "app/core/ResultFile.h"
@@ -41,7 +42,9 @@ class FakeClient : public ICheckClient {
     std::map<std::string, Answer> answers;
     std::map<std::string, Answer> getAnswers;  // answers to the GET that follows a refused HEAD
     std::vector<std::string> requested;
+    std::vector<std::string> proxiesSeen;  // the all_proxy of every run's hand-over
 
+    void UseProxies(const TProxyEnv& proxies) override { proxiesSeen.push_back(proxies.AllProxy); }
     void PrepareHead(const std::string& url) override { url_ = url; }
     void PrepareHeaderGet(const std::string& url) override { url_ = url; }
     void Head() override { Request(answers.at(url_), ""); }
@@ -336,4 +339,16 @@ TEST_F(CheckRunTest, ASaveErrorSurfacesAfterTheRunHasEnded) {
     EXPECT_FALSE(run.Checking);
     EXPECT_THAT(view.states, ElementsAre(true, false));
     EXPECT_THAT(Statuses(), ElementsAre("OK"));
+}
+
+// The proxy variables are read once, when a run starts, and hold for all of its rows; the next
+// run reads them afresh.
+TEST_F(CheckRunTest, ProxiesAreReadOncePerRun) {
+    Rows({"a", "b"});
+    testsupport::ScopedEnv proxy("all_proxy", "socks5h://127.0.0.1:1");
+    On("a").during = [] { setenv("all_proxy", "http://127.0.0.1:2", 1); };
+    On("b");
+    run.CheckNow(false);
+    run.CheckNow(false);
+    EXPECT_THAT(client.proxiesSeen, ElementsAre("socks5h://127.0.0.1:1", "http://127.0.0.1:2"));
 }

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "app/core/RowText.h"
+
 namespace {
 
 std::string Clock(long long seconds) {
@@ -47,7 +49,7 @@ void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t t
     done_ = position;
     total_ = total;
     const TFavoriteRow& favorite = list_[row];
-    if (favorite.Datum == "FAILED")
+    if (favorite.Datum == rowtext::kFailed)
         ++failed_;
     if (!quiet_)
         PrintLine(std::string(1, '[') + std::to_string(position) + "/" + std::to_string(total) +
@@ -66,7 +68,7 @@ void TConsoleView::RunStateChanged(bool checking) {
 
 void TConsoleView::PrintFailed() {
     for (const TFavoriteRow& row : list_.Rows())
-        if (row.Datum == "FAILED")
+        if (row.Datum == rowtext::kFailed)
             PrintLine("FAILED\t" + row.Datei + "\t" + row.URL);
 }
 

@@ -12,7 +12,6 @@
 #include "app/core/CheckRun.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/HttpCheckClient.h"
-#include "app/core/HttpCheckRequest.h"
 #include "app/core/Interrupt.h"
 #include "app/core/ProgramDir.h"
 #include "app/core/ProgramOptions.h"
@@ -63,15 +62,12 @@ bool Saved(Save&& save) {
 
 int CheckFavorites(const TProgramOptions& options) {
     TFavoriteList list;
-    THttpCli http;
-    ConfigureCheckClient(http);
-    http.SetTimeout(options.TimeoutSeconds);
-    THttpCheckClient client(http);
+    THttpCheckClients clients(options.TimeoutSeconds);
     TConsoleView view(list, options.Quiet);
     const std::string resultFile =
         options.ResultFile.empty() ? ResultFilePath(ExecutableDir()) : options.ResultFile;
-    TCheckRun run(list, client, view, [&] { SaveURLs(list, resultFile); });
-    run.SetJobs(JobsOf(options, kCheckProgram), HttpCheckRequests(options.TimeoutSeconds));
+    TCheckRun run(list, clients.Client, view, [&] { SaveURLs(list, resultFile); });
+    run.SetJobs(JobsOf(options, kCheckProgram), clients.Requests);
     TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
 
     const TFavoritesScan scan = ScanFavorites(list, nullptr, options.FavoritesFolder);

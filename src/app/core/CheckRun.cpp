@@ -4,13 +4,8 @@
 #include <stdexcept>
 
 #include "ParallelCheck.h"
+#include "RowText.h"
 #include "sys/Application.h"
-
-int CheckProgress(std::size_t done, std::size_t total) {
-    if (done >= total)
-        return 100;
-    return static_cast<int>(static_cast<unsigned long long>(done) * 100 / total);
-}
 
 TCheckRun::TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
                      std::function<void()> saveResults)
@@ -33,7 +28,9 @@ void TCheckRun::CheckNow(bool selectedOnly) {
         const std::vector<std::size_t> rows = RowsToCheck(selectedOnly);
         view_.Progress(0);
         if (jobs_ > 1 && factory_) {
-            TParallelCheck parallel(list_, view_, *this, factory_, jobs_);
+            const TCheckRequestFactory& factory = factory_;
+            TParallelCheck parallel(
+                list_, view_, BreakRequested, [&] { return factory(proxies_); }, jobs_);
             parallel_ = &parallel;
             parallel.Run(rows);
             parallel_ = nullptr;
@@ -71,6 +68,8 @@ void TCheckRun::Start() {
     Checking = true;
     BreakRequested = false;
     AbortRequested = false;
+    proxies_ = TProxyEnv::FromEnvironment();
+    client_.UseProxies(proxies_);
     view_.RunStateChanged(true);
 }
 
@@ -106,35 +105,37 @@ void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
 // Every failure of whatever kind ends here, in the row and the log; the run goes on.
 void TCheckRun::CheckRow(std::size_t row) {
     TRowOutcome outcome;
-    try {
-        list_.SetDatum(row, "CHECKING...");
-        client_.PrepareHead(list_[row].URL);
-        client_.Head();
-        // A request that ended without a status is no answer, whatever the client said.
-        if (!AddAnswer(client_, outcome))
-            throw std::runtime_error("No HTTP answer");
-    } catch (...) {
-        outcome.datum = AbortRequested ? "???" : "FAILED";
-        AddFailure(client_, "HEAD Failed !", outcome);
-        // Some servers refuse HEAD alone (405, 501, or a 403/404 for HEAD only): a live page
-        // must not end up FAILED, and so be deleted, for it. A dead one costs one request more.
-        if (!AbortRequested && !BreakRequested && Refused(client_))
-            CheckRowWithGet(row, outcome);
+    list_.SetDatum(row, std::string(rowtext::kChecking));
+    const TNextStep next = Ask(row, TAsk::Head, outcome);
+    if (next.Kind == TNextStep::TKind::AskWithGet && !BreakRequested) {
+        outcome.log.push_back(kTryingGet);
+        Ask(row, TAsk::HeaderGet, outcome);
     }
     Show(row, outcome);
 }
 
-void TCheckRun::CheckRowWithGet(std::size_t row, TRowOutcome& outcome) {
-    outcome.log.push_back(kTryingGet);
+TNextStep TCheckRun::Ask(std::size_t row, TAsk ask, TRowOutcome& outcome) {
+    bool raised = false;
     try {
-        client_.PrepareHeaderGet(list_[row].URL);
-        client_.Get();
-        if (!AddAnswer(client_, outcome))
-            throw std::runtime_error("No HTTP answer");
+        if (ask == TAsk::Head) {
+            client_.PrepareHead(list_[row].URL);
+            client_.Head();
+        } else {
+            client_.PrepareHeaderGet(list_[row].URL);
+            client_.Get();
+        }
     } catch (...) {
-        outcome.datum = AbortRequested ? "???" : "FAILED";
-        AddFailure(client_, "GET Failed !", outcome);
+        // The client raises for a refusal or a failure; its results tell which.
+        raised = true;
     }
+    TAnswer answer = AnswerOf(client_, AbortRequested);
+    // A raise that left an earlier answer's good status behind is no answer to this request.
+    if (raised && answer.StatusCode > 0 && answer.StatusCode < 400) {
+        answer.StatusCode = 0;
+        answer.ServerAnswered = false;
+    }
+    JudgeAnswer(answer, ask, outcome);
+    return NextStep(answer, ask, false);
 }
 
 void TCheckRun::Show(std::size_t row, const TRowOutcome& outcome) {

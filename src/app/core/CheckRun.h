@@ -7,54 +7,12 @@
 
 #include <cstddef>
 #include <functional>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "CheckResult.h"
+#include "CheckInterfaces.h"
 #include "FavoriteList.h"
-
-// What the one-by-one run needs of the HTTP client.
-class ICheckClient : public ICheckResult {
-  public:
-    // Readies a direct HEAD request for url (no proxy, proxy port "80", no body kept).
-    virtual void PrepareHead(const std::string& url) = 0;
-    // Returns when the request has ended, processing messages meanwhile. Raises for every
-    // failure, a status of 400 or more included.
-    virtual void Head() = 0;
-    // Readies a GET of url that ends once the answer's header is in (no document is read), for
-    // servers that refuse HEAD; Get then behaves as Head does.
-    virtual void PrepareHeaderGet(const std::string& url) = 0;
-    virtual void Get() = 0;
-    // Ends a running request at once, so that Head raises; harmless when idle.
-    virtual void Abort() = 0;
-};
-
-// One row's requests on a client of its own, for runs with several rows in flight.
-class ICheckRequest : public ICheckResult {
-  public:
-    // Starts a HEAD of url (a GET that reads the header only when headerGet); done runs from
-    // the loop once the request has ended, and may destroy this object.
-    virtual void Start(const std::string& url, bool headerGet, std::function<void()> done) = 0;
-    // Ends a running request at once (done follows); harmless when idle.
-    virtual void Abort() = 0;
-};
-using TCheckRequestFactory = std::function<std::unique_ptr<ICheckRequest>()>;
-
-// How the run shows itself.
-class ICheckRunView {
-  public:
-    virtual ~ICheckRunView() = default;
-    virtual void Log(const std::string& line) = 0;
-    // The run started (true) or ended (false): the check and cancel buttons follow it.
-    virtual void RunStateChanged(bool /*checking*/) {}
-    // Percent of the rows to check that are done: 0 at the start, then after every row.
-    virtual void Progress(int /*percent*/) {}
-    virtual bool IsSelected(std::size_t /*row*/) const { return false; }
-    // A row's log block follows: the row's verdict is in the list, position counts from 1
-    // among the total rows of the run.
-    virtual void RowBlock(std::size_t /*row*/, std::size_t /*position*/, std::size_t /*total*/) {}
-};
+#include "ProxyEnv.h"
+#include "RowPolicy.h"
 
 class TParallelCheck;
 
@@ -90,8 +48,8 @@ class TCheckRun {
     std::vector<std::size_t> RowsToCheck(bool selectedOnly) const;
     void CheckOneByOne(const std::vector<std::size_t>& rows);
     void CheckRow(std::size_t row);
-    // Asks again with GET after a HEAD that the server refused; the GET's answer decides.
-    void CheckRowWithGet(std::size_t row, TRowOutcome& outcome);
+    // One request of the row, judged into outcome.
+    TNextStep Ask(std::size_t row, TAsk ask, TRowOutcome& outcome);
     void Show(std::size_t row, const TRowOutcome& outcome);
 
     TFavoriteList& list_;
@@ -100,10 +58,8 @@ class TCheckRun {
     std::function<void()> saveResults_;
     int jobs_ = 1;
     TCheckRequestFactory factory_;
+    TProxyEnv proxies_;                   // read when a run starts
     TParallelCheck* parallel_ = nullptr;  // the run with several rows in flight, while it runs
     std::size_t position_ = 0;            // of the row being checked one by one, from 1
     std::size_t total_ = 0;
 };
-
-// The selection may grow while a run waits, so done can pass the total counted at the start.
-int CheckProgress(std::size_t done, std::size_t total);

@@ -1,5 +1,7 @@
 #include "FavoriteEdit.h"
 
+#include "RowText.h"
+
 namespace {
 
 const char kDeleteCaption[] = "Dateien löschen";
@@ -77,6 +79,6 @@ std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter
     if (prompter.Show(AskDeleteFailedPrompt()) != TMsgAnswer::Yes)
         return 0;
     return DeleteRows(
-        list, [&](std::size_t i) { return list[i].Datum == "FAILED"; }, CannotDeleteFailedPrompt,
-        trash, prompter);
+        list, [&](std::size_t i) { return list[i].Datum == rowtext::kFailed; },
+        CannotDeleteFailedPrompt, trash, prompter);
 }

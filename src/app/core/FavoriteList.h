@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "RowText.h"
+
 // One listed Internet shortcut. Texts are bytes as found on disk (UTF-8 where they are valid);
 // Datei is the row's identity for the result file, deleting and visiting.
 struct TFavoriteRow {
     std::string Name;
     std::string Pfad;
-    std::string Datum = "???";
+    std::string Datum{rowtext::kUnchecked};
     std::string URL;
     std::string Datei;
     int ImageIndex = -1;

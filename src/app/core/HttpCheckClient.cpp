@@ -1,5 +1,6 @@
 #include "HttpCheckClient.h"
 
+#include "HttpCheckRequest.h"
 #include "ProxyEnv.h"
 
 void ConfigureCheckClient(THttpCli& client) {
@@ -12,8 +13,8 @@ void ConfigureCheckClient(THttpCli& client) {
 
 void THttpCheckClient::PrepareHead(const std::string& url) {
     client_.SetURL(url);
-    // Direct unless the proxy variables name a proxy for this address.
-    ApplyProxyRoute(client_, ChooseProxy(TProxyEnv::FromEnvironment(), url));
+    // Direct unless the run's proxy variables name a proxy for this address.
+    ApplyProxyRoute(client_, ChooseProxy(proxies_, url));
     client_.SetResponseBodyStream(nullptr);
     client_.SetHeaderOnly(false);
 }
@@ -21,4 +22,10 @@ void THttpCheckClient::PrepareHead(const std::string& url) {
 void THttpCheckClient::PrepareHeaderGet(const std::string& url) {
     PrepareHead(url);
     client_.SetHeaderOnly(true);
+}
+
+THttpCheckClients::THttpCheckClients(int timeoutSeconds)
+    : Requests(HttpCheckRequests(timeoutSeconds)) {
+    ConfigureCheckClient(Http);
+    Http.SetTimeout(timeoutSeconds);
 }

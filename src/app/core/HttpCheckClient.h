@@ -1,8 +1,8 @@
 // The check run's view of a THttpCli: the settings of every check request, the blocking HEAD,
-// Abort and the results the run logs.
+// Abort and the results the run logs; and the one place that wires the clients of a run.
 #pragma once
 
-#include "CheckRun.h"
+#include "CheckInterfaces.h"
 #include "http/HttpProt.h"
 
 // Gives the client the settings the checker sends with every request.
@@ -12,6 +12,7 @@ class THttpCheckClient : public ICheckClient {
   public:
     explicit THttpCheckClient(THttpCli& client) : client_(client) {}
 
+    void UseProxies(const TProxyEnv& proxies) override { proxies_ = proxies; }
     void PrepareHead(const std::string& url) override;
     void Head() override { client_.Head(); }
     void PrepareHeaderGet(const std::string& url) override;
@@ -26,4 +27,16 @@ class THttpCheckClient : public ICheckClient {
 
   private:
     THttpCli& client_;
+    TProxyEnv proxies_;
+};
+
+// The HTTP clients of a check run, made one way for the window and the headless program: the
+// one-by-one run's client, and the maker of each row's own client when several rows are in
+// flight, all with the checker's settings and the given time-out.
+struct THttpCheckClients {
+    explicit THttpCheckClients(int timeoutSeconds);
+
+    THttpCli Http;
+    THttpCheckClient Client{Http};
+    TCheckRequestFactory Requests;
 };

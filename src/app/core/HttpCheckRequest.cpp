@@ -1,7 +1,8 @@
 #include "HttpCheckRequest.h"
 
-THttpCheckRequest::THttpCheckRequest(int timeoutSeconds) {
+THttpCheckRequest::THttpCheckRequest(int timeoutSeconds, const TProxyEnv& proxies) {
     ConfigureCheckClient(client_);
+    check_.UseProxies(proxies);
     client_.SetTimeout(timeoutSeconds);
 }
 
@@ -18,5 +19,7 @@ void THttpCheckRequest::Start(const std::string& url, bool headerGet, std::funct
 }
 
 TCheckRequestFactory HttpCheckRequests(int timeoutSeconds) {
-    return [timeoutSeconds] { return std::make_unique<THttpCheckRequest>(timeoutSeconds); };
+    return [timeoutSeconds](const TProxyEnv& proxies) {
+        return std::make_unique<THttpCheckRequest>(timeoutSeconds, proxies);
+    };
 }

@@ -2,12 +2,12 @@
 // the one-by-one run's client is, started without waiting.
 #pragma once
 
-#include "CheckRun.h"
+#include "CheckInterfaces.h"
 #include "HttpCheckClient.h"
 
 class THttpCheckRequest : public ICheckRequest {
   public:
-    explicit THttpCheckRequest(int timeoutSeconds);
+    THttpCheckRequest(int timeoutSeconds, const TProxyEnv& proxies);
 
     void Start(const std::string& url, bool headerGet, std::function<void()> done) override;
     void Abort() override { client_.Abort(); }
@@ -23,5 +23,5 @@ class THttpCheckRequest : public ICheckRequest {
     THttpCheckClient check_{client_};
 };
 
-// Makes the clients of a run's rows, each with the given time-out.
+// Makes the clients of a run's rows, each with the given time-out and the run's proxies.
 TCheckRequestFactory HttpCheckRequests(int timeoutSeconds);

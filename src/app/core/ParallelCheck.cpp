@@ -1,5 +1,6 @@
 #include "ParallelCheck.h"
 
+#include "RowText.h"
 #include "http/HttpRelocation.h"
 #include "http/HttpUrl.h"
 #include "sys/Application.h"
@@ -30,9 +31,13 @@ struct TParallelCheck::TTask {
     TRowOutcome outcome;
 };
 
-TParallelCheck::TParallelCheck(TFavoriteList& list, ICheckRunView& view, TCheckRun& run,
-                               const TCheckRequestFactory& factory, int jobs)
-    : list_(list), view_(view), run_(run), factory_(factory), jobs_(jobs) {
+TParallelCheck::TParallelCheck(TFavoriteList& list, ICheckRunView& view, const bool& breakRequested,
+                               TMakeRequest makeRequest, int jobs)
+    : list_(list),
+      view_(view),
+      breakRequested_(breakRequested),
+      makeRequest_(std::move(makeRequest)),
+      jobs_(jobs) {
     window_ = sys::AllocateHWnd([this](sys::TMessage& msg) { WndProc(msg); });
 }
 
@@ -49,7 +54,7 @@ void TParallelCheck::Run(const std::vector<std::size_t>& rows) {
     auto& app = sys::Application::Instance();
     app.ProcessMessages();  // a stop that is already waiting comes first, as between rows
     for (;;) {
-        if (!run_.BreakRequested)
+        if (!breakRequested_)
             StartRows();
         if (tasks_.empty())
             break;
@@ -143,7 +148,7 @@ bool TParallelCheck::StartNext() {
         TTask& added = *task;
         tasks_[order] = std::move(task);
         ++perHost_[host];
-        list_.SetDatum(row, "CHECKING...");
+        list_.SetDatum(row, std::string(rowtext::kChecking));
         Launch(added, false);
         return true;
     }
@@ -165,7 +170,7 @@ const std::string& TParallelCheck::HostOfWaiting(std::size_t order, const std::s
 void TParallelCheck::Launch(TTask& task, bool headerGet) {
     if (headerGet)
         task.outcome.log.push_back(kTryingGet);
-    task.request = factory_();
+    task.request = makeRequest_();
     const std::size_t order = task.order;
     task.request->Start(task.url, headerGet, [this, order] {
         // The request may be gone by the time the run looks: only note that it ended.
@@ -184,33 +189,20 @@ void TParallelCheck::ReapFinished() {
 }
 
 void TParallelCheck::Ended(TTask& task) {
-    const ICheckResult& result = *task.request;
-    if (!task.aborted && result.StatusCode() < 400 && AddAnswer(result, task.outcome))
+    const TAsk ask = task.step == TStep::Get ? TAsk::HeaderGet : TAsk::Head;
+    const TAnswer answer = AnswerOf(*task.request, task.aborted);
+    JudgeAnswer(answer, ask, task.outcome);
+    const TNextStep next = NextStep(answer, ask, !task.retried);
+    if (next.Kind == TNextStep::TKind::Done || breakRequested_)
         return Finish(task);
-    task.outcome.datum = task.aborted ? "???" : "FAILED";
-    AddFailure(result, task.step == TStep::Get ? "GET Failed !" : "HEAD Failed !", task.outcome);
-    if (task.aborted || run_.BreakRequested || !AskAgain(task))
-        Finish(task);
-}
-
-// After a failed answer: asks once more after the server's Retry-After, or with GET when the
-// server refused HEAD. False when the row is decided.
-bool TParallelCheck::AskAgain(TTask& task) {
-    if (!task.retried) {
-        if (const auto seconds = RetryAfter(*task.request, kMaxRetryAfter)) {
-            WaitToRetry(task, *seconds);
-            return true;
-        }
-    }
-    if (task.step != TStep::Head || !Refused(*task.request))
-        return false;
+    if (next.Kind == TNextStep::TKind::AskAgainLater)
+        return WaitToRetry(task, next.Seconds);
     task.step = TStep::Get;
     Launch(task, true);
-    return true;
 }
 
 void TParallelCheck::WaitToRetry(TTask& task, int seconds) {
-    task.outcome.log.push_back("Trying again in " + std::to_string(seconds) + " s");
+    task.outcome.log.push_back(TryingAgainLine(seconds));
     task.retried = true;
     task.step = TStep::Waiting;
     throttled_[task.host] = true;

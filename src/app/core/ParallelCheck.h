@@ -7,26 +7,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "CheckRun.h"
+#include "CheckInterfaces.h"
+#include "FavoriteList.h"
+#include "RowPolicy.h"
 #include "sys/Messages.h"
 
 class TParallelCheck {
   public:
-    // A host that answered 429 or 503 is asked once more after its Retry-After, when that
-    // names at most this many seconds.
-    static constexpr int kMaxRetryAfter = 30;
     static constexpr int kPerHost = 2;
     // How far past the first row not yet started the run looks for one whose host is free.
     static constexpr std::size_t kLookAhead = 256;
 
-    TParallelCheck(TFavoriteList& list, ICheckRunView& view, TCheckRun& run,
-                   const TCheckRequestFactory& factory, int jobs);
+    // Makes the request of one row.
+    using TMakeRequest = std::function<std::unique_ptr<ICheckRequest>()>;
+
+    // breakRequested is the run's "no further row starts", read between requests.
+    TParallelCheck(TFavoriteList& list, ICheckRunView& view, const bool& breakRequested,
+                   TMakeRequest makeRequest, int jobs);
     ~TParallelCheck();
     TParallelCheck(const TParallelCheck&) = delete;
     TParallelCheck& operator=(const TParallelCheck&) = delete;
@@ -34,8 +38,8 @@ class TParallelCheck {
     // Checks the rows (list positions, in list order) and returns once the last request has
     // ended, handling the loop's messages meanwhile.
     void Run(const std::vector<std::size_t>& rows);
-    // Ends every request in flight; their rows become "???". Whether more rows start is the
-    // run's BreakRequested.
+    // Ends every request in flight; their rows become "???". Whether more rows start is
+    // breakRequested.
     void AbortAll();
 
   private:
@@ -46,7 +50,6 @@ class TParallelCheck {
     bool StartNext();
     void Launch(TTask& task, bool headerGet);
     void Ended(TTask& task);
-    bool AskAgain(TTask& task);
     void WaitToRetry(TTask& task, int seconds);
     void Finish(TTask& task);
     void ReapFinished();
@@ -59,8 +62,8 @@ class TParallelCheck {
 
     TFavoriteList& list_;
     ICheckRunView& view_;
-    TCheckRun& run_;
-    const TCheckRequestFactory& factory_;
+    const bool& breakRequested_;
+    const TMakeRequest makeRequest_;
     const int jobs_;
     sys::HWND window_ = 0;
 

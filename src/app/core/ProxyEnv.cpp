@@ -1,11 +1,9 @@
 #include "ProxyEnv.h"
 
-#include <unistd.h>
-
-#include <array>
-#include <cstring>
+#include <cstdlib>
 #include <string_view>
 
+#include "http/HttpProt.h"
 #include "http/HttpUrl.h"
 #include "sys/AsciiText.h"
 
@@ -13,43 +11,6 @@ namespace {
 
 // Curl's default port for a proxy address that names none.
 constexpr const char* kDefaultProxyPort = "1080";
-
-// The names looked for, each found at most once (the first entry, as getenv takes it).
-constexpr std::string_view kProxyNames[] = {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy",
-                                            "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
-
-// Every name looked for starts with one of these: most entries go at their first byte.
-bool MayBeProxyName(char first) {
-    switch (first) {
-        case 'h':
-        case 'H':
-        case 'a':
-        case 'A':
-        case 'n':
-        case 'N':
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The values of kProxyNames, in one pass over the environment: the check asks before every row,
-// and a getenv per name would walk the whole environment seven times.
-std::array<const char*, std::size(kProxyNames)> ProxyVariables() {
-    std::array<const char*, std::size(kProxyNames)> found{};
-    for (char** entry = environ; entry && *entry; ++entry) {
-        if (!MayBeProxyName(**entry))
-            continue;
-        const char* equals = std::strchr(*entry, '=');
-        if (!equals)
-            continue;
-        const std::string_view name(*entry, static_cast<std::size_t>(equals - *entry));
-        for (std::size_t i = 0; i < found.size(); ++i)
-            if (!found[i] && name == kProxyNames[i])
-                found[i] = equals + 1;
-    }
-    return found;
-}
 
 // The first of the two that is set and not empty.
 std::string Either(const char* lower, const char* upper) {
@@ -141,9 +102,11 @@ TProxyRoute RouteOf(const std::string& proxy) {
 }  // namespace
 
 TProxyEnv TProxyEnv::FromEnvironment() {
-    const auto v = ProxyVariables();
     // Like curl, http_proxy only in lower case: a CGI program sees HTTP_PROXY from a request.
-    return {Either(v[0], nullptr), Either(v[1], v[2]), Either(v[3], v[4]), Either(v[5], v[6])};
+    return {Either(std::getenv("http_proxy"), nullptr),
+            Either(std::getenv("https_proxy"), std::getenv("HTTPS_PROXY")),
+            Either(std::getenv("all_proxy"), std::getenv("ALL_PROXY")),
+            Either(std::getenv("no_proxy"), std::getenv("NO_PROXY"))};
 }
 
 TProxyRoute ChooseProxy(const TProxyEnv& env, const std::string& url) {

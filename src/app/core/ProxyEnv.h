@@ -9,12 +9,12 @@
 
 #include <string>
 
-#include "http/HttpProt.h"
+class THttpCli;
 
 struct TProxyEnv {
     std::string HttpProxy, HttpsProxy, AllProxy, NoProxy;
 
-    // The variables of the running process.
+    // The variables of the running process; a run reads them once, when it starts.
     static TProxyEnv FromEnvironment();
 };
 

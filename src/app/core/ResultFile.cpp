@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "RowText.h"
 #include "sys/AsciiText.h"
 
 namespace {
@@ -95,7 +96,7 @@ void Restore(TFavoriteList& list, const TPathIndex& index, const std::string& st
     if (found == index.end())
         return;
     for (std::size_t row : found->second)
-        if (list[row].Datum == "???")
+        if (list[row].Datum == rowtext::kUnchecked)
             list.SetDatum(row, status);
 }
 
@@ -172,7 +173,7 @@ bool FolderRefusesWrites(int error) {
 
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
     for (const TFavoriteRow& row : list.Rows()) {
-        if (row.Datum == "???")
+        if (row.Datum == rowtext::kUnchecked)
             continue;
         WriteStr(file, row.Datum);
         WriteStr(file, row.Datei);
@@ -182,7 +183,7 @@ void WriteRecords(std::FILE* file, const TFavoriteList& list) {
 std::size_t RecordsSize(const TFavoriteList& list) {
     std::size_t size = 0;
     for (const TFavoriteRow& row : list.Rows())
-        if (row.Datum != "???")
+        if (row.Datum != rowtext::kUnchecked)
             size += 8 + row.Datum.size() + row.Datei.size();
     return size;
 }

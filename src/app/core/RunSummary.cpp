@@ -1,14 +1,16 @@
 #include "RunSummary.h"
 
+#include "RowText.h"
+
 TRunSummary Summarize(const TFavoriteList& list) {
     TRunSummary summary;
     summary.Rows = list.Count();
     for (const TFavoriteRow& row : list.Rows()) {
-        if (row.Datum == "OK")
+        if (row.Datum == rowtext::kOk)
             ++summary.Ok;
-        else if (row.Datum == "FAILED")
+        else if (row.Datum == rowtext::kFailed)
             ++summary.Failed;
-        else if (row.Datum == "???" || row.Datum == "CHECKING...")
+        else if (rowtext::IsUnchecked(row.Datum))
             ++summary.Unchecked;
         else
             ++summary.Dated;

@@ -1,0 +1,20 @@
+// The texts a row's status column holds, spelled in this one place. They are stored as they
+// stand in the result file, so a text once written must never change. Any other text in the
+// column is a Last-Modified date (LastModified.h).
+#pragma once
+
+#include <string_view>
+
+namespace rowtext {
+
+inline constexpr std::string_view kUnchecked = "???";  // never checked, or the check was aborted
+inline constexpr std::string_view kChecking = "CHECKING...";
+inline constexpr std::string_view kOk = "OK";  // alive, without a Last-Modified date
+inline constexpr std::string_view kFailed = "FAILED";
+
+// Rows that hold no verdict: never checked, aborted, or cut off while their check ran.
+inline bool IsUnchecked(std::string_view datum) {
+    return datum == kUnchecked || datum == kChecking;
+}
+
+}  // namespace rowtext
