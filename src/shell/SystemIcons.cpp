@@ -1,7 +1,6 @@
 #include "SystemIcons.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <mutex>
 #include <vector>
@@ -40,8 +39,6 @@ namespace {
 struct TTableState {
     mutable std::mutex mutex;
     std::vector<TIconKey> keys;
-    std::atomic<int> smallSize{16};
-    std::atomic<int> largeSize{32};
 
     TTableState() {
         // The standard kinds come first, so that their indexes are the same in every run.
@@ -99,17 +96,12 @@ int FileTypeIconIndex(std::string_view fileName) {
     return SystemIconTable().IndexOf(FileTypeKey(fileName));
 }
 
-void SetSystemIconSizes(int small, int large) {
-    State().smallSize = small;
-    State().largeSize = large;
-}
-
 int SmallSystemIconSize() {
-    return State().smallSize;
+    return 16;
 }
 
 int LargeSystemIconSize() {
-    return State().largeSize;
+    return 32;
 }
 
 }  // namespace shell

@@ -49,8 +49,7 @@ int FileTypeIconIndex(std::string_view fileName);
 // The key of a kind's own icon, for when the theme has none for a more exact name.
 TIconKey KindIconKey(TIconKind kind);
 
-// Pixel sizes of the small and large icons (16 and 32 unless the program sets its style's).
-void SetSystemIconSizes(int small, int large);
+// Pixel sizes of the small and large icons (16 and 32).
 int SmallSystemIconSize();
 int LargeSystemIconSize();
 

@@ -17,10 +17,6 @@ std::string EnvOr(const char* name, const std::string& fallback) {
     return value && *value == '/' ? std::string(value) : fallback;
 }
 
-std::string DataHome() {
-    return EnvOr("XDG_DATA_HOME", HomeDirectory() + "/.local/share");
-}
-
 std::string ConfigHome() {
     return EnvOr("XDG_CONFIG_HOME", HomeDirectory() + "/.config");
 }
@@ -108,6 +104,10 @@ std::string CandidatePath(int folderId) {
 }
 
 }  // namespace
+
+std::string DataHome() {
+    return EnvOr("XDG_DATA_HOME", HomeDirectory() + "/.local/share");
+}
 
 std::string HomeDirectory() {
     const char* home = std::getenv("HOME");

@@ -37,6 +37,9 @@ constexpr int kFolderHistory = 0x22;
 
 // The user's home folder: $HOME, read at every call, else the password database's entry.
 std::string HomeDirectory();
+// $XDG_DATA_HOME when it is an absolute path (a relative one is invalid by the XDG rules),
+// else ~/.local/share; read at every call.
+std::string DataHome();
 
 // The file-system folder of a folder id, without a trailing "/", when this system has one and
 // it exists as a directory now. The virtual folders (desktop, drives) are not file-system

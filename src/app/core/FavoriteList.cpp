@@ -46,11 +46,6 @@ void TFavoriteList::SetDatum(std::size_t index, std::string datum) {
     Obs().RowsChanged(index, index);
 }
 
-void TFavoriteList::SetRow(std::size_t index, TFavoriteRow row) {
-    rows_.at(index) = std::move(row);
-    Obs().RowsChanged(index, index);
-}
-
 void TFavoriteList::Rewrite(const std::function<void(std::vector<TFavoriteRow>&)>& fn) {
     std::size_t count = rows_.size();
     fn(rows_);

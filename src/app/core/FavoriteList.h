@@ -50,7 +50,6 @@ class TFavoriteList {
     // Replaces all rows at once (one reset instead of one insert per row).
     void Assign(std::vector<TFavoriteRow> rows);
     void SetDatum(std::size_t index, std::string datum);
-    void SetRow(std::size_t index, TFavoriteRow row);
     // Lets fn rewrite the rows in place without changing their number (sorting); observers
     // hear one RowsChanged for the whole list afterwards.
     void Rewrite(const std::function<void(std::vector<TFavoriteRow>&)>& fn);

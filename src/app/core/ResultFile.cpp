@@ -14,6 +14,7 @@
 
 #include "RowText.h"
 #include "sys/AsciiText.h"
+#include "sys/PathText.h"
 
 namespace {
 
@@ -121,16 +122,9 @@ class TFileCloser {
     std::FILE* file_;
 };
 
-std::string FolderOf(const std::string& fileName) {
-    auto slash = fileName.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : fileName.substr(0, slash);
-}
-
 // Makes the rename itself survive a crash of the system; a failure here loses nothing.
 void SyncFolder(const std::string& fileName) {
-    int dir = ::open(FolderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(sys::FolderOf(fileName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

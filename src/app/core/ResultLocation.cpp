@@ -4,20 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "ResultFile.h"
 #include "sys/UserFolders.h"
 
 namespace {
-
-std::string DataHome() {
-    const char* value = std::getenv("XDG_DATA_HOME");
-    // A relative value is invalid by the XDG rules and is ignored.
-    if (value && *value == '/')
-        return value;
-    return sys::HomeDirectory() + "/.local/share";
-}
 
 // Makes the folder and missing parents, private to the user. A failure is left to the save,
 // which reports it with the file's name.
@@ -30,7 +21,7 @@ void MakePrivateFolders(const std::string& folder) {
 }  // namespace
 
 std::string UserDataFolder() {
-    return DataHome() + "/quorvane/";
+    return sys::DataHome() + "/quorvane/";
 }
 
 std::string ResultFilePath(const std::string& programDir) {

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <optional>
 
+#include "sys/PathText.h"
 #include "sys/UserFolders.h"
 
 namespace {
@@ -17,11 +18,6 @@ struct TTrashDir {
     std::string Root;      // ends with "/"; holds files/ and info/
     std::string InfoPath;  // the Path value of the record
 };
-
-std::string DataHome() {
-    const char* value = std::getenv("XDG_DATA_HOME");
-    return value && *value == '/' ? std::string(value) : sys::HomeDirectory() + "/.local/share";
-}
 
 // Creates the folder and any missing parents with mode 0700, the way the trash expects its
 // folders to be private.
@@ -43,15 +39,10 @@ std::string AbsolutePath(const std::string& path) {
     return absolute;
 }
 
-std::string FolderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The top folder of the volume that holds folder: the highest parent on the same device.
 std::string VolumeTop(std::string folder, dev_t device) {
     while (folder != "/") {
-        std::string parent = FolderOf(folder);
+        std::string parent = sys::FolderOf(folder);
         struct stat st {};
         if (::stat(parent.c_str(), &st) != 0 || st.st_dev != device)
             break;
@@ -63,7 +54,7 @@ std::string VolumeTop(std::string folder, dev_t device) {
 // $top/.Trash/$uid when the administrator made $top/.Trash (a sticky folder, no link), else
 // $top/.Trash-$uid. Paths in its records are relative to $top.
 TTrashDir VolumeTrash(const std::string& path, dev_t device) {
-    const std::string top = VolumeTop(FolderOf(path), device);
+    const std::string top = VolumeTop(sys::FolderOf(path), device);
     std::string uid = std::to_string(::getuid());
     struct stat shared {};
     bool sharedOk = ::lstat((top + ".Trash").c_str(), &shared) == 0 && S_ISDIR(shared.st_mode) &&
@@ -75,7 +66,7 @@ TTrashDir VolumeTrash(const std::string& path, dev_t device) {
 std::optional<TTrashDir> TrashFor(const std::string& path) {
     struct stat file {
     }, home{};
-    const std::string dataHome = DataHome();
+    const std::string dataHome = sys::DataHome();
     if (::lstat(path.c_str(), &file) != 0 || !MakePrivateFolders(dataHome) ||
         ::stat(dataHome.c_str(), &home) != 0)
         return std::nullopt;
