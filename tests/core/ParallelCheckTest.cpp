@@ -53,6 +53,7 @@ class ParallelCheckTest : public testing::Test {
     ParallelCheckTest() {
         ConfigureCheckClient(http);
         http.SetTimeout(8);
+        run.RetryDelay = std::chrono::milliseconds(1);
     }
 
     void Rows(const std::vector<std::string>& urls) {
@@ -204,14 +205,15 @@ TEST_F(ParallelCheckTest, AServerThatAsksToWaitIsAskedAgain) {
     Jobs(4);
     run.CheckNow(false);
     EXPECT_THAT(Statuses(), ElementsAre("2002/10/09; 10:10:10 GMT"));
-    EXPECT_THAT(view.log, ElementsAre("HEAD Failed !", "StatusCode   = 429",
-                                      "ReasonPhrase = Too Many Requests", "Trying again in 1 s",
-                                      "StatusCode = 200", "HTTP/1.0 200 OK",
+    EXPECT_THAT(view.log, ElementsAre("HEAD Blocked !", "StatusCode   = 429",
+                                      "ReasonPhrase = Too Many Requests",
+                                      "Blocked: the server limits the rate of requests",
+                                      "Trying again in 1 s", "StatusCode = 200", "HTTP/1.0 200 OK",
                                       "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"));
     EXPECT_EQ(server.Connections(), 2);
 }
 
-TEST_F(ParallelCheckTest, ALongWaitOrASecondRefusalIsAFailure) {
+TEST_F(ParallelCheckTest, ALongWaitIsAFailureAndASecondRateLimitIsBlocked) {
     ScriptedServer longWait(
         TScript::Answer("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 3600\r\n\r\n"));
     ScriptedServer twice(
@@ -219,10 +221,11 @@ TEST_F(ParallelCheckTest, ALongWaitOrASecondRefusalIsAFailure) {
     Rows({longWait.Url("/"), twice.Url("/")});
     Jobs(4);
     run.CheckNow(false);
-    EXPECT_THAT(Statuses(), ElementsAre("FAILED", "FAILED"));
-    // The long wait is not taken: HEAD, then GET. The short one is asked once more, then GET.
+    EXPECT_THAT(Statuses(), ElementsAre("FAILED", "BLOCKED"));
+    // The long wait is not taken, nor is the server asked again sooner: HEAD, then GET. The
+    // short one is asked once more; a rate limit answers GET no differently.
     EXPECT_EQ(longWait.Connections(), 2);
-    EXPECT_EQ(twice.Connections(), 3);
+    EXPECT_EQ(twice.Connections(), 2);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and the run's next step out.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ struct PolicyCase {
     std::string datum;
     std::vector<std::string> log;
     TKind next;
-    int seconds = 0;
+    std::optional<int> seconds = std::nullopt;
+    bool slowDown = false;
 };
 
 TAnswer Answered(int status, const char* reason) {
@@ -33,8 +35,28 @@ TAnswer Local(int status, const char* reason) {
 
 const std::string kLm = "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT";
 
+TAnswer Lost(const char* reason) {
+    TAnswer answer = Local(404, reason);
+    answer.ConnectionLost = true;
+    return answer;
+}
+
+std::vector<std::string> Failed(const char* label, int status, const std::string& reason) {
+    return {label, "StatusCode   = " + std::to_string(status), "ReasonPhrase = " + reason};
+}
+
+std::vector<std::string> Blocked(const char* label, int status, const std::string& reason,
+                                 const std::string& why) {
+    std::vector<std::string> log = Failed(label, status, reason);
+    log.push_back("Blocked: " + why);
+    return log;
+}
+
 std::vector<PolicyCase> Cases() {
     const TAsk head = TAsk::Head, get = TAsk::HeaderGet;
+    const char* h = "HEAD Failed !";
+    const char* g = "GET Failed !";
+    const std::string rate = "the server limits the rate of requests";
     return {
         {"ok without date",
          Answered(200, "OK"),
@@ -44,14 +66,15 @@ std::vector<PolicyCase> Cases() {
          "OK",
          {"StatusCode = 200", "HTTP/1.1 200 OK"},
          TKind::Done},
-        {"last of two dates wins",
+        {"last of two dates wins, in any letter case",
          Answered(200, "OK"),
-         {"HTTP/1.1 200 OK", "Last-Modified: Tue, 01 Jan 2000 00:00:00 GMT", kLm},
+         {"HTTP/1.1 200 OK", "Last-Modified: Tue, 01 Jan 2000 00:00:00 GMT",
+          "last-modified: Wed, 09 Oct 2002 10:10:10 GMT"},
          head,
          true,
          "2002/10/09; 10:10:10 GMT",
          {"StatusCode = 200", "HTTP/1.1 200 OK", "Last-Modified: Tue, 01 Jan 2000 00:00:00 GMT",
-          kLm},
+          "last-modified: Wed, 09 Oct 2002 10:10:10 GMT"},
          TKind::Done},
         {"relocation chain below 400 is alive",
          Answered(304, "Not Modified"),
@@ -67,15 +90,31 @@ std::vector<PolicyCase> Cases() {
          head,
          true,
          "FAILED",
-         {"HEAD Failed !", "StatusCode   = 0", "ReasonPhrase = No HTTP answer"},
+         Failed(h, 0, "No HTTP answer"),
          TKind::Done},
-        {"lookup failure is not asked with GET",
+        {"lookup failure is neither asked with GET nor again",
          Local(404, "can't resolve hostname"),
          {},
          head,
          true,
          "FAILED",
-         {"HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = can't resolve hostname"},
+         Failed(h, 404, "can't resolve hostname"),
+         TKind::Done},
+        {"lost connection is asked again once",
+         Lost("Connection reset by peer"),
+         {},
+         head,
+         true,
+         "FAILED",
+         Failed(h, 404, "Connection reset by peer"),
+         TKind::AskAgainLater},
+        {"lost connection asked again decides",
+         Lost("Connection reset by peer"),
+         {},
+         head,
+         false,
+         "FAILED",
+         Failed(h, 404, "Connection reset by peer"),
          TKind::Done},
         {"refused HEAD is asked with GET",
          Answered(405, "Method Not Allowed"),
@@ -83,7 +122,15 @@ std::vector<PolicyCase> Cases() {
          head,
          true,
          "FAILED",
-         {"HEAD Failed !", "StatusCode   = 405", "ReasonPhrase = Method Not Allowed"},
+         Failed(h, 405, "Method Not Allowed"),
+         TKind::AskWithGet},
+        {"plain 403 is a refusal",
+         Answered(403, "Forbidden"),
+         {"HTTP/1.1 403 Forbidden"},
+         head,
+         true,
+         "FAILED",
+         Failed(h, 403, "Forbidden"),
          TKind::AskWithGet},
         {"refused GET ends the row",
          Answered(404, "Not Found"),
@@ -91,7 +138,7 @@ std::vector<PolicyCase> Cases() {
          get,
          true,
          "FAILED",
-         {"GET Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found"},
+         Failed(g, 404, "Not Found"),
          TKind::Done},
         {"abort leaves the row unchecked",
          {true, false, 404, "Connection aborted on request", {}},
@@ -99,40 +146,110 @@ std::vector<PolicyCase> Cases() {
          head,
          true,
          "???",
-         {"HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Connection aborted on request"},
+         Failed(h, 404, "Connection aborted on request"),
+         TKind::Done},
+        {"login page",
+         Answered(401, "Unauthorized"),
+         {"HTTP/1.1 401 Unauthorized", "WWW-Authenticate: Basic realm=\"x\""},
+         head,
+         true,
+         "BLOCKED",
+         Blocked("HEAD Blocked !", 401, "Unauthorized", "the page asks for a login"),
+         TKind::Done},
+        {"proxy login",
+         Answered(407, "Proxy Authentication Required"),
+         {},
+         get,
+         true,
+         "BLOCKED",
+         Blocked("GET Blocked !", 407, "Proxy Authentication Required",
+                 "the proxy asks for a login"),
+         TKind::Done},
+        {"bot challenge",
+         Answered(403, "Forbidden"),
+         {"HTTP/1.1 403 Forbidden", "CF-Mitigated: challenge"},
+         head,
+         true,
+         "BLOCKED",
+         Blocked("HEAD Blocked !", 403, "Forbidden", "the server shows a bot challenge"),
          TKind::Done},
         {"429 with a short wait is asked again",
          Answered(429, "Too Many Requests"),
          {"HTTP/1.1 429 Too Many Requests", "retry-after:  7 "},
          head,
          true,
-         "FAILED",
-         {"HEAD Failed !", "StatusCode   = 429", "ReasonPhrase = Too Many Requests"},
+         "BLOCKED",
+         Blocked("HEAD Blocked !", 429, "Too Many Requests", rate),
          TKind::AskAgainLater,
-         7},
+         7,
+         true},
+        {"429 without a wait is asked again after the run's delay",
+         Answered(429, "Slow down"),
+         {"Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"},
+         get,
+         true,
+         "BLOCKED",
+         Blocked("GET Blocked !", 429, "Slow down", rate),
+         TKind::AskAgainLater,
+         std::nullopt,
+         true},
+        {"429 beyond the run's wait",
+         Answered(429, "Too Many Requests"),
+         {"Retry-After: 120"},
+         head,
+         true,
+         "BLOCKED",
+         Blocked("HEAD Blocked !", 429, "Too Many Requests", rate),
+         TKind::Done},
+        {"429 once more",
+         Answered(429, "Too Many Requests"),
+         {"Retry-After: 1"},
+         head,
+         false,
+         "BLOCKED",
+         Blocked("HEAD Blocked !", 429, "Too Many Requests", rate),
+         TKind::Done},
+        {"503 with a short wait slows its host down",
+         Answered(503, "Busy"),
+         {"Retry-After: 5"},
+         get,
+         true,
+         "FAILED",
+         Failed(g, 503, "Busy"),
+         TKind::AskAgainLater,
+         5,
+         true},
+        {"500 to GET is asked again after the run's delay",
+         Answered(500, "Oops"),
+         {},
+         get,
+         true,
+         "FAILED",
+         Failed(g, 500, "Oops"),
+         TKind::AskAgainLater},
         {"503 after its one retry goes on to GET",
          Answered(503, "Busy"),
          {"Retry-After: 1"},
          head,
          false,
          "FAILED",
-         {"HEAD Failed !", "StatusCode   = 503", "ReasonPhrase = Busy"},
+         Failed(h, 503, "Busy"),
          TKind::AskWithGet},
+        {"500 to GET asked again decides",
+         Answered(500, "Oops"),
+         {},
+         get,
+         false,
+         "FAILED",
+         Failed(g, 500, "Oops"),
+         TKind::Done},
         {"wait beyond the bound is not waited for",
          Answered(503, "Busy"),
          {"Retry-After: 31"},
          get,
          true,
          "FAILED",
-         {"GET Failed !", "StatusCode   = 503", "ReasonPhrase = Busy"},
-         TKind::Done},
-        {"a date in Retry-After is not waited for",
-         Answered(429, "Slow down"),
-         {"Retry-After: Wed, 21 Oct 2015 07:28:00 GMT"},
-         get,
-         true,
-         "FAILED",
-         {"GET Failed !", "StatusCode   = 429", "ReasonPhrase = Slow down"},
+         Failed(g, 503, "Busy"),
          TKind::Done},
     };
 }
@@ -148,6 +265,7 @@ TEST(RowPolicy, OutcomeGivesRowTextLogBlockAndNextStep) {
         const TNextStep next = NextStep(c.answer, c.ask, c.mayWait);
         EXPECT_EQ(next.Kind, c.next);
         EXPECT_EQ(next.Seconds, c.seconds);
+        EXPECT_EQ(next.SlowDown, c.slowDown);
     }
 }
 

@@ -22,6 +22,8 @@ class ICheckResult {
     virtual std::string ReasonPhrase() const = 0;
     // The lines of the last answer (status line included), in arrival order.
     virtual const std::vector<std::string>& ResponseHeaderLines() const = 0;
+    // The connection was reset or closed before an answer came: a fault that may pass.
+    virtual bool ConnectionLost() const { return false; }
 };
 
 // What the one-by-one run needs of the HTTP client.

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "LocalAddress.h"
 #include "ParallelCheck.h"
 #include "RowText.h"
 #include "sys/Application.h"
+#include "sys/Messages.h"
+#include "sys/Poller.h"
 
 TCheckRun::TCheckRun(TFavoriteList& list, ICheckClient& client, ICheckRunView& view,
                      std::function<void()> saveResults)
@@ -30,7 +33,7 @@ void TCheckRun::CheckNow(bool selectedOnly) {
         if (jobs_ > 1 && factory_) {
             const TCheckRequestFactory& factory = factory_;
             TParallelCheck parallel(
-                list_, view_, BreakRequested, [&] { return factory(proxies_); }, jobs_);
+                list_, view_, BreakRequested, [&] { return factory(proxies_); }, jobs_, RetryDelay);
             parallel_ = &parallel;
             parallel.Run(rows);
             parallel_ = nullptr;
@@ -87,34 +90,81 @@ std::vector<std::size_t> TCheckRun::RowsToCheck(bool selectedOnly) const {
 }
 
 void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
+    std::vector<TBlock> held;  // behind a row that waits to be asked again
     std::size_t done = 0;
-    for (std::size_t row : rows) {
+    total_ = rows.size();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t row = rows[i];
         AbortRequested = false;
         sys::Application::Instance().ProcessMessagesPaced();
         // The list never shrinks under a run (deleting is refused meanwhile); the check only
         // keeps a stray removal from reaching past the end.
         if (BreakRequested || row >= list_.Count())
             break;
-        position_ = done + 1;
-        total_ = rows.size();
-        CheckRow(row);
-        view_.Progress(CheckProgress(++done, rows.size()));
+        TBlock block = CheckRow(row, i + 1);
+        if (!block.waiting) {
+            Decide(block);
+            view_.Progress(CheckProgress(++done, rows.size()));
+        }
+        if (held.empty() && !block.waiting)
+            Show(block);
+        else
+            held.push_back(std::move(block));
+    }
+    // Rows that met a fault that may pass are asked again once the others are done, so that
+    // their wait costs the run nothing when it has rows enough.
+    for (TBlock& block : held) {
+        if (block.waiting) {
+            AskAgain(block);
+            Decide(block);
+            view_.Progress(CheckProgress(++done, rows.size()));
+        }
+        Show(block);
     }
 }
 
 // Every failure of whatever kind ends here, in the row and the log; the run goes on.
-void TCheckRun::CheckRow(std::size_t row) {
-    TRowOutcome outcome;
+TCheckRun::TBlock TCheckRun::CheckRow(std::size_t row, std::size_t position) {
+    TBlock block;
+    block.row = row;
+    block.position = position;
+    if (JudgeWithoutRequest(list_[row].URL, block.outcome))
+        return block;
     list_.SetDatum(row, std::string(rowtext::kChecking));
-    const TNextStep next = Ask(row, TAsk::Head, outcome);
-    if (next.Kind == TNextStep::TKind::AskWithGet && !BreakRequested) {
-        outcome.log.push_back(kTryingGet);
-        Ask(row, TAsk::HeaderGet, outcome);
+    const TNextStep next = AskWithFollowUp(row, block.ask, block.outcome, true);
+    if (next.Kind == TNextStep::TKind::AskAgainLater && !BreakRequested) {
+        const std::chrono::milliseconds wait = RetryWait(next, RetryDelay);
+        block.outcome.log.push_back(RetryLine(wait));
+        block.waiting = true;
+        block.due = std::chrono::steady_clock::now() + wait;
     }
-    Show(row, outcome);
+    return block;
 }
 
-TNextStep TCheckRun::Ask(std::size_t row, TAsk ask, TRowOutcome& outcome) {
+void TCheckRun::AskAgain(TBlock& block) {
+    WaitUntil(block.due);
+    AbortRequested = false;
+    if (BreakRequested || block.row >= list_.Count()) {
+        // The second answer never came: the row is left unchecked rather than judged by the
+        // first, which was a fault that may pass.
+        block.outcome.datum = rowtext::kUnchecked;
+    } else {
+        AskWithFollowUp(block.row, block.ask, block.outcome, false);
+    }
+}
+
+TNextStep TCheckRun::AskWithFollowUp(std::size_t row, TAsk& ask, TRowOutcome& outcome,
+                                     bool mayWait) {
+    TNextStep next = Ask(row, ask, outcome, mayWait);
+    if (next.Kind == TNextStep::TKind::AskWithGet && !BreakRequested) {
+        outcome.log.push_back(kTryingGet);
+        ask = TAsk::HeaderGet;
+        next = Ask(row, ask, outcome, mayWait);
+    }
+    return next;
+}
+
+TNextStep TCheckRun::Ask(std::size_t row, TAsk ask, TRowOutcome& outcome, bool mayWait) {
     bool raised = false;
     try {
         if (ask == TAsk::Head) {
@@ -135,13 +185,37 @@ TNextStep TCheckRun::Ask(std::size_t row, TAsk ask, TRowOutcome& outcome) {
         answer.ServerAnswered = false;
     }
     JudgeAnswer(answer, ask, outcome);
-    return NextStep(answer, ask, false);
+    return NextStep(answer, ask, mayWait);
 }
 
-void TCheckRun::Show(std::size_t row, const TRowOutcome& outcome) {
-    if (row < list_.Count())
-        list_.SetDatum(row, outcome.datum);
-    view_.RowBlock(row, position_, total_);
-    for (const std::string& line : outcome.log)
+void TCheckRun::WaitUntil(std::chrono::steady_clock::time_point when) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    if (BreakRequested || left.count() <= 0)
+        return;
+    bool due = false;
+    sys::HWND window = 0;
+    window = sys::AllocateHWnd([&](sys::TMessage& msg) {
+        if (msg.Msg == sys::WM_TIMER)
+            due = true;
+        else
+            msg.Result = sys::DefWindowProc(window, msg.Msg, msg.WParam, msg.LParam);
+    });
+    sys::SetTimer(window, 1, static_cast<unsigned>(left.count()));
+    auto& app = sys::Application::Instance();
+    while (!due && !BreakRequested)
+        app.HandleMessage();  // blocks until the timer or the user has news
+    sys::KillTimer(window, 1);
+    sys::DeallocateHWnd(window);
+}
+
+void TCheckRun::Decide(const TBlock& block) {
+    if (block.row < list_.Count())
+        list_.SetDatum(block.row, block.outcome.datum);
+}
+
+void TCheckRun::Show(const TBlock& block) {
+    view_.RowBlock(block.row, block.position, total_);
+    for (const std::string& line : block.outcome.log)
         view_.Log(line);
 }

@@ -5,8 +5,11 @@
 // program drive the same run; they differ only in how they show it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "CheckInterfaces.h"
@@ -42,15 +45,37 @@ class TCheckRun {
     bool BreakRequested = false;
     bool AbortRequested = false;
 
+    // How long a row waits before it is asked once more after a server error or a lost
+    // connection, when the server named no wait of its own.
+    std::chrono::milliseconds RetryDelay = kRetryDelay;
+    static constexpr std::chrono::milliseconds kRetryDelay{3000};
+
   private:
+    // A row's log block in a one-by-one run; a row waiting to be asked once more holds back
+    // the blocks of the rows after it, so that the log keeps the rows' order.
+    struct TBlock {
+        std::size_t row = 0;
+        std::size_t position = 0;
+        TRowOutcome outcome;
+        bool waiting = false;  // to be asked again at the end of the run
+        TAsk ask = TAsk::Head;
+        std::chrono::steady_clock::time_point due;
+    };
+
     void Start();
     void Finish();
     std::vector<std::size_t> RowsToCheck(bool selectedOnly) const;
     void CheckOneByOne(const std::vector<std::size_t>& rows);
-    void CheckRow(std::size_t row);
-    // One request of the row, judged into outcome.
-    TNextStep Ask(std::size_t row, TAsk ask, TRowOutcome& outcome);
-    void Show(std::size_t row, const TRowOutcome& outcome);
+    // Checks a row; its verdict is in the list unless it waits to be asked again.
+    TBlock CheckRow(std::size_t row, std::size_t position);
+    void AskAgain(TBlock& block);
+    // One request of the row, and the GET that follows a refused HEAD, judged into outcome.
+    TNextStep AskWithFollowUp(std::size_t row, TAsk& ask, TRowOutcome& outcome, bool mayWait);
+    TNextStep Ask(std::size_t row, TAsk ask, TRowOutcome& outcome, bool mayWait);
+    // Waits in the loop until due, or until a stop is asked for.
+    void WaitUntil(std::chrono::steady_clock::time_point due);
+    void Decide(const TBlock& block);
+    void Show(const TBlock& block);
 
     TFavoriteList& list_;
     ICheckClient& client_;
@@ -60,6 +85,5 @@ class TCheckRun {
     TCheckRequestFactory factory_;
     TProxyEnv proxies_;                   // read when a run starts
     TParallelCheck* parallel_ = nullptr;  // the run with several rows in flight, while it runs
-    std::size_t position_ = 0;            // of the row being checked one by one, from 1
     std::size_t total_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "HttpCheckRequest.h"
 #include "ProxyEnv.h"
+#include "sys/SocketErrors.h"
 
 void ConfigureCheckClient(THttpCli& client) {
     client.SetProxyPort("80");
@@ -9,6 +10,12 @@ void ConfigureCheckClient(THttpCli& client) {
     client.SetAccept("image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, */*");
     client.SetNoCache(false);
     client.SetMultiThreaded(false);
+}
+
+bool THttpCheckClient::ConnectionLost() const {
+    const sys::Word error = client_.RequestDoneError();
+    return error == sys::winsock::WSAECONNRESET || error == sys::winsock::WSAECONNABORTED ||
+           error == httperrNoAnswer;
 }
 
 void THttpCheckClient::PrepareHead(const std::string& url) {

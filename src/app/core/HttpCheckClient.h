@@ -19,6 +19,7 @@ class THttpCheckClient : public ICheckClient {
     void Get() override { client_.RequestSync(hrGet); }
     void Abort() override { client_.Abort(); }
     bool ServerAnswered() const override { return client_.RequestDoneError() == 0; }
+    bool ConnectionLost() const override;
     int StatusCode() const override { return client_.StatusCode(); }
     std::string ReasonPhrase() const override { return client_.ReasonPhrase(); }
     const std::vector<std::string>& ResponseHeaderLines() const override {

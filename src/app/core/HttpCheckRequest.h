@@ -12,6 +12,7 @@ class THttpCheckRequest : public ICheckRequest {
     void Start(const std::string& url, bool headerGet, std::function<void()> done) override;
     void Abort() override { client_.Abort(); }
     bool ServerAnswered() const override { return check_.ServerAnswered(); }
+    bool ConnectionLost() const override { return check_.ConnectionLost(); }
     int StatusCode() const override { return check_.StatusCode(); }
     std::string ReasonPhrase() const override { return check_.ReasonPhrase(); }
     const std::vector<std::string>& ResponseHeaderLines() const override {

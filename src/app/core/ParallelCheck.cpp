@@ -1,5 +1,6 @@
 #include "ParallelCheck.h"
 
+#include "LocalAddress.h"
 #include "RowText.h"
 #include "http/HttpRelocation.h"
 #include "http/HttpUrl.h"
@@ -25,6 +26,7 @@ struct TParallelCheck::TTask {
     std::string host;
     std::unique_ptr<ICheckRequest> request;
     TStep step = TStep::Head;
+    TAsk retryAsk = TAsk::Head;  // the request asked again after the wait
     bool retried = false;
     bool aborted = false;
     std::uintptr_t timer = 0;
@@ -32,12 +34,14 @@ struct TParallelCheck::TTask {
 };
 
 TParallelCheck::TParallelCheck(TFavoriteList& list, ICheckRunView& view, const bool& breakRequested,
-                               TMakeRequest makeRequest, int jobs)
+                               TMakeRequest makeRequest, int jobs,
+                               std::chrono::milliseconds retryDelay)
     : list_(list),
       view_(view),
       breakRequested_(breakRequested),
       makeRequest_(std::move(makeRequest)),
-      jobs_(jobs) {
+      jobs_(jobs),
+      retryDelay_(retryDelay) {
     window_ = sys::AllocateHWnd([this](sys::TMessage& msg) { WndProc(msg); });
 }
 
@@ -112,8 +116,8 @@ void TParallelCheck::StartRows() {
     for (auto& [order, task] : tasks_) {
         if (task->step != TStep::Retry || InFlight() >= static_cast<std::size_t>(jobs_))
             continue;
-        task->step = TStep::Head;
-        Launch(*task, false);
+        task->step = task->retryAsk == TAsk::Head ? TStep::Head : TStep::Get;
+        Launch(*task, task->step == TStep::Get);
     }
     while (InFlight() < static_cast<std::size_t>(jobs_) && StartNext()) {
     }
@@ -134,6 +138,8 @@ bool TParallelCheck::StartNext() {
             held_[order];
             continue;
         }
+        if (JudgedWithoutRequest(order, row))
+            return true;
         const std::string& url = list_[row].URL;
         if (!HostFree(HostOfWaiting(order, url)))
             continue;
@@ -195,20 +201,37 @@ void TParallelCheck::Ended(TTask& task) {
     const TNextStep next = NextStep(answer, ask, !task.retried);
     if (next.Kind == TNextStep::TKind::Done || breakRequested_)
         return Finish(task);
-    if (next.Kind == TNextStep::TKind::AskAgainLater)
-        return WaitToRetry(task, next.Seconds);
+    if (next.Kind == TNextStep::TKind::AskAgainLater) {
+        task.retryAsk = ask;
+        return WaitToRetry(task, next);
+    }
     task.step = TStep::Get;
     Launch(task, true);
 }
 
-void TParallelCheck::WaitToRetry(TTask& task, int seconds) {
-    task.outcome.log.push_back(TryingAgainLine(seconds));
+void TParallelCheck::WaitToRetry(TTask& task, const TNextStep& next) {
+    const std::chrono::milliseconds wait = RetryWait(next, retryDelay_);
+    task.outcome.log.push_back(RetryLine(wait));
     task.retried = true;
     task.step = TStep::Waiting;
-    throttled_[task.host] = true;
+    if (next.SlowDown)
+        throttled_[task.host] = true;
     task.request.reset();
     task.timer = nextTimer_++;
-    sys::SetTimer(window_, task.timer, static_cast<unsigned>(seconds) * 1000u + 1u);
+    sys::SetTimer(window_, task.timer, static_cast<unsigned>(wait.count()) + 1u);
+}
+
+bool TParallelCheck::JudgedWithoutRequest(std::size_t order, std::size_t row) {
+    TRowOutcome outcome;
+    if (!JudgeWithoutRequest(list_[row].URL, outcome))
+        return false;
+    started_[order] = true;
+    waitingHosts_.erase(order);
+    list_.SetDatum(row, outcome.datum);
+    held_[order] = std::move(outcome);
+    view_.Progress(CheckProgress(++done_, rows_.size()));
+    FlushLog();
+    return true;
 }
 
 void TParallelCheck::WndProc(sys::TMessage& msg) {

@@ -5,6 +5,7 @@
 // row's client and buffers live only as long as the row is in flight.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,8 +30,9 @@ class TParallelCheck {
     using TMakeRequest = std::function<std::unique_ptr<ICheckRequest>()>;
 
     // breakRequested is the run's "no further row starts", read between requests.
+    // retryDelay: the wait before a row is asked again when its server named none.
     TParallelCheck(TFavoriteList& list, ICheckRunView& view, const bool& breakRequested,
-                   TMakeRequest makeRequest, int jobs);
+                   TMakeRequest makeRequest, int jobs, std::chrono::milliseconds retryDelay);
     ~TParallelCheck();
     TParallelCheck(const TParallelCheck&) = delete;
     TParallelCheck& operator=(const TParallelCheck&) = delete;
@@ -50,7 +52,9 @@ class TParallelCheck {
     bool StartNext();
     void Launch(TTask& task, bool headerGet);
     void Ended(TTask& task);
-    void WaitToRetry(TTask& task, int seconds);
+    void WaitToRetry(TTask& task, const TNextStep& next);
+    // A row that needs no request is judged and logged at once.
+    bool JudgedWithoutRequest(std::size_t order, std::size_t row);
     void Finish(TTask& task);
     void ReapFinished();
     void FlushLog();
@@ -65,6 +69,7 @@ class TParallelCheck {
     const bool& breakRequested_;
     const TMakeRequest makeRequest_;
     const int jobs_;
+    const std::chrono::milliseconds retryDelay_;
     sys::HWND window_ = 0;
 
     std::vector<std::size_t> rows_;

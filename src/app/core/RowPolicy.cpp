@@ -1,7 +1,6 @@
 #include "RowPolicy.h"
 
 #include <charconv>
-#include <optional>
 #include <string_view>
 
 #include "LastModified.h"
@@ -10,44 +9,70 @@
 
 namespace {
 
-constexpr std::string_view kLastModified = "Last-Modified:";
+constexpr std::string_view kLastModified = "last-modified:";
 constexpr std::string_view kRetryAfter = "retry-after:";
+
+// The value of the last header line named name (lower case, with its colon), blanks trimmed;
+// nullopt when there is none. Header names are matched without regard to case.
+std::optional<std::string_view> HeaderValue(std::span<const std::string> lines,
+                                            std::string_view name) {
+    std::optional<std::string_view> value;
+    for (const std::string& line : lines) {
+        if (sys::LowerAscii(std::string_view(line).substr(0, name.size())) != name)
+            continue;
+        std::string_view rest = std::string_view(line).substr(name.size());
+        const auto first = rest.find_first_not_of(" \t");
+        const auto last = rest.find_last_not_of(" \t");
+        value = first == std::string_view::npos ? std::string_view()
+                                                : rest.substr(first, last - first + 1);
+    }
+    return value;
+}
 
 bool Alive(const TAnswer& answer) {
     return !answer.Aborted && answer.StatusCode > 0 && answer.StatusCode < 400;
 }
 
-// The server refused the request itself (a status of 400 or more).
-bool Refused(const TAnswer& answer) {
-    return answer.ServerAnswered && answer.StatusCode >= 400;
-}
-
 // The whole number of seconds of a Retry-After value, nullopt for a date or anything else.
 std::optional<int> Seconds(std::string_view value) {
-    const auto first = value.find_first_not_of(' ');
-    const auto last = value.find_last_not_of(' ');
-    if (first == std::string_view::npos)
-        return std::nullopt;
-    value = value.substr(first, last - first + 1);
     int seconds = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-    if (error != std::errc() || end != value.data() + value.size() || seconds < 0)
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || seconds < 0)
         return std::nullopt;
     return seconds;
 }
 
-// Seconds to wait before asking once more, for a 429 or 503 whose Retry-After names at most
-// kMaxRetryAfter; nullopt for every other answer.
-std::optional<int> RetryAfter(const TAnswer& answer) {
-    if (!answer.ServerAnswered || (answer.StatusCode != 429 && answer.StatusCode != 503))
+std::optional<int> RetryAfterSeconds(const TAnswer& answer) {
+    const auto value = HeaderValue(answer.HeaderLines, kRetryAfter);
+    return value ? Seconds(*value) : std::nullopt;
+}
+
+// A bot-protection service's challenge page: the server is there, but a program cannot pass.
+bool Challenge(const TAnswer& answer) {
+    const auto cloudflare = HeaderValue(answer.HeaderLines, "cf-mitigated:");
+    const auto aws = HeaderValue(answer.HeaderLines, "x-amzn-waf-action:");
+    return (cloudflare && sys::LowerAscii(*cloudflare) == "challenge") ||
+           (aws && (sys::LowerAscii(*aws) == "challenge" || sys::LowerAscii(*aws) == "captcha"));
+}
+
+// Why a server's refusal only means that it will not tell; nullopt when it is a plain refusal.
+std::optional<std::string> BlockedBecause(const TAnswer& answer) {
+    if (!answer.ServerAnswered || answer.Aborted)
         return std::nullopt;
-    std::optional<int> seconds;
-    for (const std::string& line : answer.HeaderLines)
-        if (sys::LowerAscii(std::string_view(line).substr(0, kRetryAfter.size())) == kRetryAfter)
-            seconds = Seconds(std::string_view(line).substr(kRetryAfter.size()));
-    if (seconds && *seconds > kMaxRetryAfter)
-        return std::nullopt;
-    return seconds;
+    switch (answer.StatusCode) {
+        case 401:
+            return "the page asks for a login";
+        case 407:
+            return "the proxy asks for a login";
+        case 429:
+            return "the server limits the rate of requests";
+        case 403:
+            if (Challenge(answer))
+                return "the server shows a bot challenge";
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
 }
 
 void AddAnswer(const TAnswer& answer, TRowOutcome& outcome) {
@@ -56,45 +81,159 @@ void AddAnswer(const TAnswer& answer, TRowOutcome& outcome) {
     outcome.datum = rowtext::kOk;
     for (const std::string& line : answer.HeaderLines) {
         outcome.log.push_back(line);
-        if (std::string_view(line).substr(0, kLastModified.size()) == kLastModified)
+        if (sys::LowerAscii(std::string_view(line).substr(0, kLastModified.size())) ==
+            kLastModified)
             outcome.datum = LastModifiedDateText(line);
     }
 }
 
-void AddFailure(const TAnswer& answer, TAsk ask, TRowOutcome& outcome) {
-    outcome.datum = answer.Aborted ? rowtext::kUnchecked : rowtext::kFailed;
-    outcome.log.push_back(ask == TAsk::Head ? "HEAD Failed !" : "GET Failed !");
+void AddRefusal(const TAnswer& answer, const char* label, TRowOutcome& outcome) {
+    outcome.log.push_back(label);
     outcome.log.push_back("StatusCode   = " + std::to_string(answer.StatusCode));
     outcome.log.push_back("ReasonPhrase = " + answer.ReasonPhrase);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = sys::LowerAscii(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// Blanks and control characters that browsers drop around an address.
+std::string_view Trimmed(std::string_view url) {
+    while (!url.empty() && static_cast<unsigned char>(url.front()) <= ' ')
+        url.remove_prefix(1);
+    return url;
 }
 
 }  // namespace
 
 TAnswer AnswerOf(const ICheckResult& result, bool aborted) {
-    return {aborted, result.ServerAnswered(), result.StatusCode(), result.ReasonPhrase(),
-            result.ResponseHeaderLines()};
+    return {aborted,
+            result.ServerAnswered(),
+            result.StatusCode(),
+            result.ReasonPhrase(),
+            result.ResponseHeaderLines(),
+            !aborted && result.ConnectionLost()};
 }
 
 void JudgeAnswer(const TAnswer& answer, TAsk ask, TRowOutcome& outcome) {
+    const bool head = ask == TAsk::Head;
     if (Alive(answer))
-        AddAnswer(answer, outcome);
-    else
-        AddFailure(answer, ask, outcome);
+        return AddAnswer(answer, outcome);
+    if (const auto why = BlockedBecause(answer)) {
+        outcome.datum = rowtext::kBlocked;
+        AddRefusal(answer, head ? "HEAD Blocked !" : "GET Blocked !", outcome);
+        outcome.log.push_back("Blocked: " + *why);
+        return;
+    }
+    outcome.datum = answer.Aborted ? rowtext::kUnchecked : rowtext::kFailed;
+    AddRefusal(answer, head ? "HEAD Failed !" : "GET Failed !", outcome);
 }
 
 TNextStep NextStep(const TAnswer& answer, TAsk ask, bool mayWait) {
+    using TKind = TNextStep::TKind;
     if (Alive(answer) || answer.Aborted)
         return {};
-    if (mayWait)
-        if (const auto seconds = RetryAfter(answer))
-            return {TNextStep::TKind::AskAgainLater, *seconds};
+    const int status = answer.ServerAnswered ? answer.StatusCode : 0;
+    const std::optional<int> named = RetryAfterSeconds(answer);
+    if (status == 429) {
+        // A rate limit is waited for once, when the server names no wait or a short one.
+        if (!mayWait || (named && *named > kMaxRetryAfter))
+            return {};
+        return {TKind::AskAgainLater, named, true};
+    }
+    if (BlockedBecause(answer))
+        return {};  // a login or a challenge answers GET the same way
     // Some servers refuse HEAD alone (405, 501, or a 403/404 for HEAD only): a live page must
     // not end up FAILED, and so be deleted, for it. A dead one costs one request more.
-    if (ask == TAsk::Head && Refused(answer))
-        return {TNextStep::TKind::AskWithGet, 0};
+    if (ask == TAsk::Head && status >= 400)
+        return {TKind::AskWithGet, std::nullopt};
+    // A server error or a lost connection may pass: once more a little later, and only that
+    // answer decides.
+    // A server that names a wait beyond the run's is not asked again sooner.
+    if (mayWait && (status >= 500 || answer.ConnectionLost) && !(named && *named > kMaxRetryAfter))
+        return {TKind::AskAgainLater, named, status == 503};
     return {};
 }
 
-std::string TryingAgainLine(int seconds) {
+std::chrono::milliseconds RetryWait(const TNextStep& next, std::chrono::milliseconds delay) {
+    return next.Seconds ? std::chrono::seconds(*next.Seconds) : delay;
+}
+
+std::string RetryLine(std::chrono::milliseconds wait) {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
     return "Trying again in " + std::to_string(seconds) + " s";
+}
+
+std::string SchemeOf(std::string_view url) {
+    url = Trimmed(url);
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return {};
+    const std::string_view scheme = url.substr(0, colon);
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!isAlpha(scheme.front()))
+        return {};
+    for (char c : scheme)
+        if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.')
+            return {};
+    // "example.com:8080/page" is a host and a port, as a browser takes it.
+    const std::string_view rest = url.substr(colon + 1);
+    const auto digits = rest.find_first_not_of("0123456789");
+    const bool port = digits != 0 && (digits == std::string_view::npos || rest[digits] == '/');
+    if (port &&
+        (scheme.find('.') != std::string_view::npos || sys::LowerAscii(scheme) == "localhost"))
+        return {};
+    return sys::LowerAscii(scheme);
+}
+
+TAddressKind KindOfAddress(std::string_view url) {
+    const std::string scheme = SchemeOf(url);
+    if (scheme.empty() || scheme == "http" || scheme == "https")
+        return TAddressKind::Web;
+    return scheme == "file" ? TAddressKind::LocalFile : TAddressKind::NotWeb;
+}
+
+std::string FilePathOf(std::string_view url) {
+    url = Trimmed(url);
+    url.remove_prefix(url.find(':') + 1);
+    // file://host/path: the local host's name is dropped; another host stays as //host/path,
+    // a share that is not mounted here.
+    if (url.starts_with("//")) {
+        const std::string_view host = url.substr(2, url.find('/', 2) - 2);
+        if (host.empty() || sys::LowerAscii(host) == "localhost")
+            url.remove_prefix(2 + host.size());
+    }
+    url = url.substr(0, url.find_first_of("?#"));
+    std::string path;
+    for (std::size_t i = 0; i < url.size(); ++i) {
+        const int high = i + 2 < url.size() && url[i] == '%' ? HexValue(url[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(url[i + 2]) : -1;
+        if (low >= 0) {
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            path += url[i];
+        }
+    }
+    return path;
+}
+
+void JudgeNotWeb(std::string_view url, TRowOutcome& outcome) {
+    outcome.datum = rowtext::kSkipped;
+    outcome.log.push_back("Skipped: " + SchemeOf(url) + ": is no web address");
+}
+
+void JudgeLocalFile(const std::string& path, bool exists, const std::string& error,
+                    TRowOutcome& outcome) {
+    outcome.log.push_back("File = " + path);
+    if (exists) {
+        outcome.datum = rowtext::kOk;
+        outcome.log.push_back("File found");
+    } else {
+        outcome.datum = rowtext::kFailed;
+        outcome.log.push_back("File not found: " + error);
+    }
 }

@@ -4,6 +4,8 @@
 // the outcome comes in as plain values.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@ struct TAnswer {
     int StatusCode = 0;           // 0 when no status line came
     std::string ReasonPhrase;
     std::span<const std::string> HeaderLines;  // the answer's lines, status line first
+    bool ConnectionLost = false;  // reset or closed before an answer: worth one more try
 };
 
 // The answer of a client's last request; aborted is the run's say, since a client cannot tell
@@ -33,26 +36,52 @@ struct TRowOutcome {
 };
 
 // Appends one request's block to the row's log and sets its verdict. An answer from 1 to 399:
-// "StatusCode = ", every header line, and "OK" or the date of the last Last-Modified line.
-// Anything else (a status of 400 or more, no status at all, an abort): "<method> Failed !",
-// "StatusCode   = ", "ReasonPhrase = ", and "FAILED" ("???" after an abort).
+// "StatusCode = ", every header line, and "OK" or the date of the last Last-Modified line. A
+// login (401, 407), a rate limit (429) or a bot challenge (403 with a challenge header):
+// "<method> Blocked !", the status, the reason and why, and "BLOCKED". Anything else (a status
+// of 400 or more, no status at all, an abort): "<method> Failed !", "StatusCode   = ",
+// "ReasonPhrase = ", and "FAILED" ("???" after an abort).
 void JudgeAnswer(const TAnswer& answer, TAsk ask, TRowOutcome& outcome);
 
 // What a row's run does after a request.
 struct TNextStep {
     enum class TKind { Done, AskWithGet, AskAgainLater };
     TKind Kind = TKind::Done;
-    int Seconds = 0;  // the wait before AskAgainLater
+    // For AskAgainLater: the wait the server named, else the run's own retry delay.
+    std::optional<int> Seconds;
+    // The server asked to be left alone (429, 503): one request at a time from now on.
+    bool SlowDown = false;
 };
 
-// A server that answered 429 or 503 is asked once more after its Retry-After, when that names
-// at most this many seconds.
+// A server's Retry-After is waited for when it names at most this many seconds.
 inline constexpr int kMaxRetryAfter = 30;
 
-// After a request: asked again later when the server said when (only where the run can wait,
-// and once per row), asked with GET when it refused HEAD, otherwise done.
+// After a request: a refused HEAD is asked with GET at once; a 5xx answer, a lost connection or
+// a 429 is asked once more later (mayWait: the row has not been asked again yet); a login, a
+// challenge and everything else are done.
 TNextStep NextStep(const TAnswer& answer, TAsk ask, bool mayWait);
+
+// The wait before a row is asked again: the server's own, else the run's delay.
+std::chrono::milliseconds RetryWait(const TNextStep& next, std::chrono::milliseconds delay);
 
 // Log lines of the steps between two requests of one row.
 inline constexpr const char* kTryingGet = "Trying GET";
-std::string TryingAgainLine(int seconds);
+std::string RetryLine(std::chrono::milliseconds wait);
+
+// What an address is before any request.
+enum class TAddressKind {
+    Web,        // http, https, or no scheme at all (asked as http)
+    LocalFile,  // file: looked up on this machine
+    NotWeb,     // any other scheme: no check can judge it
+};
+TAddressKind KindOfAddress(std::string_view url);
+// The scheme of an address, without the colon; empty when it has none.
+std::string SchemeOf(std::string_view url);
+// The path of a file: address, %-escapes decoded ("file:///home/a%20b" is "/home/a b").
+std::string FilePathOf(std::string_view url);
+
+// The verdict of an address that is no web page: "SKIPPED" with the line that says why.
+void JudgeNotWeb(std::string_view url, TRowOutcome& outcome);
+// The verdict of a file: address whose path exists or not (error: why not).
+void JudgeLocalFile(const std::string& path, bool exists, const std::string& error,
+                    TRowOutcome& outcome);

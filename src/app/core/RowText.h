@@ -9,8 +9,13 @@ namespace rowtext {
 
 inline constexpr std::string_view kUnchecked = "???";  // never checked, or the check was aborted
 inline constexpr std::string_view kChecking = "CHECKING...";
-inline constexpr std::string_view kOk = "OK";  // alive, without a Last-Modified date
-inline constexpr std::string_view kFailed = "FAILED";
+inline constexpr std::string_view kOk = "OK";          // alive, without a Last-Modified date
+inline constexpr std::string_view kFailed = "FAILED";  // dead: the only text deleted in bulk
+// Not a web address (mailto:, javascript:, ftp:...): no check can judge it.
+inline constexpr std::string_view kSkipped = "SKIPPED";
+// The server is there but refuses to tell: a login, a rate limit beyond the run's wait, a bot
+// challenge.
+inline constexpr std::string_view kBlocked = "BLOCKED";
 
 // Rows that hold no verdict: never checked, aborted, or cut off while their check ran.
 inline bool IsUnchecked(std::string_view datum) {
