@@ -23,23 +23,30 @@ int PendingError(int fd) {
     return err;
 }
 
-enum class ReadState { Data, Nothing, Gone };
+// The socket's answers to the read side's questions; each is a system call.
+class SocketProbe final : public ReadProbe {
+  public:
+    explicit SocketProbe(int fd) : fd_(fd) {}
 
-// One peeked byte tells all three cases: data first (even before a pending error), then the
-// peer's end or an error, else nothing yet. A separate FIONREAD would cost a second call.
-ReadState PeekReadState(int fd, int& err) {
-    char probe;
-    ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0)
-        return ReadState::Data;
-    if (n == 0)
-        return ReadState::Gone;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        err = errno;
-        return ReadState::Gone;
+    // A separate FIONREAD would cost a second call: one peeked byte tells all three cases.
+    Peeked Peek(int& err) override {
+        char probe;
+        ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0)
+            return Peeked::Data;
+        if (n == 0)
+            return Peeked::End;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            err = errno;
+            return Peeked::End;
+        }
+        return Peeked::Nothing;
     }
-    return ReadState::Nothing;
-}
+    int PendingError() override { return detail::PendingError(fd_); }
+
+  private:
+    int fd_;
+};
 
 std::uint32_t WantedEvents(const SocketRecord& r);
 
@@ -52,18 +59,19 @@ void Post(SocketRecord& r, long event, int errnoValue) {
 // Writability without an error or hang-up is a connect that succeeded: only those two need the
 // pending error asked. The connected socket has room to send, so FD_WRITE follows FD_CONNECT at
 // once instead of a poll later, and the watch need not ask for EPOLLOUT any more.
-void ConnectDone(SocketRecord& r, std::uint32_t events) {
+void ConnectDone(SocketRecord& r, std::uint32_t events, int refusal = 0) {
     constexpr std::uint32_t kTrouble = EPOLLERR | EPOLLHUP;
-    int err = r.connectErrno ? r.connectErrno : (events & kTrouble) ? PendingError(r.fd) : 0;
-    r.connectErrno = 0;
+    int err = refusal ? refusal : (events & kTrouble) ? PendingError(r.fd) : 0;
+    int reset = 0;
     if (err == ECONNRESET || err == EPIPE) {
         // Established and reset before we looked: the connect succeeded, the reset is the
         // close that follows it.
-        r.resetErrno = err;
+        reset = err;
         err = 0;
     }
     r.phase = err ? Phase::Failed : Phase::Connected;
-    r.sel.readArmed = r.sel.writeArmed = err == 0;
+    OnConnectOutcome(r.sel.read, err == 0, reset);
+    r.sel.writeArmed = err == 0;
     Post(r, FD_CONNECT, err);
     if (err == 0 && (events & EPOLLOUT) && !(events & kTrouble)) {
         r.sel.writeArmed = false;
@@ -71,54 +79,16 @@ void ConnectDone(SocketRecord& r, std::uint32_t events) {
     }
 }
 
-// The end and its error, after a look that found no data.
-void TellEnd(SocketRecord& r, std::uint32_t events, ReadState state, int peekErr) {
-    // The peek has already taken a pending socket error, so it comes first.
-    int err = peekErr;
-    if (err == 0 && (events & EPOLLERR))
-        err = PendingError(r.fd);
-    if (err == 0)
-        err = r.resetErrno;
-    if (state == ReadState::Gone || err) {
-        r.sel.closeDone = true;
-        Post(r, FD_CLOSE, err);
-    }
+Readiness Seen(std::uint32_t events) {
+    return {(events & EPOLLIN) != 0, (events & EPOLLRDHUP) != 0, (events & EPOLLHUP) != 0,
+            (events & EPOLLERR) != 0};
 }
 
-// Readable without a hang-up or an error is data, or the peer's end, or both: FD_READ goes out
-// without a peek, and the owner's reads tell the rest (one that took the last data after the
-// end makes the next look FD_CLOSE). Only a hang-up or an error needs the peek that tells data
-// from the end.
-void ReadSide(SocketRecord& r, std::uint32_t events) {
-    if (r.type != SOCK_STREAM) {
-        r.sel.readArmed = false;
-        Post(r, FD_READ, 0);
-        return;
-    }
-    constexpr std::uint32_t kTrouble = EPOLLHUP | EPOLLERR;
-    if (r.sel.dataDone && !(events & kTrouble))
-        return TellEnd(r, events, ReadState::Gone, 0);
-    int peekErr = 0;
-    const ReadState state = ((events & EPOLLIN) && !(events & kTrouble))
-                                ? ReadState::Data
-                                : PeekReadState(r.fd, peekErr);
-    if (state == ReadState::Data) {
-        r.sel.readArmed = false;
-        r.sel.closeUnsure = r.sel.endSeen;
-        Post(r, FD_READ, 0);
-        return;
-    }
-    TellEnd(r, events, state, peekErr);
-}
-
-// FD_READ went out with the end there too, and the owner has not read since: the end is told
-// now unless data waits for the owner's next read.
-void UnreadEnd(SocketRecord& r, std::uint32_t events) {
-    r.sel.closeUnsure = false;
-    int peekErr = 0;
-    const ReadState state = PeekReadState(r.fd, peekErr);
-    if (state != ReadState::Data)
-        TellEnd(r, events, state, peekErr);
+void ReadSideLook(SocketRecord& r, std::uint32_t events) {
+    SocketProbe probe(r.fd);
+    const ReadStep step = OnReadiness(r.sel.read, Seen(events), probe);
+    if (step.note != ReadNote::None)
+        Post(r, step.note == ReadNote::Read ? FD_READ : FD_CLOSE, step.error);
 }
 
 void OnReady(SOCKET handle, std::uint32_t events) {
@@ -128,9 +98,6 @@ void OnReady(SOCKET handle, std::uint32_t events) {
         return;
     constexpr std::uint32_t kHangUp = EPOLLERR | EPOLLHUP;
     const bool permittedNothing = WantedEvents(*r) == 0;
-    // A clean end lets a read that empties the socket tell it; a hang-up or an error may carry
-    // a fault that only the peek's path reports.
-    r->sel.endSeen = (events & kHangUp) ? false : r->sel.endSeen || (events & EPOLLRDHUP);
     if (r->phase == Phase::Connecting) {
         if (events & (EPOLLOUT | kHangUp))
             ConnectDone(*r, events);
@@ -140,10 +107,7 @@ void OnReady(SOCKET handle, std::uint32_t events) {
             Post(*r, FD_ACCEPT, 0);
         }
     } else {
-        if (r->sel.readArmed && !r->sel.closeDone && (events & (EPOLLIN | EPOLLRDHUP | kHangUp)))
-            ReadSide(*r, events);
-        else if (r->sel.closeUnsure && !r->sel.closeDone && (events & (EPOLLRDHUP | kHangUp)))
-            UnreadEnd(*r, events);
+        ReadSideLook(*r, events);
         if (r->sel.writeArmed && (events & (EPOLLOUT | kHangUp))) {
             r->sel.writeArmed = false;
             Post(*r, FD_WRITE, 0);
@@ -169,7 +133,7 @@ std::uint32_t WantedEvents(const SocketRecord& r) {
             [[fallthrough]];
         case Phase::Connected: {
             std::uint32_t bits = 0;
-            if (s.readArmed && !s.closeDone)
+            if (ReadPermitted(s.read.state))
                 bits |= EPOLLIN | EPOLLRDHUP;
             if (s.writeArmed)
                 bits |= EPOLLOUT;
@@ -200,10 +164,10 @@ void UpdateWatch(SocketRecord& r, bool dropUnwanted) {
     }
 }
 
-void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events) {
+void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events, int refusal) {
     // poll and epoll share the values of these bits.
     static_assert(POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP);
-    ConnectDone(r, events);
+    ConnectDone(r, events, refusal);
 }
 
 void DropWatch(SocketRecord& r, bool descriptorClosing) {
@@ -241,7 +205,7 @@ int WSAAsyncSelect(SOCKET s, HWND h, UINT msg, long mask) {
     sel.owner = std::this_thread::get_id();
     // A new selection re-enables every notification that its condition allows now.
     bool usable = r->phase == detail::Phase::Connected || r->type != SOCK_STREAM;
-    sel.readArmed = true;
+    detail::OnSelect(sel.read);
     sel.acceptArmed = true;
     sel.writeArmed = usable;
     detail::UpdateWatch(*r);

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "Poller.h"
+#include "ReadSide.h"
 #include "WinSock.h"
 
 namespace sys::winsock::detail {
@@ -23,15 +24,9 @@ struct SelectState {
     std::thread::id owner;
     FdWatchId watch = 0;
     std::uint32_t watched = 0;  // epoll bits of the watch
-    bool readArmed = false;
+    ReadSide read;              // FD_READ and FD_CLOSE
     bool writeArmed = false;
     bool acceptArmed = false;
-    bool closeDone = false;  // FD_CLOSE signalled; nothing more comes from the read side
-    bool endSeen = false;    // the peer's end has come: no data can follow what is there
-    bool dataDone = false;   // a read after the end took the last data: FD_CLOSE is next
-    // FD_READ went out when the end had come too, perhaps with nothing before it; if the owner
-    // does not read, the watch's next look tells FD_CLOSE instead.
-    bool closeUnsure = false;
 };
 
 struct SocketRecord {
@@ -39,8 +34,6 @@ struct SocketRecord {
     SOCKET handle = INVALID_SOCKET;
     int type = SOCK_STREAM;
     Phase phase = Phase::Idle;
-    int connectErrno = 0;      // a connect refused at once, reported through FD_CONNECT
-    int resetErrno = 0;        // a reset taken by the connect's completion or a read, for FD_CLOSE
     bool nonBlocking = false;  // the descriptor's mode, kept here to spare asking the system
     SelectState sel;
 };
@@ -56,10 +49,10 @@ SocketRecord* Find(SOCKET s);
 // Brings the epoll watch of a record in line with its state. Caller holds the mutex. A watch
 // that is no longer wanted stays until it next fires unless dropUnwanted is set.
 void UpdateWatch(SocketRecord& r, bool dropUnwanted = false);
-// A connect found ended without waiting (events as poll gave them): FD_CONNECT (and FD_WRITE
-// after a success) are posted now, as the watch would have when it fired. Caller holds the
-// mutex.
-void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events);
+// A connect found ended without waiting (events as poll gave them, refusal the error of a
+// connect refused inside the call, else 0): FD_CONNECT (and FD_WRITE after a success) are
+// posted now, as the watch would have when it fired. Caller holds the mutex.
+void ConnectEndedAtOnce(SocketRecord& r, std::uint32_t events, int refusal);
 // Stops notifications of a record that is about to go. Caller holds the mutex. With
 // descriptorClosing the caller closes the descriptor next, which takes it off epoll, so no
 // epoll_ctl is made.

@@ -61,6 +61,7 @@ SOCKET Register(int fd, int type, Phase phase, bool nonBlocking = false) {
     r.type = type;
     r.phase = phase;
     r.nonBlocking = nonBlocking;
+    r.sel.read.stream = type == SOCK_STREAM;
     return handle;
 }
 
@@ -92,28 +93,12 @@ bool ConnectOutcome(int err) {
            err == ECONNRESET;
 }
 
-// After a read: the next FD_READ is allowed again. A fault the read took (a reset, say) is gone
-// from the socket once reported, so it is kept for the FD_CLOSE that tells the end.
-//
-// Once the peer's end has come cleanly, no data can follow what is there: a read of a stream
-// socket that came back with less than asked (or nothing) has taken the last of it, so the
-// watch's next look tells FD_CLOSE without asking the socket. The look, not a message posted
-// now, since the owner mostly closes the socket right after such a read.
+// After a read: the next FD_READ is allowed again, or, once the read took the last data after
+// the peer's end, FD_CLOSE is next.
 void RearmRead(SOCKET s, int readErrno = 0, bool shortRead = false) {
-    const bool fault = readErrno == ECONNRESET || readErrno == ETIMEDOUT ||
-                       readErrno == EHOSTUNREACH || readErrno == ENETUNREACH ||
-                       readErrno == ECONNABORTED;
-    WithRecord(s, [fault, readErrno, shortRead](SocketRecord& r) {
-        const bool stream = r.type == SOCK_STREAM;
-        if (fault && stream && r.resetErrno == 0)
-            r.resetErrno = readErrno;
-        r.sel.closeUnsure = false;
-        if (shortRead && stream && r.sel.endSeen)
-            r.sel.dataDone = true;
-        if (!r.sel.readArmed) {
-            r.sel.readArmed = true;
+    WithRecord(s, [readErrno, shortRead](SocketRecord& r) {
+        if (detail::OnRead(r.sel.read, readErrno, shortRead))
             detail::UpdateWatch(r);
-        }
     });
 }
 
@@ -230,13 +215,12 @@ int connect(SOCKET s, const sockaddr* name, int namelen) {
                     : refusal != 0 ? std::uint32_t{POLLERR}
                                    : ConnectEndedAlready(fd);
         WithRecord(s, [rc, notified, ended, refusal](SocketRecord& r) {
-            r.connectErrno = refusal;
             if (r.type != SOCK_STREAM)
                 return;
             r.phase = (rc == 0 && !notified) ? Phase::Connected : Phase::Connecting;
             r.sel.writeArmed = false;
             if (ended != 0)
-                detail::ConnectEndedAtOnce(r, ended);
+                detail::ConnectEndedAtOnce(r, ended, refusal);
             detail::UpdateWatch(r);
         });
     }
