@@ -17,7 +17,8 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 // Splits "host:port" (or "[v6:addr]:port", whose brackets stay with the host) into its parts.
 void SplitHostPort(std::string_view hostPort, TUrlParts& parts) {
     const auto close = hostPort.rfind(']');
-    const bool bracketed = !hostPort.empty() && hostPort[0] == '[' && close != std::string_view::npos;
+    const bool bracketed =
+        !hostPort.empty() && hostPort[0] == '[' && close != std::string_view::npos;
     const auto colon = hostPort.find(':', bracketed ? close : 0);
     const auto lastColon = hostPort.rfind(':');
     const auto portColon = bracketed ? colon : lastColon;

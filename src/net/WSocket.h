@@ -145,7 +145,9 @@ class TCustomWSocket : public sys::TComponent {
     // Addresses a connect tries in turn after those of Addr (a name's other addresses, found by
     // DnsLookup): the next starts when one is refused or unreachable, or when it has not
     // answered within FallbackDelayMs while the earlier ones go on. Address texts only.
-    void SetAddrAlternatives(std::vector<std::string> Value) { FAddrAlternatives = std::move(Value); }
+    void SetAddrAlternatives(std::vector<std::string> Value) {
+        FAddrAlternatives = std::move(Value);
+    }
     static constexpr unsigned FallbackDelayMs = 250;
     static constexpr std::uintptr_t FallbackTimerId = 1;  // WM_TIMER of the socket's window
     const std::string& Port() const { return FPort; }

@@ -262,8 +262,8 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         DoDnsLookupDone(0);
         return;
     }
-    LookupHandle = Winsock().WSAAsyncGetAddrInfo(WindowHandle, WM_SOCKET_HOSTBYNAME, HostName.c_str(),
-                                           &LookupList);
+    LookupHandle = Winsock().WSAAsyncGetAddrInfo(WindowHandle, WM_SOCKET_HOSTBYNAME,
+                                                 HostName.c_str(), &LookupList);
     if (LookupHandle == 0)
         ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(),
                        Winsock().WSAGetLastError());
@@ -559,7 +559,8 @@ std::string TCustomWSocket::GetBoundPort() {
         ws::SOCKET_ERROR)
         return "error";
     char Text[16];
-    std::snprintf(Text, sizeof Text, "%d", ntohs(reinterpret_cast<const sockaddr_in&>(Local).sin_port));
+    std::snprintf(Text, sizeof Text, "%d",
+                  ntohs(reinterpret_cast<const sockaddr_in&>(Local).sin_port));
     return Text;
 }
 

@@ -115,8 +115,8 @@ struct HostsTable {
     ~HostsTable() { sys::winsock::detail::SetHostsForTest({}); }
 };
 
-#define REQUIRE_IPV6()                                           \
-    if (!HaveIpv6Loopback())                                     \
+#define REQUIRE_IPV6()       \
+    if (!HaveIpv6Loopback()) \
     GTEST_SKIP() << "this machine cannot listen on ::1 (no IPv6)"
 
 }  // namespace
@@ -185,11 +185,26 @@ TEST(Ipv6, ConnectTriesTheAddressesOfANameInTurn) {
         const char* peer;
     };
     const Case cases[] = {
-        {"IPv4 refused, IPv6 answers", {"127.0.0.1", "::1"}, false, false, true, "Connected(0)",
+        {"IPv4 refused, IPv6 answers",
+         {"127.0.0.1", "::1"},
+         false,
+         false,
+         true,
+         "Connected(0)",
          "::1"},
-        {"IPv4 silent, IPv6 answers", {"127.0.0.1", "::1"}, true, true, true, "Connected(0)",
+        {"IPv4 silent, IPv6 answers",
+         {"127.0.0.1", "::1"},
+         true,
+         true,
+         true,
+         "Connected(0)",
          "::1"},
-        {"IPv6 refused, IPv4 answers", {"::1", "127.0.0.1"}, true, false, false, "Connected(0)",
+        {"IPv6 refused, IPv4 answers",
+         {"::1", "127.0.0.1"},
+         true,
+         false,
+         false,
+         "Connected(0)",
          "127.0.0.1"},
         {"both refused", {"::1", "127.0.0.1"}, false, false, false, "Connected(10061)", ""},
     };
