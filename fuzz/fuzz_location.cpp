@@ -3,7 +3,7 @@
 // that results must be one a server reads as meant: a request line of method, target and
 // version with no blank, control byte or byte above 0x7E but the two separators, and header
 // lines without a line end of their own. An address or location with control bytes must be
-// refused and leave the address as it was.
+// refused and leave the address as it was. Hosts may be bracketed IPv6 addresses.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -38,6 +38,9 @@ void CheckRequestLine(const std::string& line) {
 void CheckAddress(const http::TRequestAddress& a, bool viaProxy) {
     Require(a.Scheme == "http" || a.Scheme == "https");
     Require(!a.TargetPort.empty());
+    // A bracketed (IPv6) host keeps its brackets in the Host line; its port comes from behind.
+    if (a.TargetHost.starts_with('[') && a.TargetHost.find(']') != std::string::npos)
+        Require(a.TargetPort.find(']') == std::string::npos);
     if (viaProxy)
         Require(a.ConnectHost == "proxy.test" && a.ConnectPort == "3128");
     else

@@ -1,6 +1,6 @@
 // Splits arbitrary bytes as an address and uses them as a relocation target. Every part that
 // ParseURL hands out must be taken from the address itself (the scheme may also be the
-// implied "http" or "mailto").
+// implied "http" or "mailto"); a bracketed host keeps its brackets and its colons.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -28,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TakenFrom(path, url) || (path.starts_with("/?") && TakenFrom(path.substr(1), url));
     if (!protoOk || !TakenFrom(parts.User, url) || !TakenFrom(parts.Pass, url) ||
         !TakenFrom(parts.Host, url) || !TakenFrom(parts.Port, url) || !pathOk)
+        __builtin_trap();
+    // A host in brackets (an IPv6 address) keeps them, and the port comes only from behind
+    // the closing one: no colon inside the brackets is taken for the port's.
+    if (parts.Host.starts_with('[') && parts.Host.find(']') != std::string::npos &&
+        parts.Port.find(']') != std::string::npos)
         __builtin_trap();
 
     http::TRequestAddress direct{"www.a.test", "80", "www.a.test", "/dir/page?q",

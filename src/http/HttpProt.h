@@ -252,7 +252,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
 
     // Socket handlers.
     void SocketDnsDone(sys::TObject* Sender, sys::Word Error);
-    void ConnectSocket(const std::string& Addr);
+    void ConnectSocket(const std::string& Addr, std::vector<std::string> Alternatives = {});
     void ApplySocks();
     bool SocksLooksUpNames() const;
     void SocketSessionConnected(sys::TObject* Sender, sys::Word Error);

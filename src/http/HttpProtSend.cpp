@@ -58,7 +58,11 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
         Fail("can't resolve hostname to IP address", Error);
         return;
     }
-    ConnectSocket(FCtrlSocket->DnsResult());
+    // The name's other addresses are tried in turn when the first does not answer.
+    const auto& found = FCtrlSocket->DnsResultList();
+    ConnectSocket(FCtrlSocket->DnsResult(),
+                  found.size() > 1 ? std::vector<std::string>(found.begin() + 1, found.end())
+                                   : std::vector<std::string>{});
 }
 
 bool THttpCli::SocksLooksUpNames() const {
@@ -66,7 +70,7 @@ bool THttpCli::SocksLooksUpNames() const {
            (sys::UpperAscii(FSocksLevel) == "4A" || (FSocksLevel == "5" && FSocksRemoteLookup));
 }
 
-void THttpCli::ConnectSocket(const std::string& Addr) {
+void THttpCli::ConnectSocket(const std::string& Addr, std::vector<std::string> Alternatives) {
     const std::uint64_t serial = FSerial;
     FDnsResult = Addr;
     SetState(hcResolved);
@@ -74,6 +78,7 @@ void THttpCli::ConnectSocket(const std::string& Addr) {
         return;
     try {
         FCtrlSocket->SetAddr(FDnsResult);
+        FCtrlSocket->SetAddrAlternatives(std::move(Alternatives));
         FCtrlSocket->SetPort(FAddress.ConnectPort);
         FCtrlSocket->SetProto("tcp");
         ApplySocks();

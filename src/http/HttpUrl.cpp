@@ -14,25 +14,28 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && LowerAscii(s.substr(0, prefix.size())) == prefix;
 }
 
-// Splits "user:pass@host:port" into the credential, host and port parts.
-void SplitAuthority(std::string_view authority, TUrlParts& parts) {
-    const auto colon = authority.rfind(':');
-    const auto at = authority.rfind('@');
-    const bool hasColon = colon != std::string_view::npos;
-    const bool hasAt = at != std::string_view::npos;
-    if (!hasColon && !hasAt) {
-        parts.Host = authority;
+// Splits "host:port" (or "[v6:addr]:port", whose brackets stay with the host) into its parts.
+void SplitHostPort(std::string_view hostPort, TUrlParts& parts) {
+    const auto close = hostPort.rfind(']');
+    const bool bracketed =
+        !hostPort.empty() && hostPort[0] == '[' && close != std::string_view::npos;
+    const auto colon = hostPort.find(':', bracketed ? close : 0);
+    const auto lastColon = hostPort.rfind(':');
+    const auto portColon = bracketed ? colon : lastColon;
+    if (portColon == std::string_view::npos) {
+        parts.Host = hostPort;
         return;
     }
-    const std::size_t hostStart = hasAt ? at + 1 : 0;
-    if (hasColon && (!hasAt || colon > at)) {
-        parts.Port = authority.substr(colon + 1);
-        parts.Host = authority.substr(hostStart, colon - hostStart);
-        if (!hasAt)
-            return;
-    } else {
-        parts.Host = authority.substr(hostStart);
-    }
+    parts.Host = hostPort.substr(0, portColon);
+    parts.Port = hostPort.substr(portColon + 1);
+}
+
+// Splits "user:pass@host:port" into the credential, host and port parts.
+void SplitAuthority(std::string_view authority, TUrlParts& parts) {
+    const auto at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return SplitHostPort(authority, parts);
+    SplitHostPort(authority.substr(at + 1), parts);
     const std::string_view credentials = authority.substr(0, at);
     const auto sep = credentials.find(':');
     parts.User = credentials.substr(0, sep);

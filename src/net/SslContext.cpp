@@ -157,7 +157,9 @@ std::string HandshakeErrorText() {
 
 bool IsIpAddressText(const std::string& text) {
     in_addr address;
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
+    in6_addr address6;
+    return inet_pton(AF_INET, text.c_str(), &address) == 1 ||
+           inet_pton(AF_INET6, text.c_str(), &address6) == 1;
 }
 
 }  // namespace tls

@@ -31,8 +31,8 @@ std::string VerifyErrorText(long result);
 // The text of a failed handshake, from OpenSSL's error queue (which it empties).
 std::string HandshakeErrorText();
 
-// True when text is a dotted IPv4 address (verified against the certificate's IP entries, and
-// never sent as a server name).
+// True when text is a dotted IPv4 or an IPv6 address (verified against the certificate's IP
+// entries, and never sent as a server name).
 bool IsIpAddressText(const std::string& text);
 
 }  // namespace tls

@@ -2,6 +2,7 @@
 // event handler, the state machine, closing and error reporting.
 #include "WSocket.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -107,6 +108,10 @@ void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
             case WM_SOCKET_FREE_DEFERRED:
                 FreePending = true;  // the scope destroys the socket once nothing of it runs
                 break;
+            case sys::WM_TIMER:
+                if (MsgRec.WParam == FallbackTimerId)
+                    FallbackDue();
+                break;
             case WM_SOCKET_TEST_EXCEPTION:
                 throw ESocketException("Test exception in WSocket");
             default:
@@ -119,8 +124,11 @@ void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
 }
 
 void TCustomWSocket::NetworkEvent(SOCKET S, long Events, Word Err) {
-    if (S != SocketHandle || S == INVALID_SOCKET)
+    if (S != SocketHandle || S == INVALID_SOCKET) {
+        if (S != INVALID_SOCKET && std::count(EarlierAttempts.begin(), EarlierAttempts.end(), S))
+            EarlierAttemptEvent(S, Events, Err);
         return;
+    }
     if (FPaused) {
         HoldBackWhilePaused(Events, Err);
         return;
@@ -128,6 +136,9 @@ void TCustomWSocket::NetworkEvent(SOCKET S, long Events, Word Err) {
     // After each step a handler may have closed the socket (or opened a new one): the
     // remaining bits belong to a connection that is gone then.
     if (Events & ws::FD_CONNECT) {
+        if (Err != 0 && TryOtherAttempt())
+            return;  // the rest belongs to the failed attempt
+        EndAttempts();
         ChangeState(wsConnected);
         DoSessionConnected(Err);
         if (Err != 0 && S == SocketHandle && FState != wsClosed)
@@ -188,6 +199,7 @@ void TCustomWSocket::InternalClose(bool Shut, Word Error) {
     // Nothing sets wsInvalidState: a close that meets it (or no state at all) works on a broken
     // or freed socket.
     QV_ASSERT(FState > wsInvalidState && FState <= wsClosed, "close of a socket in no valid state");
+    EndAttempts();
     if (SocketHandle == INVALID_SOCKET) {
         if (FState != wsClosed) {
             ChangeState(wsClosed);
@@ -264,6 +276,10 @@ void TCustomWSocket::ResetToDefaults() {
     RemoteAddr.sin_family = AF_INET;
     AddressFamily = AF_INET;
     PortAssigned = AddrAssigned = AddrResolved = false;
+    ResolvedTargets.clear();
+    ConnectTargets.clear();
+    NextTarget = 0;
+    FAddrAlternatives.clear();
     PortResolved = ProtoResolved = LocalPortResolved = false;
     ProtoAssigned = true;
     ProtoNumber = IPPROTO_TCP;

@@ -113,6 +113,13 @@ std::string SocketErrorText(int ErrCode);
 bool IsDottedIP(const std::string& S);
 // Address in network order of a host name or dotted text (blocking); raises ESocketException.
 in_addr_t WSocketResolveHost(const std::string& Host);
+// Every address of a host name, or the one of an address text of either family ("::1" and
+// "[::1]" alike), in the order a connect tries them, ports 0 (blocking); raises ESocketException.
+std::vector<sockaddr_storage> WSocketResolveHostAll(const std::string& Host);
+// The IPv6 address of "::1" or "[::1]"; false for anything else.
+bool ParseIPv6Text(const std::string& Text, in6_addr& Addr);
+// The address text of an IPv4 or IPv6 address ("127.0.0.1", "::1"); "" for other families.
+std::string SockAddrText(const sockaddr_storage& Addr);
 // Port in host order of a number or a service name for Proto; raises ESocketException.
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto);
 // Protocol number of a number or a protocol name; raises ESocketException.
@@ -135,6 +142,14 @@ class TCustomWSocket : public sys::TComponent {
     // Endpoint texts; the setters are refused unless State() is wsClosed.
     const std::string& Addr() const { return FAddr; }
     void SetAddr(const std::string& Value);
+    // Addresses a connect tries in turn after those of Addr (a name's other addresses, found by
+    // DnsLookup): the next starts when one is refused or unreachable, or when it has not
+    // answered within FallbackDelayMs while the earlier ones go on. Address texts only.
+    void SetAddrAlternatives(std::vector<std::string> Value) {
+        FAddrAlternatives = std::move(Value);
+    }
+    static constexpr unsigned FallbackDelayMs = 250;
+    static constexpr std::uintptr_t FallbackTimerId = 1;  // WM_TIMER of the socket's window
     const std::string& Port() const { return FPort; }
     virtual void SetPort(const std::string& Value);
     const std::string& Proto() const { return FProto; }
@@ -320,6 +335,9 @@ class TCustomWSocket : public sys::TComponent {
     bool FTerminated = false;
     bool LingerChosen = false;  // the caller set LingerOnOff or LingerTimeout
     sockaddr_in RemoteAddr{};
+    // The addresses of Addr (then the alternatives) when the socket resolved them itself;
+    // empty when a layer set RemoteAddr instead.
+    std::vector<sockaddr_storage> ResolvedTargets;
 
     // Held by every operation that dispatches messages, so that a FreeDeferred arriving
     // meanwhile destroys the socket only after the outermost of them has returned. Declare it
@@ -337,10 +355,21 @@ class TCustomWSocket : public sys::TComponent {
 
   private:
     void NetworkEvent(SOCKET S, long Events, sys::Word Err);
+    // Connect attempts, one per address (WSocketConnect.cpp).
+    void StartAttempts();
+    void ConnectNextTarget();
+    bool PrepareAttemptSocket();
+    bool TryOtherAttempt();
+    void EarlierAttemptEvent(SOCKET S, long Events, sys::Word Err);
+    void FallbackDue();
+    void EndAttempts();
+    void EndConnectWithError(sys::Word Err);
+    sockaddr_storage TargetWithPort(const sockaddr_storage& Target) const;
     void HoldBackWhilePaused(long Events, sys::Word Err);
     void HostByNameDone(sys::winsock::HANDLE Task, sys::Word Err);
     void HostByAddrDone(sys::winsock::HANDLE Task, sys::Word Err);
     bool ResolveEndpoint(const char* Prefix, bool LocalPortToo);
+    void ResolveTargets();
     void RefuseLookup();
     void StartNewLookup();
     // The common rule of Addr, Port and Proto: refused unless closed; a non-empty value must be
@@ -348,6 +377,11 @@ class TCustomWSocket : public sys::TComponent {
     void SetRemoteText(const char* Name, const std::string& Value, std::string& Field,
                        bool& Assigned, bool& Resolved);
 
+    std::vector<std::string> FAddrAlternatives;
+    std::vector<sockaddr_storage> ConnectTargets;  // of the connect under way
+    std::size_t NextTarget = 0;
+    std::vector<SOCKET> EarlierAttempts;  // still connecting beside SocketHandle
+    sys::winsock::ADDRESSLIST LookupList{};
     std::vector<std::pair<long, sys::Word>> HeldEvents;  // one-shot events that came while paused
     int ActiveCalls = 0;  // operations of this socket running on the stack
     bool FreePending = false;

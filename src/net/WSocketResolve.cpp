@@ -1,5 +1,6 @@
 // Endpoint properties and their resolution, name look-ups, Connect, Listen, Accept and Dup.
 #include <netinet/tcp.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -99,6 +100,46 @@ in_addr_t WSocketResolveHost(const std::string& Host) {
     in_addr_t Addr;
     std::memcpy(&Addr, Entry->h_addr_list[0], sizeof Addr);
     return Addr;
+}
+
+bool ParseIPv6Text(const std::string& Text, in6_addr& Addr) {
+    std::string Inner = Trim(Text);
+    if (Inner.size() >= 2 && Inner.front() == '[' && Inner.back() == ']')
+        Inner = Inner.substr(1, Inner.size() - 2);
+    return Inner.find(':') != std::string::npos && inet_pton(AF_INET6, Inner.c_str(), &Addr) == 1;
+}
+
+std::string SockAddrText(const sockaddr_storage& Addr) {
+    char Text[INET6_ADDRSTRLEN] = "";
+    if (Addr.ss_family == AF_INET)
+        return Winsock().inet_ntoa(reinterpret_cast<const sockaddr_in&>(Addr).sin_addr);
+    if (Addr.ss_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(Addr).sin6_addr, Text,
+                  sizeof Text);
+    return Text;
+}
+
+std::vector<sockaddr_storage> WSocketResolveHostAll(const std::string& Host) {
+    sockaddr_storage A{};
+    in6_addr V6;
+    if (!Host.empty() && Host.size() <= 256 && ParseIPv6Text(Host, V6)) {
+        A.ss_family = AF_INET6;
+        reinterpret_cast<sockaddr_in6&>(A).sin6_addr = V6;
+        return {A};
+    }
+    if (IsDottedIP(Host)) {
+        A.ss_family = AF_INET;
+        reinterpret_cast<sockaddr_in&>(A).sin_addr.s_addr = WSocketResolveHost(Host);
+        return {A};
+    }
+    if (Host.empty() || Host.size() > 256)
+        throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
+    ws::ADDRESSLIST List;
+    if (Winsock().getaddrlist(Trim(Host).c_str(), &List) == ws::SOCKET_ERROR)
+        throw ESocketException(
+            Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", Host,
+                   Winsock().WSAGetLastError()));
+    return {List.addrs, List.addrs + List.count};
 }
 
 std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Proto) {
@@ -213,8 +254,16 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         DoDnsLookupDone(0);
         return;
     }
-    LookupHandle = Winsock().WSAAsyncGetHostByName(
-        WindowHandle, WM_SOCKET_HOSTBYNAME, HostName.c_str(), LookupBuffer, sizeof LookupBuffer);
+    sockaddr_storage V6{};
+    V6.ss_family = AF_INET6;
+    if (ParseIPv6Text(HostName, reinterpret_cast<sockaddr_in6&>(V6).sin6_addr)) {
+        FDnsResult = SockAddrText(V6);
+        FDnsResultList.assign(1, FDnsResult);
+        DoDnsLookupDone(0);
+        return;
+    }
+    LookupHandle = Winsock().WSAAsyncGetAddrInfo(WindowHandle, WM_SOCKET_HOSTBYNAME,
+                                                 HostName.c_str(), &LookupList);
     if (LookupHandle == 0)
         ReportErrorFmt("%s: can't start DNS lookup, error #%d", HostName.c_str(),
                        Winsock().WSAGetLastError());
@@ -254,12 +303,8 @@ void TCustomWSocket::HostByNameDone(ws::HANDLE Task, Word Err) {
         return;  // cancelled or replaced by a newer look-up
     LookupHandle = 0;
     if (Err == 0) {
-        const auto* Entry = reinterpret_cast<const hostent*>(LookupBuffer);
-        for (char** P = Entry->h_addr_list; *P; ++P) {
-            in_addr Addr;
-            std::memcpy(&Addr, *P, sizeof Addr);
-            FDnsResultList.push_back(Winsock().inet_ntoa(Addr));
-        }
+        for (int i = 0; i < LookupList.count; ++i)
+            FDnsResultList.push_back(SockAddrText(LookupList.addrs[i]));
         if (!FDnsResultList.empty())
             FDnsResult = FDnsResultList.front();
     }
@@ -297,7 +342,7 @@ bool TCustomWSocket::ResolveEndpoint(const char* Prefix, bool LocalPortToo) {
             LocalPortResolved = true;
         }
         if (!AddrResolved) {
-            RemoteAddr.sin_addr.s_addr = WSocketResolveHost(FAddr);
+            ResolveTargets();
             AddrResolved = true;
         }
     } catch (const std::exception& E) {
@@ -305,6 +350,25 @@ bool TCustomWSocket::ResolveEndpoint(const char* Prefix, bool LocalPortToo) {
         return false;
     }
     return true;
+}
+
+// The addresses of Addr, then the alternatives (an unusable one is passed over).
+void TCustomWSocket::ResolveTargets() {
+    ResolvedTargets = WSocketResolveHostAll(FAddr);
+    for (const auto& Text : FAddrAlternatives) {
+        try {
+            for (const auto& A : WSocketResolveHostAll(Text))
+                ResolvedTargets.push_back(A);
+        } catch (const ESocketException&) {
+        }
+    }
+    AddressFamily = ResolvedTargets.front().ss_family;
+    // RemoteAddr keeps the first IPv4 address for the datagram calls that use it.
+    for (const auto& A : ResolvedTargets)
+        if (A.ss_family == AF_INET) {
+            RemoteAddr.sin_addr = reinterpret_cast<const sockaddr_in&>(A).sin_addr;
+            break;
+        }
 }
 
 void TCustomWSocket::BindLocalAddress() {
@@ -348,52 +412,7 @@ void TCustomWSocket::Connect() {
     if (!ResolveEndpoint("connect: ", true))
         return;
     ClearSendBuffers();  // data left from an earlier connection is dropped
-    // Non-blocking from the start, as WSAAsyncSelect below would make it anyway.
-    SocketHandle = Winsock().socket(AddressFamily, SocketType | SOCK_NONBLOCK, ProtoNumber);
-    if (SocketHandle == INVALID_SOCKET)
-        return ReportSocketError("Connect (socket)");
-    CloseInvoked = false;  // a new connection, also when opened from OnSessionClosed
-    ChangeState(wsOpened);
-    const int On = -1;
-    if (SocketType == SOCK_DGRAM) {
-        BindLocalAddress();
-        if (RemoteAddr.sin_addr.s_addr == INADDR_BROADCAST &&
-            Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_BROADCAST, &On, sizeof On) ==
-                ws::SOCKET_ERROR)
-            return ReportSocketError("setsockopt(SO_BROADCAST)");
-    } else {
-        const bool Bound = LocalPortNumber != 0 || FLocalAddr != "0.0.0.0";
-        if (Bound)
-            BindLocalAddress();
-        ApplyLinger();
-        if (Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_KEEPALIVE, &On, sizeof On) ==
-            ws::SOCKET_ERROR)
-            return ReportSocketError("setsockopt(SO_KEEPALIVE)");
-        if (FComponentOptions.Contains(wsoAckWithFirstData))
-            DelayHandshakeAck();
-        // The option matters only for a socket bound to a local address; connect chooses the
-        // port of an unbound one without looking at it, so the call would be wasted there.
-        if (Bound && Winsock().setsockopt(SocketHandle, SOL_SOCKET, SO_REUSEADDR, &On, sizeof On) ==
-                         ws::SOCKET_ERROR)
-            return ReportSocketError("setsockopt(SO_REUSEADDR)");
-    }
-    SelectEvents = kConnectEvents;
-    if (Winsock().WSAAsyncSelect(SocketHandle, WindowHandle, WM_SOCKET_SELECT, SelectEvents) ==
-        ws::SOCKET_ERROR)
-        return ReportSocketError("WSAAsyncSelect");
-    if (SocketType == SOCK_DGRAM) {
-        ChangeState(wsConnected);
-        DoSessionConnected(0);
-        return;
-    }
-    if (Winsock().connect(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr),
-                          sizeof RemoteAddr) == 0 ||
-        Winsock().WSAGetLastError() == ws::WSAEWOULDBLOCK) {
-        ChangeState(wsConnecting);  // FD_CONNECT brings the outcome
-        return;
-    }
-    FLastError = Winsock().WSAGetLastError();
-    ReportSocketError("Connect");
+    StartAttempts();
 }
 
 void TCustomWSocket::Listen() {
@@ -414,11 +433,16 @@ void TCustomWSocket::Listen() {
     if (!ResolveEndpoint("listen: ", false))
         return;
     ClearSendBuffers();
-    SocketHandle = Winsock().socket(AddressFamily, SocketType, ProtoNumber);
+    sockaddr_storage Local{};
+    std::memcpy(&Local, &RemoteAddr, sizeof RemoteAddr);
+    if (!ResolvedTargets.empty())
+        Local = TargetWithPort(ResolvedTargets.front());
+    const int LocalLen = Local.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    SocketHandle = Winsock().socket(Local.ss_family, SocketType, ProtoNumber);
     if (SocketHandle == INVALID_SOCKET)
         return ReportSocketError("socket");
     CloseInvoked = false;
-    if (Winsock().bind(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr), sizeof RemoteAddr) ==
+    if (Winsock().bind(SocketHandle, reinterpret_cast<sockaddr*>(&Local), LocalLen) ==
         ws::SOCKET_ERROR) {
         // The state is still closed, so Close alone would leave the new socket open.
         SOCKET Unbound = SocketHandle;
@@ -457,9 +481,11 @@ TCustomWSocket::SOCKET TCustomWSocket::Accept() {
         ReportSocketError("not a listening socket");
         return INVALID_SOCKET;
     }
-    int Len = sizeof RemoteAddr;
-    SOCKET NewSocket =
-        Winsock().accept(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddr), &Len);
+    sockaddr_storage Peer{};
+    int Len = sizeof Peer;
+    SOCKET NewSocket = Winsock().accept(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &Len);
+    if (Peer.ss_family == AF_INET)
+        std::memcpy(&RemoteAddr, &Peer, sizeof RemoteAddr);
     if (NewSocket == INVALID_SOCKET)
         ReportSocketError("Accept");
     return NewSocket;
@@ -494,28 +520,28 @@ std::string TCustomWSocket::GetPeerAddr() {
     TActiveScope scope(this);
     if (FState != wsConnected)
         return "error";
-    sockaddr_in Peer{};
+    sockaddr_storage Peer{};
     int Len = sizeof Peer;
     if (Winsock().getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &Len) ==
         ws::SOCKET_ERROR) {
         ReportSocketError("GetPeerName");
         return "error";
     }
-    return Winsock().inet_ntoa(Peer.sin_addr);
+    return SockAddrText(Peer);
 }
 
 std::string TCustomWSocket::GetPeerPort() {
     TActiveScope scope(this);
     if (FState != wsConnected)
         return "error";
-    sockaddr_in Peer{};
+    sockaddr_storage Peer{};  // the port lies at the same place in both families' records
     int Len = sizeof Peer;
     if (Winsock().getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&Peer), &Len) ==
         ws::SOCKET_ERROR) {
         ReportSocketError("GetPeerPort");
         return "error";
     }
-    return std::to_string(ntohs(Peer.sin_port));
+    return std::to_string(ntohs(reinterpret_cast<const sockaddr_in&>(Peer).sin_port));
 }
 
 int TCustomWSocket::GetPeerSockAddr(sockaddr_in& Name, int NameLen) {
@@ -527,13 +553,14 @@ int TCustomWSocket::GetPeerSockAddr(sockaddr_in& Name, int NameLen) {
 std::string TCustomWSocket::GetBoundPort() {
     if (FState != wsBound && FState != wsConnected && FState != wsListening)
         return "error";
-    sockaddr_in Local{};
+    sockaddr_storage Local{};  // the port lies at the same place in both families' records
     int Len = sizeof Local;
     if (Winsock().getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&Local), &Len) ==
         ws::SOCKET_ERROR)
         return "error";
     char Text[16];
-    std::snprintf(Text, sizeof Text, "%d", ntohs(Local.sin_port));
+    std::snprintf(Text, sizeof Text, "%d",
+                  ntohs(reinterpret_cast<const sockaddr_in&>(Local).sin_port));
     return Text;
 }
 

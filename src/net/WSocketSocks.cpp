@@ -21,6 +21,7 @@ constexpr unsigned char kMethodNone = 0;
 constexpr unsigned char kMethodUserPass = 2;
 constexpr unsigned char kAddressIPv4 = 1;
 constexpr unsigned char kAddressName = 3;
+constexpr unsigned char kAddressIPv6 = 4;
 constexpr unsigned char kSocks4Granted = 90;
 constexpr int kSocks4AnswerLength = 8;
 
@@ -222,9 +223,16 @@ void TCustomSocksWSocket::SendUserPassword() {
 }
 
 void TCustomSocksWSocket::SendSocks5Request() {
-    std::string Request = {char(kSocks5Version), char(kConnectCommand), char(0), char(kAddressName),
-                           char(FAddr.size())};
-    Request += FAddr;
+    std::string Request = {char(kSocks5Version), char(kConnectCommand), char(0)};
+    in6_addr V6;
+    if (ParseIPv6Text(FAddr, V6)) {
+        // An IPv6 address goes as its 16 bytes: as a name no server would take it.
+        Request += char(kAddressIPv6);
+        Request.append(reinterpret_cast<const char*>(&V6), sizeof V6);
+    } else {
+        Request += {char(kAddressName), char(FAddr.size())};
+        Request += FAddr;
+    }
     Request += PortBytes(FTargetPort);
     FSocksStep = TSocksStep::Connecting;
     SendSocksBytes(Request);
@@ -368,6 +376,8 @@ void TCustomSocksWSocket::ReadSocks5Answer() {
     int Length;
     if (FRcvBuf[3] == kAddressIPv4)
         Length = 10;
+    else if (FRcvBuf[3] == kAddressIPv6)
+        Length = 22;
     else if (FRcvBuf[3] == kAddressName)
         Length = 7 + FRcvBuf[4];
     else
@@ -378,6 +388,11 @@ void TCustomSocksWSocket::ReadSocks5Answer() {
         in_addr Bound;
         std::memcpy(&Bound, FRcvBuf + 4, 4);
         FBoundAddr = Winsock().inet_ntoa(Bound);
+    } else if (FRcvBuf[3] == kAddressIPv6) {
+        sockaddr_storage Bound{};
+        Bound.ss_family = AF_INET6;
+        std::memcpy(&reinterpret_cast<sockaddr_in6&>(Bound).sin6_addr, FRcvBuf + 4, 16);
+        FBoundAddr = SockAddrText(Bound);
     } else {
         FBoundAddr.assign(reinterpret_cast<const char*>(FRcvBuf + 5), FRcvBuf[4]);
     }

@@ -125,7 +125,10 @@ void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
     FHandshakeCut = false;
     FSslErrorText.clear();
     FLastError = 0;
-    FSsl = NewSslState(FSslServerName.empty() ? FAddr : FSslServerName);
+    std::string Name = FSslServerName.empty() ? FAddr : FSslServerName;
+    if (Name.size() > 2 && Name.front() == '[' && Name.back() == ']')
+        Name = Name.substr(1, Name.size() - 2);  // an IPv6 address as an address names it
+    FSsl = NewSslState(Name);
     FSslPhase = TSslPhase::Handshake;
     ++DeliveryGeneration;  // the lines held stay there until it has ended
     if (!FSsl)

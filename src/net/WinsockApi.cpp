@@ -36,7 +36,9 @@ const TWinsockApi g_api{ws::WSAGetLastError,
                         ws::recvfrom,
                         ws::ioctlsocket,
                         ws::shutdown,
-                        ws::closesocket};
+                        ws::closesocket,
+                        ws::WSAAsyncGetAddrInfo,
+                        ws::getaddrlist};
 
 std::mutex g_loadMutex;  // sockets of other threads may start or stop the layer too
 std::atomic<bool> g_loaded{false};

@@ -34,6 +34,8 @@ struct TWinsockApi {
     decltype(&ws::ioctlsocket) ioctlsocket;
     decltype(&ws::shutdown) shutdown;
     decltype(&ws::closesocket) closesocket;
+    decltype(&ws::WSAAsyncGetAddrInfo) WSAAsyncGetAddrInfo;
+    decltype(&ws::getaddrlist) getaddrlist;
 };
 
 // The table, starting the socket layer first when it is not started (raises

@@ -22,6 +22,7 @@ struct Task {
     char* buf = nullptr;
     int buflen = 0;
     bool byAddr = false;
+    ADDRESSLIST* list = nullptr;  // set for a look-up of both families
     std::string name;
     in_addr addr{};
 };
@@ -81,6 +82,12 @@ class LookupPool {
         for (;;) {
             std::shared_ptr<Task> task = NextTask();
             PassLookupGate();
+            if (task->list) {
+                ADDRESSLIST list;
+                int error = detail::ResolveAll(task->name, list);
+                CompleteList(*task, list, error);
+                continue;
+            }
             detail::HostResult result =
                 task->byAddr ? detail::ResolveAddr(task->addr) : detail::ResolveName(task->name);
             Complete(*task, result);
@@ -111,6 +118,16 @@ class LookupPool {
         int error = result.error;
         if (!error && !detail::WriteHostEntry(result, task.buf, task.buflen))
             error = WSAENOBUFS;
+        PostMessage(task.window, task.msg, static_cast<WPARAM>(task.id),
+                    WSAMAKESELECTREPLY(0, error));
+    }
+
+    void CompleteList(const Task& task, const ADDRESSLIST& list, int error) {
+        std::lock_guard lock(mutex_);
+        if (live_.erase(task.id) == 0)
+            return;
+        if (!error)
+            *task.list = list;
         PostMessage(task.window, task.msg, static_cast<WPARAM>(task.id),
                     WSAMAKESELECTREPLY(0, error));
     }
@@ -155,6 +172,19 @@ HANDLE WSAAsyncGetHostByName(HWND h, UINT msg, const char* name, char* buf, int 
         return 0;
     }
     auto task = NewTask(h, msg, buf, buflen);
+    task->name = name;
+    return LookupPool::Instance().Submit(std::move(task));
+}
+
+HANDLE WSAAsyncGetAddrInfo(HWND h, UINT msg, const char* name, ADDRESSLIST* list) {
+    if (!CanStart(h, reinterpret_cast<const char*>(list), list ? 1 : 0))
+        return 0;
+    if (!name) {
+        WSASetLastError(WSAEINVAL);
+        return 0;
+    }
+    auto task = NewTask(h, msg, nullptr, 0);
+    task->list = list;
     task->name = name;
     return LookupPool::Instance().Submit(std::move(task));
 }

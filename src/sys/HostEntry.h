@@ -16,6 +16,8 @@ struct HostResult {
 };
 
 HostResult ResolveName(const std::string& name);
+// Both families, as ADDRESSLIST describes; the error number, 0 on success.
+int ResolveAll(const std::string& name, ADDRESSLIST& list);
 HostResult ResolveAddr(in_addr addr);
 // Writes a hostent with its strings and lists into buf; false when buflen is too small.
 bool WriteHostEntry(const HostResult& result, char* buf, int buflen);

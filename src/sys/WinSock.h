@@ -104,6 +104,18 @@ in_addr_t inet_addr(const char* cp);
 // A dotted text in a buffer of the calling thread, valid until its next call.
 const char* inet_ntoa(in_addr in);
 
+// Every address of a name, of either family, in the order a connect tries them: the resolver's
+// order with the families taking turns (the resolver's first family first), each address once,
+// at most kMax of them. The ports are 0.
+struct ADDRESSLIST {
+    static constexpr int kMax = 16;
+    int count = 0;
+    sockaddr_storage addrs[kMax];
+};
+// Blocking look-up of name for both families (an address text of either family gives itself).
+// 0, or SOCKET_ERROR with the error number set.
+int getaddrlist(const char* name, ADDRESSLIST* list);
+
 // Blocking database look-ups, IPv4 only. The entry lives in a buffer of the calling thread
 // until its next call of the same function.
 const hostent* gethostbyname(const char* name);

@@ -187,3 +187,29 @@ TEST_F(NginxCheckTest, TrustingNoAuthorityFailsEveryHttpsRowWithATlsReason) {
     ASSERT_FALSE(outcome.lines.empty());
     EXPECT_EQ(outcome.lines.back(), "3 Einträge: 0 OK, 0 mit Datum, 3 FAILED");
 }
+
+// nginx's plain server on [::1] as well: favourites with a bracketed IPv6 address are checked
+// like any others, over IPv6 all the way.
+TEST_F(NginxCheckTest, ChecksFavouritesOnTheIpv6Loopback) {
+    if (!nginx->HasIpv6())
+        GTEST_SKIP() << "this machine cannot listen on ::1 (no IPv6)";
+    const std::vector<TFavoriteCase> cases = {
+        {"ipv6-root", nginx->Ipv6Url("/"), "OK"},
+        {"ipv6-page", nginx->Ipv6Url(NginxServer::kPagePath), kPageDate},
+        {"ipv6-missing", nginx->Ipv6Url(NginxServer::kMissingPath), "FAILED"},
+    };
+    std::map<std::string, std::string> stored;
+    TOutcome outcome = RunOver(cases, testsupport::TestCa::Shared().CaFile(), stored);
+
+    SCOPED_TRACE("quorvane-check printed:\n" + Joined(outcome.lines) + nginx->Logs());
+    EXPECT_EQ(outcome.exitCode, 2) << "the missing page FAILED";
+    EXPECT_EQ(outcome.errors, "");
+    for (const auto& favorite : cases) {
+        SCOPED_TRACE(favorite.name + " " + favorite.url);
+        EXPECT_EQ(stored[favorite.name], favorite.status);
+    }
+    for (const auto& line : LinesStartingWith(outcome.lines, "ReasonPhrase = "))
+        EXPECT_EQ(line, "ReasonPhrase = Not Found");
+    ASSERT_FALSE(outcome.lines.empty());
+    EXPECT_EQ(outcome.lines.back(), "3 Einträge: 1 OK, 1 mit Datum, 1 FAILED");
+}

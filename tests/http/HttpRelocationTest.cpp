@@ -69,6 +69,9 @@ TEST(StartAddressTest, Direct) {
         {"http://h.test/caf\xE9 x",
          Direct("http", "h.test", "80", "/caf%E9%20x", "http://h.test/caf%E9%20x")},
         {"http://h.test/a%20b", Direct("http", "h.test", "80", "/a%20b", "http://h.test/a%20b")},
+        {"http://[::1]:8080/p", Direct("http", "[::1]", "8080", "/p", "http://[::1]:8080/p")},
+        {"https://[2001:db8::7]/",
+         Direct("https", "[2001:db8::7]", "443", "/", "https://[2001:db8::7]/")},
     };
     for (const StartCase& c : cases) {
         SCOPED_TRACE(c.url);
@@ -217,6 +220,9 @@ TEST(RelocationTest, DirectToOtherHostOrScheme) {
          Direct("http", "s.test", "8080", "/p", "http://s.test:8080/p")},
         {"https://s.test/dir/p", "//o.test/x",
          Direct("https", "o.test", "443", "/x", "https://o.test/x")},
+        {kPage, "http://[::1]:81/v6", Direct("http", "[::1]", "81", "/v6", "http://[::1]:81/v6")},
+        {"http://[::1]:81/a/b", "c", Direct("http", "[::1]", "81", "/a/c", "http://[::1]:81/a/c")},
+        {"http://[::1]:81/a", "//[::2]/x", Direct("http", "[::2]", "80", "/x", "http://[::2]/x")},
     };
     ExpectRelocations(std::begin(cases), std::end(cases), false);
 }

@@ -136,9 +136,6 @@ TEST(Socks5, EveryReplyCodeEndsInItsErrorThenTheClose) {
         {"version",
          Bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0}),
          {"SocksError(20002) socks version error", "Connected(20002)"}},
-        {"IPv6 bound address",
-         Bytes({5, 0, 0, 4, 0}) + std::string(17, '\0'),
-         {"SocksError(20011) address type not supported", "Connected(20011)"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -158,6 +155,43 @@ TEST(Socks5, EveryReplyCodeEndsInItsErrorThenTheClose) {
         EXPECT_EQ(client.run.Events, expected);
         EXPECT_EQ(client.s.State(), wsClosed);
         EXPECT_EQ(client.s.SocksServer(), "");  // back to its default with the close
+    }
+}
+
+// A target given as an IPv6 address (a name resolved here, or a bracketed literal) goes as its
+// 16 bytes; a name stays a name. The server's IPv6 bound address is read as one too.
+TEST(Socks5, AnIPv6TargetGoesAsItsBytesAndAnIPv6BoundAddressIsRead) {
+    const std::string loopback6 = std::string(15, '\0') + '\1';
+    const struct {
+        const char* Addr;
+        std::string Request;
+    } cases[] = {
+        {"::1", Bytes({5, 1, 0, 4}) + loopback6 + Bytes({0x1F, 0x90})},
+        {"[::1]", Bytes({5, 1, 0, 4}) + loopback6 + Bytes({0x1F, 0x90})},
+        {"v6.example", Bytes({5, 1, 0, 3, 10}) + "v6.example" + Bytes({0x1F, 0x90})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Addr);
+        std::promise<std::string> request;
+        LoopbackServer server([&](int fd) {
+            ReadExactly(fd, 3);
+            testsupport::WriteAll(fd, Bytes({5, 0}));
+            request.set_value(ReadExactly(fd, c.Request.size()));
+            // Bound to [2001:db8::7]:1234.
+            testsupport::WriteAll(fd, Bytes({5, 0, 0, 4, 0x20, 0x01, 0x0d, 0xb8}) +
+                                          std::string(11, '\0') + Bytes({7, 0x04, 0xD2}) + "HI");
+            testsupport::ReadAll(fd);
+        });
+        TSocksClient client(server);
+        client.s.SetAddr(c.Addr);
+        client.s.Connect();
+        EXPECT_TRUE(RunLoopUntil([&] { return client.run.Data.size() >= 2; }));
+        EXPECT_EQ(request.get_future().get(), c.Request);
+        EXPECT_EQ(client.run.Events,
+                  (std::vector<std::string>{"SocksConnected(0)", "Connected(0)"}));
+        EXPECT_EQ(client.run.Data, "HI");
+        EXPECT_EQ(client.s.SocksBoundAddr(), "2001:db8::7");
+        EXPECT_EQ(client.s.SocksBoundPort(), "1234");
     }
 }
 

@@ -143,7 +143,7 @@ std::string NginxServer::Program() {
     return {};
 }
 
-NginxServer::NginxServer() : prefix_(dir_.Path()) {
+NginxServer::NginxServer() : prefix_(dir_.Path()), ipv6_(CanListenOnIpv6Loopback()) {
     fs::path page = dir_.Write("html" + std::string(kPagePath),
                                "<html><head><title>Quorvane</title></head><body></body></html>\n");
     const timespec times[2] = {{kPageModified, 0}, {kPageModified, 0}};
@@ -170,13 +170,29 @@ std::string NginxServer::HttpUrl(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(httpPort_) + path;
 }
 
+std::string NginxServer::Ipv6Url(const std::string& path) const {
+    return "http://[::1]:" + std::to_string(httpPort_) + path;
+}
+
+bool NginxServer::CanListenOnIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
+}
+
 std::string NginxServer::HttpsUrl(const std::string& path, const std::string& host) const {
     return "https://" + host + ":" + std::to_string(httpsPort_) + path;
 }
 
 std::string NginxServer::Logs() const {
     std::string logs;
-    for (const char* name : {kErrorLogName, "http-access.log", "https-access.log"})
+    for (const char* name :
+         {kErrorLogName, "http-access.log", "https-access.log", "http6-access.log"})
         logs += std::string("--- nginx ") + name + "\n" + ReadFileBytes(prefix_ / name);
     return logs;
 }
@@ -211,8 +227,18 @@ http {
         ssl_certificate_key "@KEY@";
         root "@PREFIX@/html";
     }
-}
+@IPV6_SERVER@}
 )";
+    // The plain server's port on [::1] too, serving the pages itself, where the machine has IPv6.
+    const std::string ipv6Server = R"(    server {
+        listen [::1]:@HTTP_PORT@;
+        access_log "@PREFIX@/http6-access.log";
+        root "@PREFIX@/html";
+        location = / { return 200 "Quorvane over IPv6\n"; }
+    }
+)";
+    // Placed as it stands: Substitute would escape its quotes as those of a value.
+    config.replace(config.find("@IPV6_SERVER@"), 13, ipv6_ ? ipv6Server : "");
     const TCertFiles& certificate = TestCa::Shared().Valid();
     Substitute(config, "@PREFIX@", prefix_.string());
     Substitute(config, "@HTTP_PORT@", std::to_string(httpPort_));

@@ -41,12 +41,18 @@ class NginxServer {
     std::string HttpUrl(const std::string& path) const;
     // "https://<host>:<port><path>" on the TLS server; host is "127.0.0.1" or "localhost".
     std::string HttpsUrl(const std::string& path, const std::string& host = "127.0.0.1") const;
+    // True when the plain server listens on [::1] too (the machine has IPv6); it serves the
+    // pages itself there, and "/" with a short text and no date.
+    bool HasIpv6() const { return ipv6_; }
+    // "http://[::1]:<port><path>" on that server.
+    std::string Ipv6Url(const std::string& path) const;
     // nginx's error log and both access logs, for the message of a failed assertion.
     std::string Logs() const;
 
   private:
     // One try with the ports chosen; false when a port was taken meanwhile.
     bool TryStart();
+    static bool CanListenOnIpv6Loopback();
     void WriteConfig() const;
     void Stop();
 
@@ -55,6 +61,7 @@ class NginxServer {
     std::uint16_t httpPort_ = 0;
     std::uint16_t httpsPort_ = 0;
     pid_t pid_ = -1;
+    bool ipv6_ = false;
 };
 
 }  // namespace testsupport

@@ -27,25 +27,37 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Listens on address (127.0.0.1 unless a test asks for another loopback address) and port (0:
-// an ephemeral one, which port receives).
+// Listens on address (127.0.0.1 unless a test asks for another loopback address, "::1" among
+// them) and port (0: an ephemeral one, which port receives).
 int ListenOnLoopback(std::uint16_t& port, const std::string& address) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage addr{};
+    auto& v4 = reinterpret_cast<sockaddr_in&>(addr);
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(addr);
+    if (::inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
+        if (!IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr))
+            throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+    } else {
+        v4 = LoopbackAddress(port);
+        if (::inet_pton(AF_INET, address.c_str(), &v4.sin_addr) != 1 ||
+            (ntohl(v4.sin_addr.s_addr) >> 24) != 127)
+            throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
+    }
+    const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("ScriptedServer: socket failed");
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr = LoopbackAddress(port);
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1 ||
-        (ntohl(addr.sin_addr.s_addr) >> 24) != 127)
-        throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
-    socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0 ||
+    if (addr.ss_family == AF_INET6)
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    socklen_t len = addr.ss_family == AF_INET6 ? sizeof v6 : sizeof v4;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 16) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         ::close(fd);
         throw std::runtime_error("ScriptedServer: cannot listen on " + address);
     }
-    port = ntohs(addr.sin_port);
+    port = ntohs(addr.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port);
     return fd;
 }
 
@@ -409,6 +421,9 @@ ScriptedServer::ScriptedServer(std::vector<TScript> scripts, const std::optional
 }
 
 std::string ScriptedServer::HostPort() const {
+    // An IPv6 address stands in brackets before the port.
+    if (address_.find(':') != std::string::npos)
+        return "[" + address_ + "]:" + PortText();
     return address_ + ":" + PortText();
 }
 
