@@ -51,7 +51,7 @@ void CheckRequest(const http::TRequestAddress& a, bool viaProxy) {
     http::THttpRequestHeaderInput in;
     in.Method = "HEAD";
     in.RequestPath = a.RequestPath;
-    in.TargetHost = a.TargetHost;
+    in.Host = http::HostField(a);
     // The location goes into the referrer line so that it is checked as header text too.
     in.Reference = a.Location;
     in.ViaProxy = viaProxy;

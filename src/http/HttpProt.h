@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "HttpCookies.h"
 #include "HttpRelocation.h"
 #include "HttpResponse.h"
 #include "HttpUrl.h"
@@ -297,6 +298,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void SendFailed(std::uint64_t Serial, const std::exception& E);
     void WaitUntilDone(std::uint64_t Serial);
     void Relocate();
+    void ApplyHeaderLine(const http::THttpHeaderLine& Header);
     void ApplyHeaderField(const std::string& Name, std::string_view Value);
 
     // The reader's events (the receiving half).
@@ -306,6 +308,10 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void ResponseHeaderTooLarge() override;
     void ResponseBodyData(const char* Data, std::size_t Len) override;
     void ResponseOtherLine(const std::string& Line) override;
+
+    // Where the current request went, for the cookies its answer sets and the ones it sends.
+    http::TCookieSite SentSite() const;
+    std::string CookieLine() const;
 
     // Published property storage.
     std::string FURL, FProxy, FProxyPort = "80", FSender;
@@ -347,6 +353,10 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // Credentials of the running request: from its address, else the properties; dropped when a
     // relocation leaves the server they were meant for.
     std::string FRequestUser, FRequestPass;
+    // Cookies set along the request's relocations; forgotten when the next request starts.
+    http::TCookieJar FCookies;
+    std::string FSentHost, FSentPath;
+    bool FSentSecure = false;
     bool FFailed = false;      // a failure of the client's own has set the status
     bool FGotStatus = false;   // the current connection's answer had a status line
     bool FHeaderDone = false;  // the header of the final answer is in

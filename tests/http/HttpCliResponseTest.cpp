@@ -251,7 +251,7 @@ TEST_F(HttpCliTest, RelocationThroughProxyAsksTheProxyAgain) {
     const std::string second = proxy.Received()[1];
     EXPECT_EQ(second.substr(0, second.find("\r\n")),
               "HEAD http://www.a.test:8080/dir/other.html HTTP/1.0");
-    EXPECT_NE(second.find("\r\nHost: www.a.test\r\n"), std::string::npos);
+    EXPECT_NE(second.find("\r\nHost: www.a.test:8080\r\n"), std::string::npos);
     EXPECT_EQ(cli.Location(), "http://www.a.test:8080/dir/other.html");
 }
 
