@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr std::string_view kLastModified = "Last-Modified:";
+constexpr std::string_view kLastModified = "last-modified:";
 constexpr std::string_view kRetryAfter = "retry-after:";
 
 // The whole number of seconds of a Retry-After value, nullopt for a date or anything else.
@@ -25,6 +25,16 @@ std::optional<int> Seconds(std::string_view value) {
     return seconds;
 }
 
+// Follows the datum through the lines of a request's answers: each status line starts a new
+// answer, so that only the last answer's "Last-Modified:" (in any letter case, as servers and
+// proxies write it) gives the date, not one of a relocation or an interim answer before it.
+void NoteHeaderLine(std::string_view line, std::string& datum) {
+    if (line.starts_with("HTTP/"))
+        datum = "OK";
+    else if (sys::LowerAscii(line.substr(0, kLastModified.size())) == kLastModified)
+        datum = LastModifiedDateText(line);
+}
+
 }  // namespace
 
 bool AddAnswer(const ICheckResult& result, TRowOutcome& outcome) {
@@ -36,8 +46,7 @@ bool AddAnswer(const ICheckResult& result, TRowOutcome& outcome) {
     outcome.datum = "OK";
     for (const std::string& line : lines) {
         outcome.log.push_back(line);
-        if (std::string_view(line).substr(0, kLastModified.size()) == kLastModified)
-            outcome.datum = LastModifiedDateText(line);
+        NoteHeaderLine(line, outcome.datum);
     }
     return true;
 }

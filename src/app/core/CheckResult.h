@@ -27,7 +27,8 @@ struct TRowOutcome {
 };
 
 // An answer below 400: "StatusCode = ", every header line, and the verdict "OK" or the date of
-// the last Last-Modified line. False (nothing added) when no status came at all.
+// the final answer's Last-Modified line (the name in any letter case). False (nothing added)
+// when no status came at all.
 bool AddAnswer(const ICheckResult& result, TRowOutcome& outcome);
 // The three failure lines under label ("HEAD Failed !").
 void AddFailure(const ICheckResult& result, const char* label, TRowOutcome& outcome);
