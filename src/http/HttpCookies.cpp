@@ -66,9 +66,8 @@ bool PathMatches(std::string_view cookiePath, std::string_view requestPath) {
 }
 
 bool InDomain(std::string_view host, std::string_view domain) {
-    return host == domain ||
-           (host.size() > domain.size() && host.ends_with(domain) &&
-            host[host.size() - domain.size() - 1] == '.');
+    return host == domain || (host.size() > domain.size() && host.ends_with(domain) &&
+                              host[host.size() - domain.size() - 1] == '.');
 }
 
 bool IsAddressLiteral(std::string_view host) {
@@ -94,8 +93,12 @@ void TCookieJar::Receive(std::string_view setCookie, const TCookieSite& site) {
     if (!pair.HasValue || pair.Name.empty())
         return;
     const std::string host = LowerAscii(site.Host);
-    TCookie cookie{std::string(pair.Name), std::string(pair.Value), host, false,
-                   DefaultCookiePath(site.Path), false};
+    TCookie cookie{std::string(pair.Name),
+                   std::string(pair.Value),
+                   host,
+                   false,
+                   DefaultCookiePath(site.Path),
+                   false};
     bool remove = false;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const TPair attribute = SplitPair(parts[i]);
@@ -133,8 +136,8 @@ void TCookieJar::Store(TCookie cookie, bool remove) {
 
 bool TCookieJar::Matches(const TCookie& cookie, const TCookieSite& site) {
     const std::string host = LowerAscii(site.Host);
-    const bool hostMatches = cookie.DomainWide ? InDomain(host, cookie.Domain)
-                                               : host == cookie.Domain;
+    const bool hostMatches =
+        cookie.DomainWide ? InDomain(host, cookie.Domain) : host == cookie.Domain;
     return hostMatches && PathMatches(cookie.Path, site.Path) && (site.Secure || !cookie.Secure);
 }
 

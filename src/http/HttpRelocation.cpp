@@ -88,8 +88,7 @@ std::string BracketedHost(std::string_view host) {
 }
 
 // "host", with ":port" only when the port is not the scheme's default.
-std::string HostWithOwnPort(std::string_view host, std::string_view port,
-                            std::string_view scheme) {
+std::string HostWithOwnPort(std::string_view host, std::string_view port, std::string_view scheme) {
     std::string text = BracketedHost(host);
     if (!port.empty() && port != DefaultPort(scheme))
         text += ":" + std::string(port);

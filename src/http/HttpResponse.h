@@ -119,7 +119,7 @@ class THttpResponseReader {
     TMode mode_ = TMode::Idle;
     int headerLines_ = 0;
     std::size_t headerBytes_ = 0;
-    bool skippingRest_ = false;  // a cut line's rest is still arriving
+    bool skippingRest_ = false;   // a cut line's rest is still arriving
     bool answerStarted_ = false;  // the current answer's first line has come
     bool interim_ = false;        // the current answer is an interim one
     // Bumped whenever the reader is restarted or stopped, so that a loop that called out can

@@ -185,9 +185,9 @@ TEST_F(NginxCheckTest, HostNamesThePortOfAServerOnANonDefaultPort) {
     }
     for (const auto& line : LinesStartingWith(outcome.lines, "ReasonPhrase = "))
         EXPECT_EQ(line, "ReasonPhrase = Bad Request");
-    EXPECT_EQ(LinesStartingWith(outcome.lines, "Location: http://localhost:" +
-                                                   std::to_string(nginx->HttpPort()) +
-                                                   NginxServer::kHostPagePath)
+    EXPECT_EQ(LinesStartingWith(outcome.lines,
+                                "Location: http://localhost:" + std::to_string(nginx->HttpPort()) +
+                                    NginxServer::kHostPagePath)
                   .size(),
               1u);
     ASSERT_FALSE(outcome.lines.empty());

@@ -136,8 +136,7 @@ std::string HostOf(const std::string& request) {
 TScript NeedsPort(std::shared_ptr<std::string> self,
                   std::function<std::string(const std::string&)> answer) {
     return TScript().ReadRequest().Reply([self, answer](const std::string& request) {
-        return HostOf(request) == *self ? answer(request)
-                                        : "HTTP/1.1 400 Bad Request\r\n\r\n";
+        return HostOf(request) == *self ? answer(request) : "HTTP/1.1 400 Bad Request\r\n\r\n";
     });
 }
 
@@ -180,9 +179,9 @@ std::vector<VerdictCase> TodaysWebCases(bool tls) {
          kDate, "", "", "HTTP/1.1 301 Moved Permanently"},
         {"a relative relocation keeps the port" + s,
          [tls](Servers& x) {
-             return RoutedByPort(x, tls,
-                                 {Fixed("HTTP/1.1 302 Found\r\nLocation: next\r\n\r\n"),
-                                  Fixed(kDated)})
+             return RoutedByPort(
+                        x, tls,
+                        {Fixed("HTTP/1.1 302 Found\r\nLocation: next\r\n\r\n"), Fixed(kDated)})
                  .Url("/dir/");
          },
          kDate, "", "HEAD /dir/ HTTP/1.0", "HTTP/1.1 302 Found"},

@@ -33,7 +33,8 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
         {"direct head", hrHead,
          [](THttpCli& c, const ScriptedServer& s) { c.SetURL(s.Url("/index.html")); },
          [](const ScriptedServer& s) {
-             return "HEAD /index.html HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() + "\r\n\r\n";
+             return "HEAD /index.html HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\n\r\n";
          }},
         {"through a proxy", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -60,8 +61,8 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
         {"credentials in the address", hrHead,
          [](THttpCli& c, const ScriptedServer& s) { c.SetURL("http://joe:pw@" + s.HostPort()); },
          [](const ScriptedServer& s) {
-             return "HEAD / HTTP/1.0\r\n" + kDefaults +
-                    "Host: " + s.HostPort() + "\r\nAuthorization: Basic am9lOnB3\r\n\r\n";
+             return "HEAD / HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nAuthorization: Basic am9lOnB3\r\n\r\n";
          }},
         {"OnCommand changes and empties lines", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -98,8 +99,8 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
              c.SetRequestBodyStream(&body);
          },
          [](const ScriptedServer& s) {
-             return "POST /form HTTP/1.0\r\n" + kDefaults +
-                    "Host: " + s.HostPort() + "\r\nContent-Length: 0\r\n\r\n";
+             return "POST /form HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nContent-Length: 0\r\n\r\n";
          }},
         {"range, cookie and no-cache", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -109,8 +110,8 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
              c.SetNoCache(true);
          },
          [](const ScriptedServer& s) {
-             return "GET /f HTTP/1.0\r\n" + kDefaults +
-                    "Host: " + s.HostPort() + "\r\nPragma: no-cache\r\nCookie: k=v\r\nRange: "
+             return "GET /f HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nPragma: no-cache\r\nCookie: k=v\r\nRange: "
                     "bytes=10-\r\n\r\n";
          }},
     };

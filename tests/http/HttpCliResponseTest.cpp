@@ -130,9 +130,8 @@ TEST_F(HttpCliTest, InterimAnswersAreReadPastAndTheFinalOneDecides) {
         EXPECT_EQ(cli.StatusCode(), c.status);
         EXPECT_EQ(cli.ReasonPhrase(), c.reason);
         EXPECT_EQ(cli.ResponseHeaderLines(), c.lines);
-        EXPECT_EQ(cli.ContentLength(), c.status == 200 && c.lines.back() == "Content-Length: 3"
-                                           ? 3
-                                           : -1);
+        EXPECT_EQ(cli.ContentLength(),
+                  c.status == 200 && c.lines.back() == "Content-Length: 3" ? 3 : -1);
         EXPECT_EQ(cli.Location(), server.Url("/"));
         EXPECT_EQ(server.Received().size(), 1u);
     }
@@ -143,10 +142,11 @@ TEST_F(HttpCliTest, InterimAnswersAreReadPastAndTheFinalOneDecides) {
 TEST_F(HttpCliTest, CookiesComeBackAlongTheRelocationsOfOneRequest) {
     ScriptedServer other(TScript::Answer("HTTP/1.0 200 OK\r\n\r\n"));
     ScriptedServer server(
-        {TScript::Answer("HTTP/1.0 302 Found\r\nSet-Cookie: consent=yes; Path=/\r\n"
-                         "set-cookie: refused=1\r\nSET-COOKIE: id=7\r\nLocation: /dir/page\r\n\r\n"),
-         TScript::Answer("HTTP/1.0 302 Found\r\nLocation: http://localhost:" +
-                         other.PortText() + "/\r\n\r\n"),
+        {TScript::Answer(
+             "HTTP/1.0 302 Found\r\nSet-Cookie: consent=yes; Path=/\r\n"
+             "set-cookie: refused=1\r\nSET-COOKIE: id=7\r\nLocation: /dir/page\r\n\r\n"),
+         TScript::Answer("HTTP/1.0 302 Found\r\nLocation: http://localhost:" + other.PortText() +
+                         "/\r\n\r\n"),
          TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")});
     cli.OnCookie = [](sys::TObject*, const std::string& data, bool& accept) {
         accept = data.rfind("refused", 0) != 0;
@@ -157,8 +157,9 @@ TEST_F(HttpCliTest, CookiesComeBackAlongTheRelocationsOfOneRequest) {
     EXPECT_EQ(HeadCode(), 0);
     const auto cookieLine = [](const std::string& request) {
         const auto at = request.find("\r\nCookie: ");
-        return at == std::string::npos ? std::string()
-                                       : request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
+        return at == std::string::npos
+                   ? std::string()
+                   : request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
     };
     ASSERT_EQ(server.Received().size(), 3u);
     EXPECT_EQ(cookieLine(server.Received()[0]), "Cookie: k=v");

@@ -124,9 +124,9 @@ const std::pair<const char*, std::string> kControlBytes[] = {
 TEST(StartAddressTest, RefusesControlBytes) {
     const TRequestAddress before = Proxied("http", "old.test", "80", "/old", "http://old.test/old");
     for (const auto& [name, bytes] : kControlBytes) {
-        for (const std::string& url : {"http://h.test/a" + bytes + "b", "http://h.test" + bytes +
-                                                                            "/x",
-                                       std::string("http://h.test/\x7F")}) {
+        for (const std::string& url :
+             {"http://h.test/a" + bytes + "b", "http://h.test" + bytes + "/x",
+              std::string("http://h.test/\x7F")}) {
             SCOPED_TRACE(name);
             for (const char* proxy : {"", "proxy.test"}) {
                 SCOPED_TRACE(*proxy ? "through a proxy" : "direct");
@@ -346,9 +346,8 @@ TEST(RelocationTest, RefusesControlBytes) {
         const TRequestAddress before =
             Started("http://www.a.test/dir/p", viaProxy ? "proxy.test" : "", "3128");
         for (const auto& [name, bytes] : kControlBytes) {
-            for (const std::string& location :
-                 {"/a" + bytes + "b", "http://b.test" + bytes + "/", "x" + bytes + "y",
-                  std::string("\x7F")}) {
+            for (const std::string& location : {"/a" + bytes + "b", "http://b.test" + bytes + "/",
+                                                "x" + bytes + "y", std::string("\x7F")}) {
                 SCOPED_TRACE(std::string(name) + (viaProxy ? " through proxy" : " direct"));
                 TRequestAddress a = before;
                 EXPECT_FALSE(http::ApplyRelocation(a, location, viaProxy));

@@ -226,7 +226,7 @@ TEST(TrimAddressTest, DropsWhatABrowserDrops) {
         {"\t\r\nhttp://a.test/x\r\n", "http://a.test/x"},
         {std::string(1, '\0') + "\x1F http://a.test/\x01", "http://a.test/"},
         {"http://a.\ttest/p\na\rth", "http://a.test/path"},
-        {"http://a.test/a b", "http://a.test/a b"},  // blanks inside are the encoder's
+        {"http://a.test/a b", "http://a.test/a b"},              // blanks inside are the encoder's
         {"http://a.test/\x01x\x7F", "http://a.test/\x01x\x7F"},  // left for the refusal
         {" \t\r\n", ""},
     };

@@ -1,6 +1,7 @@
 // A real nginx on loopback for end-to-end tests: one plain HTTP server that sends every request
-// (but those of kHostPagePath and kHostMovedPath) on to the TLS server with a 301, and one TLS server with the test CA's certificate for
-// localhost and 127.0.0.1. Everything nginx writes stays in a temporary folder.
+// (but those of kHostPagePath and kHostMovedPath) on to the TLS server with a 301, and one TLS
+// server with the test CA's certificate for localhost and 127.0.0.1. Everything nginx writes stays
+// in a temporary folder.
 //
 // nginx runs in the foreground as a child of the test process and is killed and reaped when the
 // object goes; should the test process die first, the kernel kills nginx too. That death signal
