@@ -11,7 +11,12 @@
 // Addresses may be http:// or https:// (TLS, verified against the system's trust store; through
 // an HTTP proxy an https request goes through a CONNECT tunnel). A request ends when its answer is
 // complete: a HEAD (or a HeaderOnly GET) once the header is in, a body with a Content-Length
-// after that many bytes, anything else when the server closes.
+// after that many bytes, anything else when the server closes. Interim answers (100, 103) are
+// read past and only kept in ResponseHeaderLines; the final answer decides. The Host line names
+// the port when it is not the scheme's default. Cookies that servers set along one request's
+// relocations go back on its later requests to the same host and are forgotten at its end. The
+// URL is trimmed as a browser trims it (blanks and control bytes at its ends, tabs and line
+// breaks inside) before it is judged.
 //
 // Failures (lookup, connect, TLS, abort, time-out, too many relocations, an oversized header, an
 // address that cannot be sent, a connection that ends without any status line) end the request
