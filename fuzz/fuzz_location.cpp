@@ -2,8 +2,11 @@
 // (directly and through a proxy) and follows every location. Whatever the bytes, the request
 // that results must be one a server reads as meant: a request line of method, target and
 // version with no blank, control byte or byte above 0x7E but the two separators, and header
-// lines without a line end of their own. An address or location with control bytes must be
-// refused and leave the address as it was. Hosts may be bracketed IPv6 addresses.
+// lines without a line end of their own. Blanks and control bytes around an address or a
+// location, and tabs and line breaks inside it, are dropped as a browser drops them; one with
+// control bytes left after that must be refused and leave the address as it was. The Host line
+// names the port exactly when it is not the scheme's default. Hosts may be bracketed IPv6
+// addresses.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -49,12 +52,31 @@ void CheckAddress(const http::TRequestAddress& a, bool viaProxy) {
     Require(a.RequestPath.starts_with(absoluteForm ? "http://" : "/"));
 }
 
+void CheckTrimmed(const std::string& raw) {
+    const std::string t = http::TrimAddress(raw);
+    Require(t.size() <= raw.size());
+    Require(t.empty() || (static_cast<unsigned char>(t.front()) > 0x20 &&
+                          static_cast<unsigned char>(t.back()) > 0x20));
+    Require(t.find_first_of("\t\r\n") == std::string::npos);
+    Require(http::TrimAddress(t) == t);
+}
+
+void CheckHostField(const http::TRequestAddress& a) {
+    const std::string host = http::HostField(a);
+    const bool named = a.TargetPort != http::DefaultPort(a.Scheme);
+    Require(!named || host.ends_with(":" + a.TargetPort));
+    Require(named || host.size() <= a.TargetHost.size() + 2);  // the host, maybe in brackets
+    Require(http::Authority(a).ends_with(":" + a.TargetPort));
+}
+
 void CheckRequest(const http::TRequestAddress& a, bool viaProxy) {
     CheckAddress(a, viaProxy);
+    CheckHostField(a);
     http::THttpRequestHeaderInput in;
     in.Method = "HEAD";
     in.RequestPath = a.RequestPath;
-    in.TargetHost = a.TargetHost;
+    const std::string host = http::HostField(a);
+    in.Host = host;
     // The location goes into the referrer line so that it is checked as header text too.
     in.Reference = a.Location;
     in.ViaProxy = viaProxy;
@@ -68,7 +90,8 @@ void CheckRequest(const http::TRequestAddress& a, bool viaProxy) {
 void Follow(const std::string& url, const std::vector<std::string>& locations, bool viaProxy) {
     http::TRequestAddress address;
     const bool started = http::StartAddress(address, url, viaProxy ? "proxy.test" : "", "3128");
-    Require(started != http::HasControlBytes(url));
+    CheckTrimmed(url);
+    Require(started != http::HasControlBytes(http::TrimAddress(url)));
     if (!started) {
         Require(address == http::TRequestAddress{});
         return;
@@ -77,7 +100,8 @@ void Follow(const std::string& url, const std::vector<std::string>& locations, b
     for (const std::string& location : locations) {
         const http::TRequestAddress before = address;
         const bool applied = http::ApplyRelocation(address, location, viaProxy);
-        Require(applied != http::HasControlBytes(location));
+        CheckTrimmed(location);
+        Require(applied != http::HasControlBytes(http::TrimAddress(location)));
         Require(applied || address == before);
         CheckRequest(address, viaProxy);
     }

@@ -183,6 +183,7 @@ void THttpCli::ResetResponse() {
     FHeaderDone = false;
     FTunnelling = false;
     FReceiveError = 0;
+    FCookies.Clear();
 }
 
 void THttpCli::StartRequest(THttpRequest Rq) {
@@ -210,11 +211,13 @@ void THttpCli::StartRequest(THttpRequest Rq) {
 }
 
 bool THttpCli::SplitAddresses() {
-    const http::TUrlParts url = http::ParseURL(FURL);
+    // Blanks around the address and line breaks inside it are dropped, as a browser does.
+    const std::string trimmed = http::TrimAddress(FURL);
+    const http::TUrlParts url = http::ParseURL(trimmed);
     FViaProxy = !FProxy.empty();
     const http::TUrlParts proxy = FViaProxy ? http::ParseURL(FProxy) : http::TUrlParts{};
     const std::string proxyPort = proxy.Port.empty() ? FProxyPort : proxy.Port;
-    if (!http::StartAddress(FAddress, FURL, url, FViaProxy ? proxy.Host : "", proxyPort))
+    if (!http::StartAddress(FAddress, trimmed, url, FViaProxy ? proxy.Host : "", proxyPort))
         return false;
     const bool ownCredentials = !url.User.empty() || !url.Pass.empty();
     FRequestUser = ownCredentials ? url.User : FUsername;

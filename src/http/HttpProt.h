@@ -11,7 +11,12 @@
 // Addresses may be http:// or https:// (TLS, verified against the system's trust store; through
 // an HTTP proxy an https request goes through a CONNECT tunnel). A request ends when its answer is
 // complete: a HEAD (or a HeaderOnly GET) once the header is in, a body with a Content-Length
-// after that many bytes, anything else when the server closes.
+// after that many bytes, anything else when the server closes. Interim answers (100, 103) are
+// read past and only kept in ResponseHeaderLines; the final answer decides. The Host line names
+// the port when it is not the scheme's default. Cookies that servers set along one request's
+// relocations go back on its later requests to the same host and are forgotten at its end. The
+// URL is trimmed as a browser trims it (blanks and control bytes at its ends, tabs and line
+// breaks inside) before it is judged.
 //
 // Failures (lookup, connect, TLS, abort, time-out, too many relocations, an oversized header, an
 // address that cannot be sent, a connection that ends without any status line) end the request
@@ -32,6 +37,7 @@
 #include <utility>
 #include <vector>
 
+#include "HttpCookies.h"
 #include "HttpRelocation.h"
 #include "HttpResponse.h"
 #include "HttpUrl.h"
@@ -297,6 +303,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void SendFailed(std::uint64_t Serial, const std::exception& E);
     void WaitUntilDone(std::uint64_t Serial);
     void Relocate();
+    void ApplyHeaderLine(const http::THttpHeaderLine& Header);
     void ApplyHeaderField(const std::string& Name, std::string_view Value);
 
     // The reader's events (the receiving half).
@@ -306,6 +313,10 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     void ResponseHeaderTooLarge() override;
     void ResponseBodyData(const char* Data, std::size_t Len) override;
     void ResponseOtherLine(const std::string& Line) override;
+
+    // Where the current request went, for the cookies its answer sets and the ones it sends.
+    http::TCookieSite SentSite() const;
+    std::string CookieLine() const;
 
     // Published property storage.
     std::string FURL, FProxy, FProxyPort = "80", FSender;
@@ -347,6 +358,10 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // Credentials of the running request: from its address, else the properties; dropped when a
     // relocation leaves the server they were meant for.
     std::string FRequestUser, FRequestPass;
+    // Cookies set along the request's relocations; forgotten when the next request starts.
+    http::TCookieJar FCookies;
+    std::string FSentHost, FSentPath;
+    bool FSentSecure = false;
     bool FFailed = false;      // a failure of the client's own has set the status
     bool FGotStatus = false;   // the current connection's answer had a status line
     bool FHeaderDone = false;  // the header of the final answer is in

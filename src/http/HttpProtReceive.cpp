@@ -24,18 +24,11 @@ void THttpCli::ResponseHeaderLine(std::string Line) {
         return TunnelHeaderLine(Line);
     const std::uint64_t serial = FSerial;
     FResponseHeaderLines.push_back(std::move(Line));
-    // The views in header point into the kept line: they are used before any handler runs,
-    // since a handler may start a new request, which clears the kept lines.
-    const http::THttpHeaderLine header = http::ClassifyHeaderLine(FResponseHeaderLines.back());
-    if (header.Kind == http::THttpHeaderLine::TKind::Status) {
-        // A status line without a number keeps what was there; reading goes on.
-        if (header.StatusCode) {
-            FStatusCode = *header.StatusCode;
-            FReasonPhrase = header.ReasonPhrase;
-            FGotStatus = true;
-        }
-    } else if (header.Kind == http::THttpHeaderLine::TKind::Field) {
-        ApplyHeaderField(header.Name, header.Value);
+    // An interim answer's lines are kept for the log only: the final answer decides.
+    if (!FReader.InInterimAnswer()) {
+        // The views in header point into the kept line: they are used before any handler
+        // runs, since a handler may start a new request, which clears the kept lines.
+        ApplyHeaderLine(http::ClassifyHeaderLine(FResponseHeaderLines.back()));
         if (!StillRunning(serial))
             return;
     }
@@ -44,6 +37,17 @@ void THttpCli::ResponseHeaderLine(std::string Line) {
     // An error status ends the request here: the rest of the answer is not read.
     if (StillRunning(serial) && FStatusCode >= 400 && !AsksToWait())
         CloseConnection();
+}
+
+void THttpCli::ApplyHeaderLine(const http::THttpHeaderLine& Header) {
+    if (Header.Kind == http::THttpHeaderLine::TKind::Field)
+        return ApplyHeaderField(Header.Name, Header.Value);
+    // A status line without a number keeps what was there; reading goes on.
+    if (Header.Kind == http::THttpHeaderLine::TKind::Status && Header.StatusCode) {
+        FStatusCode = *Header.StatusCode;
+        FReasonPhrase = Header.ReasonPhrase;
+        FGotStatus = true;
+    }
 }
 
 void THttpCli::ApplyHeaderField(const std::string& Name, std::string_view Value) {
@@ -77,8 +81,13 @@ void THttpCli::ApplyHeaderField(const std::string& Name, std::string_view Value)
     } else if (Name == "www-authenticate") {
         FAuthChallenges.emplace_back(Value);
     } else if (Name == "set-cookie") {
+        // Copied first: a handler may start a new request, which drops the line it points into.
+        const std::string data(Value);
+        const std::uint64_t serial = FSerial;
         bool accept = true;
-        DoCookie(std::string(Value), accept);
+        DoCookie(data, accept);
+        if (accept && StillRunning(serial))
+            FCookies.Receive(data, SentSite());
     }
 }
 

@@ -171,7 +171,7 @@ void THttpCli::SendConnect() {
     FTunnelReason.clear();
     FTunnelLines.clear();
     FReader.StartHeader();
-    const std::string authority = FAddress.TargetHost + ":" + FAddress.TargetPort;
+    const std::string authority = http::Authority(FAddress);
     std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
     if (!FProxyUsername.empty())
         request += "Proxy-Authorization: Basic " +
@@ -215,7 +215,8 @@ void THttpCli::SendRequest(const std::string& Method) {
     in.Reference = FReference;
     in.ContentTypePost = FContentTypePost;
     in.Agent = FAgent;
-    in.TargetHost = FAddress.TargetHost;
+    const std::string host = http::HostField(FAddress);
+    in.Host = host;
     in.NoCache = FNoCache;
     if (Method == "POST" && FRequestBodyStream)
         in.PostSize = RemainingSize(*FRequestBodyStream);
@@ -226,7 +227,11 @@ void THttpCli::SendRequest(const std::string& Method) {
     in.ViaProxy = FViaProxy && !http::Tunnelled(FAddress, FViaProxy);
     in.ProxyUsername = FProxyUsername;
     in.ProxyPassword = FProxyPassword;
-    in.Cookie = FCookie;
+    FSentHost = FAddress.TargetHost;
+    FSentPath = http::RequestedPath(FAddress);
+    FSentSecure = FAddress.Scheme == "https";
+    const std::string cookie = CookieLine();
+    in.Cookie = cookie;
     in.RangeBegin = FContentRangeBegin;
     in.RangeEnd = FContentRangeEnd;
     for (std::string& line : http::RequestHeaderLines(in))
@@ -238,6 +243,18 @@ void THttpCli::SendRequest(const std::string& Method) {
     WriteRequestLine("");
     FCtrlSocket->Send(FRequestBuffer.data(), static_cast<int>(FRequestBuffer.size()));
     FRequestBuffer.clear();
+}
+
+http::TCookieSite THttpCli::SentSite() const {
+    return {FSentHost, FSentPath, FSentSecure};
+}
+
+// The Cookie property first, then what servers of this request have set for where it goes now.
+std::string THttpCli::CookieLine() const {
+    const std::string received = FCookies.HeaderFor(SentSite());
+    if (FCookie.empty() || received.empty())
+        return FCookie + received;
+    return FCookie + "; " + received;
 }
 
 void THttpCli::WriteRequestLine(std::string Line) {

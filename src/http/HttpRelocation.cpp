@@ -80,12 +80,23 @@ std::string OriginForm(std::string_view path) {
     return EncodeRequestTarget(rooted);
 }
 
-// "scheme://host", with ":port" only when the port is not the scheme's default.
-std::string SchemeAndHost(const TTarget& target) {
-    std::string text = target.Scheme + "://" + target.Host;
-    if (target.Port != DefaultPort(target.Scheme))
-        text += ":" + target.Port;
+// An IPv6 address stands in brackets wherever a port may follow it.
+std::string BracketedHost(std::string_view host) {
+    if (host.find(':') == std::string_view::npos || host.starts_with('['))
+        return std::string(host);
+    return "[" + std::string(host) + "]";
+}
+
+// "host", with ":port" only when the port is not the scheme's default.
+std::string HostWithOwnPort(std::string_view host, std::string_view port, std::string_view scheme) {
+    std::string text = BracketedHost(host);
+    if (!port.empty() && port != DefaultPort(scheme))
+        text += ":" + std::string(port);
     return text;
+}
+
+std::string SchemeAndHost(const TTarget& target) {
+    return target.Scheme + "://" + HostWithOwnPort(target.Host, target.Port, target.Scheme);
 }
 
 void Fill(TRequestAddress& a, const TTarget& target, bool viaProxy) {
@@ -160,7 +171,8 @@ std::string ResolveRelativePath(std::string_view basePath, std::string_view refe
 
 bool StartAddress(TRequestAddress& address, std::string_view url, std::string_view proxyHost,
                   std::string_view proxyPort) {
-    return StartAddress(address, url, ParseURL(url), proxyHost, proxyPort);
+    const std::string trimmed = TrimAddress(url);
+    return StartAddress(address, trimmed, ParseURL(trimmed), proxyHost, proxyPort);
 }
 
 bool StartAddress(TRequestAddress& address, std::string_view url, const TUrlParts& parts,
@@ -176,11 +188,24 @@ bool StartAddress(TRequestAddress& address, std::string_view url, const TUrlPart
 }
 
 bool ApplyRelocation(TRequestAddress& address, std::string_view location, bool viaProxy) {
-    if (HasControlBytes(location))
+    const std::string trimmed = TrimAddress(location);
+    if (HasControlBytes(trimmed))
         return false;
-    const std::string_view withoutFragment = location.substr(0, location.find('#'));
+    const std::string_view withoutFragment = std::string_view(trimmed).substr(0, trimmed.find('#'));
     Fill(address, Resolve(CurrentTarget(address, viaProxy), withoutFragment), viaProxy);
     return true;
+}
+
+std::string RequestedPath(const TRequestAddress& address) {
+    return CurrentPath(address.RequestPath);
+}
+
+std::string HostField(const TRequestAddress& address) {
+    return HostWithOwnPort(address.TargetHost, address.TargetPort, address.Scheme);
+}
+
+std::string Authority(const TRequestAddress& address) {
+    return BracketedHost(address.TargetHost) + ":" + address.TargetPort;
 }
 
 bool Tunnelled(const TRequestAddress& address, bool viaProxy) {

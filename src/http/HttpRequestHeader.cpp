@@ -44,7 +44,7 @@ std::vector<std::string> RequestHeaderLines(const THttpRequestHeaderInput& in) {
         field("Content-Type", in.ContentTypePost);
     if (!in.Agent.empty())
         field("User-Agent", in.Agent);
-    field("Host", in.TargetHost);
+    field("Host", in.Host);
     if (in.NoCache)
         lines.emplace_back("Pragma: no-cache");
     if (post)

@@ -18,7 +18,7 @@ struct THttpRequestHeaderInput {
     std::string_view Reference;
     std::string_view ContentTypePost;
     std::string_view Agent;
-    std::string_view TargetHost;
+    std::string_view Host;  // the server's host, with ":port" when not the scheme's default
     bool NoCache = false;
     std::int64_t PostSize = 0;  // bytes of the POST body
     double ModifiedSince = 0;   // day count; 0 = none

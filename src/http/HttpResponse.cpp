@@ -48,6 +48,8 @@ void THttpResponseReader::Reset(TMode mode) {
     buffer_.Clear();
     headerLines_ = 0;
     headerBytes_ = 0;
+    answerStarted_ = false;
+    interim_ = false;
 }
 
 void THttpResponseReader::StartHeader() {
@@ -156,6 +158,13 @@ void THttpResponseReader::HandleHeaderLine(std::size_t lineLength) {
     }
     std::string line(raw);
     buffer_.Consume(lineLength);
+    if (line.empty() && interim_) {
+        // An interim answer is over; the answer that decides follows on the same connection.
+        interim_ = false;
+        answerStarted_ = false;
+        sink_.ResponseInterimEnd();
+        return;
+    }
     if (line.empty()) {
         mode_ = TMode::Body;
         sink_.ResponseHeaderEnd(false);
@@ -169,6 +178,10 @@ void THttpResponseReader::HandleHeaderLine(std::size_t lineLength) {
         return;
     }
     headerBytes_ += line.size();
+    if (!answerStarted_) {
+        answerStarted_ = true;
+        interim_ = IsInterimStatusLine(line);
+    }
     sink_.ResponseHeaderLine(std::move(line));
 }
 
@@ -200,6 +213,12 @@ THttpHeaderLine ClassifyHeaderLine(std::string_view line) {
     value.remove_prefix(std::min(value.size(), value.find_first_not_of(' ')));
     result.Value = value;
     return result;
+}
+
+bool IsInterimStatusLine(std::string_view line) {
+    const THttpHeaderLine header = ClassifyHeaderLine(line);
+    return header.Kind == THttpHeaderLine::TKind::Status && header.StatusCode &&
+           *header.StatusCode >= 100 && *header.StatusCode < 200 && *header.StatusCode != 101;
 }
 
 std::optional<std::int64_t> ParseHeaderInteger(std::string_view value) {

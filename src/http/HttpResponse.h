@@ -51,6 +51,9 @@ class IHttpResponseSink {
     virtual void ResponseHeaderBegin() {}
     // A non-empty header line, without its line end.
     virtual void ResponseHeaderLine(std::string line) = 0;
+    // An interim answer (100 Continue, 103 Early Hints) has ended at its empty line; the header
+    // of the next answer follows. Its lines came through ResponseHeaderLine like any other.
+    virtual void ResponseInterimEnd() {}
     // The header has ended: at the empty line, or at a line beginning "<HTML>" (any case) when
     // the server sent a document without a header (withoutHeader). Body data follows.
     virtual void ResponseHeaderEnd(bool withoutHeader) = 0;
@@ -63,7 +66,9 @@ class IHttpResponseSink {
 };
 
 // Cuts received bytes into header lines (LF or CR LF ends a line) and then passes body bytes
-// on unchanged, piece by piece.
+// on unchanged, piece by piece. Interim answers (a status of 1xx other than 101) before the
+// final one are passed on line by line and read past: only the final answer's header end
+// starts the body. The header cap counts the lines of all of them.
 class THttpResponseReader {
   public:
     enum class TMode { Idle, Header, Body };
@@ -82,6 +87,8 @@ class THttpResponseReader {
     int HeaderLineCount() const { return headerLines_; }
     std::size_t HeaderBytes() const { return headerBytes_; }
     std::size_t Held() const { return buffer_.Held(); }
+    // True while the lines handed on belong to an interim answer (from its status line on).
+    bool InInterimAnswer() const { return interim_; }
 
     // Reading straight into the buffer. A line longer than the buffer is cut to its first
     // 8191 bytes and the rest of it dropped, so the buffer never stays full.
@@ -112,7 +119,9 @@ class THttpResponseReader {
     TMode mode_ = TMode::Idle;
     int headerLines_ = 0;
     std::size_t headerBytes_ = 0;
-    bool skippingRest_ = false;  // a cut line's rest is still arriving
+    bool skippingRest_ = false;   // a cut line's rest is still arriving
+    bool answerStarted_ = false;  // the current answer's first line has come
+    bool interim_ = false;        // the current answer is an interim one
     // Bumped whenever the reader is restarted or stopped, so that a loop that called out can
     // tell that its remaining bytes are no longer wanted.
     std::uint64_t generation_ = 0;
@@ -135,6 +144,9 @@ struct THttpHeaderLine {
 // A line beginning exactly "HTTP/1.0" or "HTTP/1.1" is a status line; any other line with a
 // colon is a field; the rest is kept but means nothing.
 THttpHeaderLine ClassifyHeaderLine(std::string_view line);
+
+// A status line of an interim answer: 1xx, but not 101 (a switch of protocol is final).
+bool IsInterimStatusLine(std::string_view line);
 
 // The decimal value of a header such as content-length (surrounding blanks allowed); nullopt
 // when it is not a number that fits.

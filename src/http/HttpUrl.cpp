@@ -146,6 +146,20 @@ bool HasControlBytes(std::string_view s) {
     return false;
 }
 
+std::string TrimAddress(std::string_view url) {
+    const auto blankOrControl = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    while (!url.empty() && blankOrControl(url.front()))
+        url.remove_prefix(1);
+    while (!url.empty() && blankOrControl(url.back()))
+        url.remove_suffix(1);
+    std::string out;
+    out.reserve(url.size());
+    for (const char c : url)
+        if (c != '\t' && c != '\n' && c != '\r')
+            out += c;
+    return out;
+}
+
 std::size_t LastPos(std::string_view sub, std::string_view s) {
     if (sub.empty())
         return 0;

@@ -42,6 +42,11 @@ std::string EncodeRequestTarget(std::string_view target);
 // True when s holds a byte below 0x20 or the byte 0x7F.
 bool HasControlBytes(std::string_view s);
 
+// An address as a browser reads it: blanks and control bytes below 0x20 at either end are cut
+// off, and tabs and line breaks inside are removed (" http://a.test/x\ty\n" gives
+// "http://a.test/xy"). Other control bytes stay, for HasControlBytes to refuse.
+std::string TrimAddress(std::string_view url);
+
 // The 1-based position at which the last occurrence of sub in s begins; 0 when there is none
 // (and for an empty sub).
 std::size_t LastPos(std::string_view sub, std::string_view s);

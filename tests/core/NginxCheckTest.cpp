@@ -160,6 +160,40 @@ TEST_F(NginxCheckTest, TrustingTheTestCaChecksHttpsPagesAndFollowsTheRedirectFro
     EXPECT_EQ(outcome.lines.back(), "5 Einträge: 0 OK, 3 mit Datum, 2 FAILED");
 }
 
+// A server on a port of its own that routes by host and port (as virtual hosts behind one
+// address do) answers only a Host line that names the port, and builds its relocations from it.
+TEST_F(NginxCheckTest, HostNamesThePortOfAServerOnANonDefaultPort) {
+    const std::vector<TFavoriteCase> cases = {
+        {"http-host-and-port", nginx->HttpUrl(NginxServer::kHostPagePath, "localhost"), kPageDate},
+        {"http-relocated-on-the-port", nginx->HttpUrl(NginxServer::kHostMovedPath, "localhost"),
+         kPageDate},
+        {"https-host-and-port", nginx->HttpsUrl(NginxServer::kHostPagePath, "localhost"),
+         kPageDate},
+        // The same page asked for by address: the server refuses it, so the check above is
+        // really made.
+        {"http-by-address", nginx->HttpUrl(NginxServer::kHostPagePath), "FAILED"},
+    };
+    std::map<std::string, std::string> stored;
+    TOutcome outcome = RunOver(cases, testsupport::TestCa::Shared().CaFile(), stored);
+
+    SCOPED_TRACE("quorvane-check printed:\n" + Joined(outcome.lines) + nginx->Logs());
+    EXPECT_EQ(outcome.exitCode, 2) << "the page asked for by address FAILED";
+    EXPECT_EQ(outcome.errors, "");
+    for (const auto& favorite : cases) {
+        SCOPED_TRACE(favorite.name + " " + favorite.url);
+        EXPECT_EQ(stored[favorite.name], favorite.status);
+    }
+    for (const auto& line : LinesStartingWith(outcome.lines, "ReasonPhrase = "))
+        EXPECT_EQ(line, "ReasonPhrase = Bad Request");
+    EXPECT_EQ(LinesStartingWith(outcome.lines,
+                                "Location: http://localhost:" + std::to_string(nginx->HttpPort()) +
+                                    NginxServer::kHostPagePath)
+                  .size(),
+              1u);
+    ASSERT_FALSE(outcome.lines.empty());
+    EXPECT_EQ(outcome.lines.back(), "4 Einträge: 0 OK, 3 mit Datum, 1 FAILED");
+}
+
 TEST_F(NginxCheckTest, TrustingNoAuthorityFailsEveryHttpsRowWithATlsReason) {
     const std::vector<TFavoriteCase> cases = {
         {"https-by-address", nginx->HttpsUrl(NginxServer::kPagePath), "FAILED"},

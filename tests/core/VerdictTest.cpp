@@ -58,6 +58,7 @@ struct VerdictCase {
     std::string datum;
     std::string reason;            // the start of the log's "ReasonPhrase = " text; "" when none
     std::string requestLine = "";  // the first request line the first server got; "" to skip
+    std::string logShows = "";     // a line the row's log must hold; "" to skip
 };
 
 class VerdictTest : public testing::Test {
@@ -104,6 +105,9 @@ class VerdictTest : public testing::Test {
             EXPECT_EQ(LoggedReason(), "");
         else
             EXPECT_THAT(LoggedReason(), testing::StartsWith(c.reason));
+        if (!c.logShows.empty()) {
+            EXPECT_THAT(view.log, testing::Contains(c.logShows));
+        }
         if (!c.requestLine.empty() && !servers.all.empty()) {
             const auto received = servers.all.front()->Received();
             ASSERT_FALSE(received.empty());
@@ -114,6 +118,143 @@ class VerdictTest : public testing::Test {
 
 std::string Suffix(bool tls) {
     return tls ? " (https)" : " (http)";
+}
+
+// The value of the Host line of a request, "" when it has none.
+std::string HostOf(const std::string& request) {
+    const std::string key = "\r\nHost: ";
+    const auto at = request.find(key);
+    if (at == std::string::npos)
+        return {};
+    const auto start = at + key.size();
+    return request.substr(start, request.find("\r\n", start) - start);
+}
+
+// A server that routes by host and port, as virtual hosts do: it gives answer only to a
+// request whose Host names it with its port, and 400 to any other. The server's own address is
+// known once it listens, so it is handed in afterwards through self.
+TScript NeedsPort(std::shared_ptr<std::string> self,
+                  std::function<std::string(const std::string&)> answer) {
+    return TScript().ReadRequest().Reply([self, answer](const std::string& request) {
+        return HostOf(request) == *self ? answer(request) : "HTTP/1.1 400 Bad Request\r\n\r\n";
+    });
+}
+
+ScriptedServer& RoutedByPort(Servers& x, bool tls,
+                             std::vector<std::function<std::string(const std::string&)>> answers) {
+    auto self = std::make_shared<std::string>();
+    std::vector<TScript> scripts;
+    for (auto& answer : answers)
+        scripts.push_back(NeedsPort(self, std::move(answer)));
+    ScriptedServer& server = x.Either(tls, std::move(scripts));
+    *self = server.HostPort();
+    return server;
+}
+
+std::function<std::string(const std::string&)> Fixed(std::string answer) {
+    return [answer](const std::string&) { return answer; };
+}
+
+const std::string kEarlyHints =
+    "HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n";
+
+// What browsers and servers of today do that a check must read as they mean it: the port in
+// Host, interim answers, header names in any case, cookies along relocations, and addresses
+// with blanks or line breaks.
+std::vector<VerdictCase> TodaysWebCases(bool tls) {
+    const std::string s = Suffix(tls);
+    const std::string scheme = tls ? "https" : "http";
+    return {
+        {"a server that routes by host and port" + s,
+         [tls](Servers& x) { return RoutedByPort(x, tls, {Fixed(kDated)}).Url("/"); }, kDate, "",
+         "HEAD / HTTP/1.0", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"},
+        {"a relocation the server builds from the Host line" + s,
+         [tls, scheme](Servers& x) {
+             const auto moved = [scheme](const std::string& request) {
+                 return "HTTP/1.1 301 Moved Permanently\r\nLocation: " + scheme + "://" +
+                        HostOf(request) + "/next\r\n\r\n";
+             };
+             return RoutedByPort(x, tls, {moved, Fixed(kDated)}).Url("/");
+         },
+         kDate, "", "", "HTTP/1.1 301 Moved Permanently"},
+        {"a relative relocation keeps the port" + s,
+         [tls](Servers& x) {
+             return RoutedByPort(
+                        x, tls,
+                        {Fixed("HTTP/1.1 302 Found\r\nLocation: next\r\n\r\n"), Fixed(kDated)})
+                 .Url("/dir/");
+         },
+         kDate, "", "HEAD /dir/ HTTP/1.0", "HTTP/1.1 302 Found"},
+        {"Early Hints before a dead page" + s,
+         [tls](Servers& x) {
+             return x.Either(tls, {TScript::Answer(kEarlyHints + "HTTP/1.1 404 Not Found\r\n\r\n")})
+                 .Url();
+         },
+         "FAILED", "Not Found"},
+        {"Early Hints before a live page" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kEarlyHints + kDated)}).Url(); },
+         kDate, "", "", "HTTP/1.1 103 Early Hints"},
+        {"100 Continue before a live page" + s,
+         [tls](Servers& x) {
+             return x.Either(tls, {TScript::Answer("HTTP/1.1 100 Continue\r\n\r\n" + kDated)})
+                 .Url();
+         },
+         kDate, "", "", "HTTP/1.1 100 Continue"},
+        {"last-modified in lower case" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 200 OK\r\nlast-modified: Wed, 09 Oct "
+                                               "2002 10:10:10 GMT\r\n\r\n")})
+                 .Url();
+         },
+         kDate, "", "", "last-modified: Wed, 09 Oct 2002 10:10:10 GMT"},
+        {"LOCATION in capitals" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 301 Moved\r\nLOCATION: /next\r\n\r\n"),
+                               TScript::Answer(kDated)})
+                 .Url();
+         },
+         kDate, "", "", "LOCATION: /next"},
+        {"a relocation's own date is not the page's" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 302 Found\r\nLast-Modified: Wed, 09 Oct "
+                                               "2002 10:10:10 GMT\r\nLocation: /p\r\n\r\n"),
+                               TScript::Answer("HTTP/1.1 200 OK\r\n\r\n")})
+                 .Url();
+         },
+         "OK", "", "", "HTTP/1.1 200 OK"},
+        {"a site that relocates until its cookie comes back" + s,
+         [tls](Servers& x) {
+             const std::string cookie =
+                 "Set-Cookie: consent=yes; Path=/; HttpOnly" + std::string(tls ? "; Secure" : "");
+             const auto consent = [cookie](const std::string& request) {
+                 return request.find("\r\nCookie: consent=yes\r\n") != std::string::npos
+                            ? kDated
+                            : "HTTP/1.1 302 Found\r\n" + cookie + "\r\nLocation: /\r\n\r\n";
+             };
+             return x.Either(tls, {TScript().ReadRequest().Reply(consent)}).Url();
+         },
+         kDate, "", "", "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT"},
+        {"blanks and a tab around the address" + s,
+         [tls](Servers& x) {
+             return " \t" + x.Either(tls, {TScript::Answer(kDated)}).Url("/p") + " \r\n";
+         },
+         kDate, "", "HEAD /p HTTP/1.0"},
+        {"line breaks inside the address are dropped" + s,
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a\r\nX: y"); },
+         kDate, "", "HEAD /aX:%20y HTTP/1.0"},
+        {"a Location with blanks around it" + s,
+         [tls](Servers& x) {
+             auto& target = x.Either(tls, {TScript::Answer(kDated)});
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 301 Moved\r\nLocation:  " +
+                                               target.Url("/next") + " \t\r\n\r\n")})
+                 .Url();
+         },
+         kDate, "", "HEAD /next HTTP/1.0"},
+    };
 }
 
 // What every server can do to a request, over both schemes.
@@ -155,7 +296,7 @@ std::vector<VerdictCase> AnswerCases(bool tls) {
          [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a b/caf\xE9"); },
          kDate, "", "HEAD /a%20b/caf%E9 HTTP/1.0"},
         {"control bytes in the address" + s,
-         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a\r\nX: y"); },
+         [tls](Servers& x) { return x.Either(tls, {TScript::Answer(kDated)}).Url("/a\x01z"); },
          "FAILED", "Address holds control characters"},
         {"control bytes in a Location" + s,
          [tls](Servers& x) {
@@ -275,6 +416,16 @@ TEST_F(VerdictTest, AnswersOverHttp) {
 
 TEST_F(VerdictTest, AnswersOverHttps) {
     for (const VerdictCase& c : AnswerCases(true))
+        Expect(c);
+}
+
+TEST_F(VerdictTest, TodaysWebOverHttp) {
+    for (const VerdictCase& c : TodaysWebCases(false))
+        Expect(c);
+}
+
+TEST_F(VerdictTest, TodaysWebOverHttps) {
+    for (const VerdictCase& c : TodaysWebCases(true))
         Expect(c);
 }
 

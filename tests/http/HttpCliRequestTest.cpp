@@ -32,8 +32,9 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
     const WireCase cases[] = {
         {"direct head", hrHead,
          [](THttpCli& c, const ScriptedServer& s) { c.SetURL(s.Url("/index.html")); },
-         [](const ScriptedServer&) {
-             return "HEAD /index.html HTTP/1.0\r\n" + kDefaults + "Host: 127.0.0.1\r\n\r\n";
+         [](const ScriptedServer& s) {
+             return "HEAD /index.html HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\n\r\n";
          }},
         {"through a proxy", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -45,7 +46,7 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
          },
          [](const ScriptedServer&) {
              return "GET http://www.a.test:8080/x?y=1 HTTP/1.0\r\n" + kDefaults +
-                    "Host: www.a.test\r\nProxy-Authorization: Basic cHg6cHc=\r\n\r\n";
+                    "Host: www.a.test:8080\r\nProxy-Authorization: Basic cHg6cHc=\r\n\r\n";
          }},
         {"proxy naming its port", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -59,9 +60,9 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
          }},
         {"credentials in the address", hrHead,
          [](THttpCli& c, const ScriptedServer& s) { c.SetURL("http://joe:pw@" + s.HostPort()); },
-         [](const ScriptedServer&) {
-             return "HEAD / HTTP/1.0\r\n" + kDefaults +
-                    "Host: 127.0.0.1\r\nAuthorization: Basic am9lOnB3\r\n\r\n";
+         [](const ScriptedServer& s) {
+             return "HEAD / HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nAuthorization: Basic am9lOnB3\r\n\r\n";
          }},
         {"OnCommand changes and empties lines", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -73,9 +74,9 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
                      line = "Accept: text/plain";
              };
          },
-         [](const ScriptedServer&) {
-             return std::string(
-                 "GET / HTTP/1.0\r\nAccept: text/plain\r\n\r\nHost: 127.0.0.1\r\n\r\n");
+         [](const ScriptedServer& s) {
+             return "GET / HTTP/1.0\r\nAccept: text/plain\r\n\r\nHost: " + s.HostPort() +
+                    "\r\n\r\n";
          }},
         {"post with a body", hrPost,
          [&body](THttpCli& c, const ScriptedServer& s) {
@@ -83,11 +84,11 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
              body.str("a=1&b=2");
              c.SetRequestBodyStream(&body);
          },
-         [](const ScriptedServer&) {
+         [](const ScriptedServer& s) {
              return "POST /form HTTP/1.0\r\nAccept: image/gif, image/x-xbitmap, image/jpeg, "
                     "image/pjpeg, */*\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                    "User-Agent: Mozilla/3.0 (compatible)\r\nHost: 127.0.0.1\r\n"
-                    "Content-Length: 7\r\n\r\na=1&b=2";
+                    "User-Agent: Mozilla/3.0 (compatible)\r\nHost: " +
+                    s.HostPort() + "\r\nContent-Length: 7\r\n\r\na=1&b=2";
          }},
         {"post with an empty body", hrPost,
          [&body](THttpCli& c, const ScriptedServer& s) {
@@ -97,9 +98,9 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
              body.str("");
              c.SetRequestBodyStream(&body);
          },
-         [](const ScriptedServer&) {
-             return "POST /form HTTP/1.0\r\n" + kDefaults +
-                    "Host: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+         [](const ScriptedServer& s) {
+             return "POST /form HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nContent-Length: 0\r\n\r\n";
          }},
         {"range, cookie and no-cache", hrGet,
          [](THttpCli& c, const ScriptedServer& s) {
@@ -108,9 +109,9 @@ TEST_F(HttpCliTest, RequestOnTheWire) {
              c.SetCookie("k=v");
              c.SetNoCache(true);
          },
-         [](const ScriptedServer&) {
-             return "GET /f HTTP/1.0\r\n" + kDefaults +
-                    "Host: 127.0.0.1\r\nPragma: no-cache\r\nCookie: k=v\r\nRange: "
+         [](const ScriptedServer& s) {
+             return "GET /f HTTP/1.0\r\n" + kDefaults + "Host: " + s.HostPort() +
+                    "\r\nPragma: no-cache\r\nCookie: k=v\r\nRange: "
                     "bytes=10-\r\n\r\n";
          }},
     };

@@ -95,6 +95,90 @@ TEST_F(HttpCliTest, HeaderFieldsAreRecorded) {
     EXPECT_EQ(cli.ResponseHeaderLines().size(), 9u);
 }
 
+// 100 Continue and 103 Early Hints come before the answer that counts: their lines are kept,
+// but status, fields and the end of the request come from the final answer.
+TEST_F(HttpCliTest, InterimAnswersAreReadPastAndTheFinalOneDecides) {
+    const std::string hints = "HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n";
+    const StatusCase cases[] = {
+        {hints + "HTTP/1.1 404 Not Found\r\n\r\n",
+         404,
+         404,
+         "Not Found",
+         {"HTTP/1.1 103 Early Hints", "Link: </s.css>", "HTTP/1.1 404 Not Found"}},
+        {"HTTP/1.1 100 Continue\r\n\r\n" + hints + "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n",
+         0,
+         200,
+         "OK",
+         {"HTTP/1.1 100 Continue", "HTTP/1.1 103 Early Hints", "Link: </s.css>", "HTTP/1.1 200 OK",
+          "Content-Length: 3"}},
+        // An interim answer's fields mean nothing: no relocation, no length.
+        {"HTTP/1.1 103 Early Hints\r\nLocation: /elsewhere\r\nContent-Length: 9\r\n\r\n"
+         "HTTP/1.1 200 OK\r\n\r\n",
+         0,
+         200,
+         "OK",
+         {"HTTP/1.1 103 Early Hints", "Location: /elsewhere", "Content-Length: 9",
+          "HTTP/1.1 200 OK"}},
+        // An interim answer alone is no answer.
+        {hints, 404, 404, kNoAnswer, {"HTTP/1.1 103 Early Hints", "Link: </s.css>"}},
+    };
+    for (const StatusCase& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ScriptedServer server(TScript::Answer(c.answer));
+        cli.SetURL(server.Url("/"));
+        EXPECT_EQ(HeadCode(), c.raised);
+        EXPECT_EQ(cli.StatusCode(), c.status);
+        EXPECT_EQ(cli.ReasonPhrase(), c.reason);
+        EXPECT_EQ(cli.ResponseHeaderLines(), c.lines);
+        EXPECT_EQ(cli.ContentLength(),
+                  c.status == 200 && c.lines.back() == "Content-Length: 3" ? 3 : -1);
+        EXPECT_EQ(cli.Location(), server.Url("/"));
+        EXPECT_EQ(server.Received().size(), 1u);
+    }
+}
+
+// Cookies set along a request's relocations go back on its next requests to the same host,
+// after the Cookie property; they are gone for the next request, and never go to another host.
+TEST_F(HttpCliTest, CookiesComeBackAlongTheRelocationsOfOneRequest) {
+    ScriptedServer other(TScript::Answer("HTTP/1.0 200 OK\r\n\r\n"));
+    ScriptedServer server(
+        {TScript::Answer(
+             "HTTP/1.0 302 Found\r\nSet-Cookie: consent=yes; Path=/\r\n"
+             "set-cookie: refused=1\r\nSET-COOKIE: id=7\r\nLocation: /dir/page\r\n\r\n"),
+         TScript::Answer("HTTP/1.0 302 Found\r\nLocation: http://localhost:" + other.PortText() +
+                         "/\r\n\r\n"),
+         TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    cli.OnCookie = [](sys::TObject*, const std::string& data, bool& accept) {
+        accept = data.rfind("refused", 0) != 0;
+    };
+    cli.SetCookie("k=v");
+    cli.SetURL(server.Url("/"));
+    EXPECT_EQ(HeadCode(), 0);
+    EXPECT_EQ(HeadCode(), 0);
+    const auto cookieLine = [](const std::string& request) {
+        const auto at = request.find("\r\nCookie: ");
+        return at == std::string::npos
+                   ? std::string()
+                   : request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
+    };
+    ASSERT_EQ(server.Received().size(), 3u);
+    EXPECT_EQ(cookieLine(server.Received()[0]), "Cookie: k=v");
+    EXPECT_EQ(cookieLine(server.Received()[1]), "Cookie: k=v; consent=yes; id=7");
+    EXPECT_EQ(cookieLine(server.Received()[2]), "Cookie: k=v");  // the next request
+    ASSERT_EQ(other.Received().size(), 1u);
+    EXPECT_EQ(cookieLine(other.Received()[0]), "Cookie: k=v");
+}
+
+// Blanks around the address and line breaks and tabs inside it are dropped before it is sent.
+TEST_F(HttpCliTest, AddressIsTrimmedBeforeItIsSent) {
+    ScriptedServer server(TScript::Answer("HTTP/1.0 200 OK\r\n\r\n"));
+    cli.SetURL(" \t" + server.Url("/a\tb\r\nc") + " \r\n");
+    EXPECT_EQ(HeadCode(), 0);
+    ASSERT_EQ(server.Received().size(), 1u);
+    EXPECT_EQ(server.Received()[0].substr(0, 20), "HEAD /abc HTTP/1.0\r\n");
+    EXPECT_EQ(cli.Location(), server.Url("/abc"));
+}
+
 TEST_F(HttpCliTest, ContentLengthAndTypeStartEmptyEachRequest) {
     ScriptedServer server({TScript::Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n"
                                            "Content-Type: text/plain\r\n\r\n"),
@@ -251,7 +335,7 @@ TEST_F(HttpCliTest, RelocationThroughProxyAsksTheProxyAgain) {
     const std::string second = proxy.Received()[1];
     EXPECT_EQ(second.substr(0, second.find("\r\n")),
               "HEAD http://www.a.test:8080/dir/other.html HTTP/1.0");
-    EXPECT_NE(second.find("\r\nHost: www.a.test\r\n"), std::string::npos);
+    EXPECT_NE(second.find("\r\nHost: www.a.test:8080\r\n"), std::string::npos);
     EXPECT_EQ(cli.Location(), "http://www.a.test:8080/dir/other.html");
 }
 

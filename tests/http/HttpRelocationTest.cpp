@@ -120,14 +120,16 @@ TEST(StartAddressTest, TunnelOnlyForHttpsThroughProxy) {
 }
 
 // Named control bytes, each placed where it could split the request line or add a header.
+// Control bytes that stay in an address once tabs and line breaks are taken out of it.
 const std::pair<const char*, std::string> kControlBytes[] = {
-    {"CR", "\r"}, {"LF", "\n"}, {"TAB", "\t"}, {"NUL", std::string(1, '\0')}, {"DEL", "\x7F"}};
+    {"NUL", std::string(1, '\0')}, {"ESC", "\x1B"}, {"CR LF NUL", "\r\n" + std::string(1, '\0')}};
 
 TEST(StartAddressTest, RefusesControlBytes) {
     const TRequestAddress before = Proxied("http", "old.test", "80", "/old", "http://old.test/old");
     for (const auto& [name, bytes] : kControlBytes) {
         for (const std::string& url :
-             {"http://h.test/a" + bytes + "b", "http://h.test" + bytes, bytes + "http://h.test/"}) {
+             {"http://h.test/a" + bytes + "b", "http://h.test" + bytes + "/x",
+              std::string("http://h.test/\x7F")}) {
             SCOPED_TRACE(name);
             for (const char* proxy : {"", "proxy.test"}) {
                 SCOPED_TRACE(*proxy ? "through a proxy" : "direct");
@@ -137,6 +139,65 @@ TEST(StartAddressTest, RefusesControlBytes) {
             }
         }
     }
+}
+
+// Blanks and control bytes around an address, and tabs and line breaks inside it, are dropped
+// before it is judged, for the address itself and for a Location alike.
+TEST(StartAddressTest, TrimsAsABrowserDoes) {
+    const struct {
+        const char* name;
+        std::string url;
+        const char* path;
+    } cases[] = {
+        {"blanks and a tab around", " \thttp://h.test/a b \r\n", "/a%20b"},
+        {"control bytes around", "\x01\x1Fhttp://h.test/x" + std::string(1, '\0'), "/x"},
+        {"breaks inside host and path", "http://h.te\tst/p\na\rth", "/path"},
+        {"a header smuggled in", "http://h.test/a\r\nX: y", "/aX:%20y"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRequestAddress a;
+        ASSERT_TRUE(http::StartAddress(a, c.url, "", ""));
+        EXPECT_EQ(a.TargetHost, "h.test");
+        EXPECT_EQ(a.RequestPath, c.path);
+        TRequestAddress moved = Started("http://other.test/dir/p");
+        ASSERT_TRUE(http::ApplyRelocation(moved, " \t" + c.url + "\n", false));
+        EXPECT_EQ(moved.TargetHost, "h.test");
+        EXPECT_EQ(moved.RequestPath, c.path);
+    }
+    TRequestAddress a = Started("http://h.test:8080/dir/p");
+    ASSERT_TRUE(http::ApplyRelocation(a, "\n next\t", false));
+    EXPECT_EQ(a.Location, "http://h.test:8080/dir/next");
+}
+
+// The Host line names the port whenever it is not the scheme's own; CONNECT always names it.
+TEST(HostFieldTest, PortOnlyWhenNotTheSchemesDefault) {
+    const struct {
+        TRequestAddress address;
+        const char* host;
+        const char* authority;
+    } cases[] = {
+        {Direct("http", "h.test", "80", "/", ""), "h.test", "h.test:80"},
+        {Direct("http", "h.test", "8080", "/", ""), "h.test:8080", "h.test:8080"},
+        {Direct("https", "h.test", "443", "/", ""), "h.test", "h.test:443"},
+        {Direct("https", "h.test", "80", "/", ""), "h.test:80", "h.test:80"},
+        {Direct("http", "h.test", "443", "/", ""), "h.test:443", "h.test:443"},
+        {Proxied("https", "h.test", "8443", "/", ""), "h.test:8443", "h.test:8443"},
+        {Direct("http", "::1", "8080", "/", ""), "[::1]:8080", "[::1]:8080"},
+        {Direct("https", "[::1]", "443", "/", ""), "[::1]", "[::1]:443"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        EXPECT_EQ(http::HostField(c.address), c.host);
+        EXPECT_EQ(http::Authority(c.address), c.authority);
+    }
+    // A relocation on the same server keeps the port for the next Host line; one to another
+    // address takes that address's own.
+    TRequestAddress a = Started("http://www.a.test:8080/dir/page.html");
+    ASSERT_TRUE(http::ApplyRelocation(a, "other.html", false));
+    EXPECT_EQ(http::HostField(a), "www.a.test:8080");
+    ASSERT_TRUE(http::ApplyRelocation(a, "https://b.test/x", false));
+    EXPECT_EQ(http::HostField(a), "b.test");
 }
 
 struct RelocationCase {
@@ -291,8 +352,8 @@ TEST(RelocationTest, RefusesControlBytes) {
         const TRequestAddress before =
             Started("http://www.a.test/dir/p", viaProxy ? "proxy.test" : "", "3128");
         for (const auto& [name, bytes] : kControlBytes) {
-            for (const std::string& location :
-                 {"/a" + bytes + "b", "http://b.test" + bytes + "/", "x" + bytes, bytes}) {
+            for (const std::string& location : {"/a" + bytes + "b", "http://b.test" + bytes + "/",
+                                                "x" + bytes + "y", std::string("\x7F")}) {
                 SCOPED_TRACE(std::string(name) + (viaProxy ? " through proxy" : " direct"));
                 TRequestAddress a = before;
                 EXPECT_FALSE(http::ApplyRelocation(a, location, viaProxy));

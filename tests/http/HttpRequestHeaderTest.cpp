@@ -19,7 +19,7 @@ THttpRequestHeaderInput Plain(const char* method) {
     in.RequestPath = "/index.html";
     in.Accept = kAccept;
     in.Agent = kAgent;
-    in.TargetHost = "www.a.test";
+    in.Host = "www.a.test";
     in.ContentTypePost = "application/x-www-form-urlencoded";
     return in;
 }

@@ -24,6 +24,7 @@ class Recorder : public http::IHttpResponseSink {
     void ResponseHeaderLine(std::string line) override { Add("line:" + line); }
     void ResponseHeaderEnd(bool withoutHeader) override { Add(withoutHeader ? "end-html" : "end"); }
     void ResponseHeaderTooLarge() override { Add("too-large"); }
+    void ResponseInterimEnd() override { Add("interim-end"); }
     void ResponseBodyData(const char* data, std::size_t len) override {
         ++bodyPieces;
         if (!events.empty() && events.back().rfind("body:", 0) == 0)
@@ -80,6 +81,22 @@ const std::vector<ReaderCase>& ReaderCases() {
          "HTTP/1.1 302 Found\r\nLocation: /x\r\nServ",
          {"begin", "line:HTTP/1.1 302 Found", "line:Location: /x"}},
         {"EmptyFirstLine", "\r\nbody", {"begin", "end", "body:body"}},
+        // Interim answers are read past: the body starts after the final answer's header.
+        {"InterimAnswersBeforeTheFinalOne",
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n"
+         "HTTP/1.1 404 Not Found\r\nA: 1\r\n\r\nbody",
+         {"begin", "line:HTTP/1.1 100 Continue", "interim-end", "line:HTTP/1.1 103 Early Hints",
+          "line:Link: </s.css>", "interim-end", "line:HTTP/1.1 404 Not Found", "line:A: 1", "end",
+          "body:body"}},
+        {"SwitchingProtocolsIsFinal",
+         "HTTP/1.1 101 Switching Protocols\r\n\r\nx",
+         {"begin", "line:HTTP/1.1 101 Switching Protocols", "end", "body:x"}},
+        {"OnlyTheFirstLineMakesAnAnswerInterim",
+         "HTTP/1.1 200 OK\r\nHTTP/1.1 100 Continue\r\n\r\nx",
+         {"begin", "line:HTTP/1.1 200 OK", "line:HTTP/1.1 100 Continue", "end", "body:x"}},
+        {"InterimWithoutTheFinalAnswer",
+         "HTTP/1.0 100 Continue\r\n\r\n",
+         {"begin", "line:HTTP/1.0 100 Continue", "interim-end"}},
     };
     return cases;
 }
@@ -152,6 +169,17 @@ TEST(ResponseReaderTest, HeaderCapStopsTheReader) {
     EXPECT_EQ(reader.Mode(), THttpResponseReader::TMode::Idle);
     reader.Feed("late\n", 5);
     EXPECT_EQ(sink.events.back(), "other:late");
+
+    // Interim answers count towards the cap: a server that sends them without end is cut off.
+    Recorder flood;
+    THttpResponseReader floodReader(flood, 64);
+    floodReader.StartHeader();
+    std::string interim;
+    for (int i = 0; i < 10; ++i)
+        interim += "HTTP/1.1 100 Continue\r\n\r\n";
+    EXPECT_TRUE(floodReader.Feed(interim.data(), interim.size()));
+    EXPECT_EQ(flood.events.back(), "too-large");
+    EXPECT_EQ(floodReader.Mode(), THttpResponseReader::TMode::Idle);
 }
 
 TEST(ResponseReaderTest, RestartFromHeaderEndDropsHeldBytes) {

@@ -224,3 +224,23 @@ TEST(HttpDateTextTest, OutOfRangeGivesEmptyText) {
 }
 
 }  // namespace
+
+TEST(TrimAddressTest, DropsWhatABrowserDrops) {
+    const struct {
+        std::string in;
+        std::string want;
+    } cases[] = {
+        {" http://a.test/ ", "http://a.test/"},
+        {"\t\r\nhttp://a.test/x\r\n", "http://a.test/x"},
+        {std::string(1, '\0') + "\x1F http://a.test/\x01", "http://a.test/"},
+        {"http://a.\ttest/p\na\rth", "http://a.test/path"},
+        {"http://a.test/a b", "http://a.test/a b"},              // blanks inside are the encoder's
+        {"http://a.test/\x01x\x7F", "http://a.test/\x01x\x7F"},  // left for the refusal
+        {" \t\r\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.in));
+        EXPECT_EQ(http::TrimAddress(c.in), c.want);
+        EXPECT_EQ(http::HasControlBytes(http::TrimAddress(c.in)), http::HasControlBytes(c.want));
+    }
+}

@@ -166,8 +166,8 @@ NginxServer::~NginxServer() {
     Stop();
 }
 
-std::string NginxServer::HttpUrl(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(httpPort_) + path;
+std::string NginxServer::HttpUrl(const std::string& path, const std::string& host) const {
+    return "http://" + host + ":" + std::to_string(httpPort_) + path;
 }
 
 std::string NginxServer::Ipv6Url(const std::string& path) const {
@@ -218,6 +218,15 @@ http {
         listen 127.0.0.1:@HTTP_PORT@;
         access_log "@PREFIX@/http-access.log";
         location / { return 301 https://127.0.0.1:@HTTPS_PORT@$request_uri; }
+        # A virtual host that serves only requests whose Host names it with its port.
+        location = /host/moved {
+            if ($http_host != "localhost:@HTTP_PORT@") { return 400; }
+            return 302 /host/page.html;
+        }
+        location = /host/page.html {
+            if ($http_host != "localhost:@HTTP_PORT@") { return 400; }
+            alias "@PREFIX@/html/page.html";
+        }
     }
     server {
         listen 127.0.0.1:@HTTPS_PORT@ ssl;
@@ -226,6 +235,10 @@ http {
         ssl_certificate "@CERT@";
         ssl_certificate_key "@KEY@";
         root "@PREFIX@/html";
+        location = /host/page.html {
+            if ($http_host != "localhost:@HTTPS_PORT@") { return 400; }
+            alias "@PREFIX@/html/page.html";
+        }
     }
 @IPV6_SERVER@}
 )";

@@ -1,6 +1,7 @@
 // A real nginx on loopback for end-to-end tests: one plain HTTP server that sends every request
-// on to the TLS server with a 301, and one TLS server with the test CA's certificate for
-// localhost and 127.0.0.1. Everything nginx writes stays in a temporary folder.
+// (but those of kHostPagePath and kHostMovedPath) on to the TLS server with a 301, and one TLS
+// server with the test CA's certificate for localhost and 127.0.0.1. Everything nginx writes stays
+// in a temporary folder.
 //
 // nginx runs in the foreground as a child of the test process and is killed and reaped when the
 // object goes; should the test process die first, the kernel kills nginx too. That death signal
@@ -23,6 +24,11 @@ class NginxServer {
     static constexpr const char* kPagePath = "/page.html";
     // A path that is never there, so the TLS server answers 404.
     static constexpr const char* kMissingPath = "/missing.html";
+    // The page again, on both servers, but only for a Host of "localhost:<port>" (400 for any
+    // other), as a virtual host that routes by host and port serves it.
+    static constexpr const char* kHostPagePath = "/host/page.html";
+    // On the plain server, for that Host alone: a 302 to kHostPagePath on the same server.
+    static constexpr const char* kHostMovedPath = "/host/moved";
 
     // The nginx program, or an empty text when none is installed.
     static std::string Program();
@@ -37,8 +43,9 @@ class NginxServer {
 
     std::uint16_t HttpPort() const { return httpPort_; }
     std::uint16_t HttpsPort() const { return httpsPort_; }
-    // "http://127.0.0.1:<port><path>" on the redirecting plain server.
-    std::string HttpUrl(const std::string& path) const;
+    // "http://<host>:<port><path>" on the redirecting plain server; host is "127.0.0.1" or
+    // "localhost".
+    std::string HttpUrl(const std::string& path, const std::string& host = "127.0.0.1") const;
     // "https://<host>:<port><path>" on the TLS server; host is "127.0.0.1" or "localhost".
     std::string HttpsUrl(const std::string& path, const std::string& host = "127.0.0.1") const;
     // True when the plain server listens on [::1] too (the machine has IPv6); it serves the

@@ -353,6 +353,12 @@ TScript& TScript::Hang() {
     return *this;
 }
 
+TScript& TScript::Reply(std::function<std::string(const std::string& received)> choose) {
+    steps_.push_back(
+        {TStep::TKind::Reply, {}, 0, std::chrono::milliseconds(0), {}, std::move(choose)});
+    return *this;
+}
+
 TScript TScript::Answer(std::string bytes) {
     TScript script;
     script.ReadRequest().Send(std::move(bytes)).Close();
@@ -590,8 +596,15 @@ bool ScriptedServer::Play(TSocketLink& link, const TScript::TStep& step, std::si
         case K::Call:
             step.Action();
             return true;
+        case K::Reply:
+            return Send(link, {K::Send, step.Choose(ReceivedOn(index))});
     }
     return false;
+}
+
+std::string ScriptedServer::ReceivedOn(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return records_[index].Received;
 }
 
 void ScriptedServer::Record(std::size_t index, const char* data, std::size_t len) {

@@ -29,12 +29,13 @@ namespace testsupport {
 class TScript {
   public:
     struct TStep {
-        enum class TKind { ReadRequest, Send, SendRaw, Delay, Close, Reset, Hang, Call };
+        enum class TKind { ReadRequest, Send, SendRaw, Delay, Close, Reset, Hang, Call, Reply };
         TKind Kind;
         std::string Bytes;
         std::size_t PieceSize = 0;  // 0 = all at once
         std::chrono::milliseconds Pause{0};
         std::function<void()> Action{};
+        std::function<std::string(const std::string&)> Choose{};
     };
 
     // Reads the request header up to its empty line, and a body as long as its
@@ -56,6 +57,10 @@ class TScript {
     TScript& Hang();
     // Runs action on the server's thread at this point (to signal a client process, say).
     TScript& Call(std::function<void()> action);
+
+    // Sends what choose makes of the bytes the connection has received so far, so that the
+    // answer may depend on the request (a server that wants its cookie back, say).
+    TScript& Reply(std::function<std::string(const std::string& received)> choose);
 
     // Shorthand for the common case: read the request, send the answer, close.
     static TScript Answer(std::string bytes);
@@ -148,6 +153,7 @@ class ScriptedServer {
     bool ReadRequest(TSocketLink& link, std::size_t index);
     bool Send(TSocketLink& link, const TScript::TStep& step);
     void Hang(TSocketLink& link, std::size_t index);
+    std::string ReceivedOn(std::size_t index) const;
     void Record(std::size_t index, const char* data, std::size_t len);
     template <class TField>
     std::vector<TField> Collect(TField TRecord::*field) const;

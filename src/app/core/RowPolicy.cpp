@@ -5,6 +5,7 @@
 
 #include "LastModified.h"
 #include "RowText.h"
+#include "http/HttpUrl.h"
 #include "sys/AsciiText.h"
 
 namespace {
@@ -81,8 +82,12 @@ void AddAnswer(const TAnswer& answer, TRowOutcome& outcome) {
     outcome.datum = rowtext::kOk;
     for (const std::string& line : answer.HeaderLines) {
         outcome.log.push_back(line);
-        if (sys::LowerAscii(std::string_view(line).substr(0, kLastModified.size())) ==
-            kLastModified)
+        // Each status line starts a new answer: only the final answer's date counts, not one
+        // of a relocation or an interim answer before it.
+        if (line.starts_with("HTTP/"))
+            outcome.datum = rowtext::kOk;
+        else if (sys::LowerAscii(std::string_view(line).substr(0, kLastModified.size())) ==
+                 kLastModified)
             outcome.datum = LastModifiedDateText(line);
     }
 }
@@ -98,13 +103,6 @@ int HexValue(char c) {
         return c - '0';
     c = sys::LowerAscii(c);
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// Blanks and control characters that browsers drop around an address.
-std::string_view Trimmed(std::string_view url) {
-    while (!url.empty() && static_cast<unsigned char>(url.front()) <= ' ')
-        url.remove_prefix(1);
-    return url;
 }
 
 }  // namespace
@@ -167,8 +165,9 @@ std::string RetryLine(std::chrono::milliseconds wait) {
     return "Trying again in " + std::to_string(seconds) + " s";
 }
 
-std::string SchemeOf(std::string_view url) {
-    url = Trimmed(url);
+std::string SchemeOf(std::string_view address) {
+    const std::string trimmed = http::TrimAddress(address);
+    const std::string_view url = trimmed;
     const auto colon = url.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return {};
@@ -196,8 +195,9 @@ TAddressKind KindOfAddress(std::string_view url) {
     return scheme == "file" ? TAddressKind::LocalFile : TAddressKind::NotWeb;
 }
 
-std::string FilePathOf(std::string_view url) {
-    url = Trimmed(url);
+std::string FilePathOf(std::string_view address) {
+    const std::string trimmed = http::TrimAddress(address);
+    std::string_view url = trimmed;
     url.remove_prefix(url.find(':') + 1);
     // file://host/path: the local host's name is dropped; another host stays as //host/path,
     // a share that is not mounted here.
