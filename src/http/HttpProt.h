@@ -281,7 +281,7 @@ class THttpCli : public sys::TComponent, private http::IHttpResponseSink {
     // The answer is complete: the connection is closed without waiting for the server.
     void AnswerComplete();
     bool BodyComplete() const;
-    bool AsksToWait() const;
+    bool HeaderTellsMore() const;
     void TimedOut();
     void DeriveDocumentName(const std::string& Path);
     void StartTimer();

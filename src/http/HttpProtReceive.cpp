@@ -34,8 +34,9 @@ void THttpCli::ResponseHeaderLine(std::string Line) {
     }
     if (OnHeaderData)
         OnHeaderData(this);
-    // An error status ends the request here: the rest of the answer is not read.
-    if (StillRunning(serial) && FStatusCode >= 400 && !AsksToWait())
+    // An error status ends the request here: the rest of the answer is not read, unless its
+    // header can say more (a wait, a login, a bot challenge).
+    if (StillRunning(serial) && FStatusCode >= 400 && !HeaderTellsMore())
         CloseConnection();
 }
 
@@ -121,8 +122,17 @@ void THttpCli::ResponseHeaderEnd(bool WithoutHeader) {
 
 // 429 and 503 may say in a later line (Retry-After) when to ask again: their header is read
 // whole, where other error answers end at their status line.
-bool THttpCli::AsksToWait() const {
-    return FStatusCode == 429 || FStatusCode == 503;
+bool THttpCli::HeaderTellsMore() const {
+    switch (FStatusCode) {
+        case 401:
+        case 403:
+        case 407:
+        case 429:
+        case 503:
+            return true;
+        default:
+            return false;
+    }
 }
 
 bool THttpCli::BodyComplete() const {

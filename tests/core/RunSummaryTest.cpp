@@ -27,6 +27,8 @@ TEST(RunSummary, CountsEveryKindOfStatus) {
         {ListOf({"OK"}), "1 Eintrag: 1 OK, 0 mit Datum, 0 FAILED"},
         {ListOf({"OK", "FAILED", "2002/10/09; 10:10:10 GMT", "OK", "???"}),
          "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED, 1 ungeprüft"},
+        {ListOf({"SKIPPED", "BLOCKED", "FAILED", "SKIPPED", "CHECKING..."}),
+         "5 Einträge: 0 OK, 0 mit Datum, 1 FAILED, 1 BLOCKED, 2 SKIPPED, 1 ungeprüft"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(SummaryLine(Summarize(cases[i].list)), cases[i].line) << "case " << i;

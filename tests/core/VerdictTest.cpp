@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "ScopedEnv.h"
 #include "ScriptedServer.h"
+#include "TempDir.h"
 #include "TestCa.h"
 #include "app/core/CheckRun.h"
 #include "app/core/HttpCheckClient.h"
@@ -73,6 +75,7 @@ class VerdictTest : public testing::Test {
     VerdictTest() {
         ConfigureCheckClient(http);
         http.SetTimeout(8);
+        run.RetryDelay = 1ms;  // the retry's wait is the run's business, not the verdict's
     }
 
     void Check(const std::string& url) {
@@ -407,6 +410,112 @@ std::vector<VerdictCase> SchemeCases() {
          },
          "FAILED", "Connection reset by peer"},
     };
+}
+
+// Servers that are there but will not tell, and faults that pass: BLOCKED is never deleted in
+// bulk, and a second answer decides after a server error or a lost connection.
+std::vector<VerdictCase> RefusalCases(bool tls) {
+    const std::string s = Suffix(tls);
+    const std::string rate = "Blocked: the server limits the rate of requests";
+    return {
+        {"a login page" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 401 Unauthorized\r\n"
+                                               "WWW-Authenticate: Basic realm=\"x\"\r\n\r\n")})
+                 .Url();
+         },
+         "BLOCKED", "Unauthorized", "", "Blocked: the page asks for a login"},
+        {"a rate limit beyond the run's wait" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 429 Too Many Requests\r\n"
+                                               "Retry-After: 3600\r\n\r\n")})
+                 .Url();
+         },
+         "BLOCKED", "Too Many Requests", "", rate},
+        {"a rate limit without a wait, twice" + s,
+         [tls](Servers& x) {
+             const std::string limit = "HTTP/1.1 429 Too Many Requests\r\n\r\n";
+             return x.Either(tls, {TScript::Answer(limit), TScript::Answer(limit)}).Url();
+         },
+         "BLOCKED", "Too Many Requests", "", "Trying again in 1 s"},
+        {"a bot challenge" + s,
+         [tls](Servers& x) {
+             return x
+                 .Either(tls, {TScript::Answer("HTTP/1.1 403 Forbidden\r\n"
+                                               "cf-mitigated: challenge\r\n\r\n")})
+                 .Url();
+         },
+         "BLOCKED", "Forbidden", "", "Blocked: the server shows a bot challenge"},
+        {"a plain 403" + s,
+         [tls](Servers& x) {
+             const std::string no = "HTTP/1.1 403 Forbidden\r\n\r\n";
+             return x.Either(tls, {TScript::Answer(no), TScript::Answer(no)}).Url();
+         },
+         "FAILED", "Forbidden", "", "GET Failed !"},
+        {"a server error that passes" + s,
+         [tls](Servers& x) {
+             const std::string oops = "HTTP/1.1 500 Internal Server Error\r\n\r\n";
+             return x
+                 .Either(tls,
+                         {TScript::Answer(oops), TScript::Answer(oops), TScript::Answer(kDated)})
+                 .Url();
+         },
+         kDate, "Internal Server Error", "", "Trying again in 1 s"},
+        {"a server error that stays" + s,
+         [tls](Servers& x) {
+             const std::string oops = "HTTP/1.1 502 Bad Gateway\r\n\r\n";
+             return x
+                 .Either(tls, {TScript::Answer(oops), TScript::Answer(oops), TScript::Answer(oops)})
+                 .Url();
+         },
+         "FAILED", "Bad Gateway", "", "Trying again in 1 s"},
+        {"a reset that passes" + s,
+         [tls](Servers& x) {
+             return x.Either(tls, {TScript().ReadRequest().Reset(), TScript::Answer(kDated)}).Url();
+         },
+         kDate, "Connection reset by peer", "", "Trying again in 1 s"},
+    };
+}
+
+TEST_F(VerdictTest, RefusalsOverHttp) {
+    for (const VerdictCase& c : RefusalCases(false))
+        Expect(c);
+}
+
+TEST_F(VerdictTest, RefusalsOverHttps) {
+    for (const VerdictCase& c : RefusalCases(true))
+        Expect(c);
+}
+
+// Favourites that are no web pages are never asked for and never FAILED, but for a file:
+// address, which is looked up on this machine.
+TEST_F(VerdictTest, AddressesThatAreNoWebPages) {
+    testsupport::TempDir dir;
+    const std::string page = (dir.Path() / "seite eins.html").string();
+    std::ofstream(page) << "<p>";
+    const struct {
+        std::string url, datum, logShows;
+    } cases[] = {
+        {"javascript:alert(1)", "SKIPPED", "Skipped: javascript: is no web address"},
+        {" mailto:anna@example.com", "SKIPPED", "Skipped: mailto: is no web address"},
+        {"ftp://ftp.example.com/pub/", "SKIPPED", "Skipped: ftp: is no web address"},
+        {"news:comp.lang.c", "SKIPPED", "Skipped: news: is no web address"},
+        {"data:text/html,hi", "SKIPPED", "Skipped: data: is no web address"},
+        {"place:sort=8&maxResults=10", "SKIPPED", "Skipped: place: is no web address"},
+        {"x-unknown-thing:abc", "SKIPPED", "Skipped: x-unknown-thing: is no web address"},
+        {"file://" + dir.Path().string() + "/seite%20eins.html", "OK", "File = " + page},
+        {"FILE://localhost" + dir.Path().string() + "/", "OK", "File found"},
+        {"file:///nowhere/at/all.html", "FAILED", "File not found: No such file or directory"},
+        {"file://fileserver/share/a.doc", "FAILED", "File = //fileserver/share/a.doc"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        Check(c.url);
+        EXPECT_EQ(list[0].Datum, c.datum);
+        EXPECT_THAT(view.log, testing::Contains(c.logShows));
+    }
 }
 
 TEST_F(VerdictTest, AnswersOverHttp) {

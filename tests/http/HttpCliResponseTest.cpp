@@ -57,12 +57,14 @@ TEST_F(HttpCliTest, StatusLineDecidesWhetherHeadRaises) {
 }
 
 TEST_F(HttpCliTest, ErrorStatusClosesWithoutReadingTheRest) {
-    // The server would hold the connection open: the client has to end it itself.
-    ScriptedServer server(TScript().ReadRequest().Send("HTTP/1.0 403 Forbidden\r\n").Hang());
+    // The server would hold the connection open: the client has to end it itself. (A 401,
+    // 403, 407, 429 or 503 is read to the header's end, which may tell a login, a challenge or
+    // a wait.)
+    ScriptedServer server(TScript().ReadRequest().Send("HTTP/1.0 404 Not Found\r\n").Hang());
     cli.SetURL(server.Url("/"));
     std::string message;
-    EXPECT_EQ(HeadCode(&message), 403);
-    EXPECT_EQ(message, "Forbidden");
+    EXPECT_EQ(HeadCode(&message), 404);
+    EXPECT_EQ(message, "Not Found");
     EXPECT_EQ(cli.RequestDoneError(), 0);
 }
 

@@ -10,6 +10,10 @@ TRunSummary Summarize(const TFavoriteList& list) {
             ++summary.Ok;
         else if (row.Datum == rowtext::kFailed)
             ++summary.Failed;
+        else if (row.Datum == rowtext::kBlocked)
+            ++summary.Blocked;
+        else if (row.Datum == rowtext::kSkipped)
+            ++summary.Skipped;
         else if (rowtext::IsUnchecked(row.Datum))
             ++summary.Unchecked;
         else
@@ -23,6 +27,10 @@ std::string SummaryLine(const TRunSummary& summary) {
                        (summary.Rows == 1 ? " Eintrag: " : " Einträge: ") +
                        std::to_string(summary.Ok) + " OK, " + std::to_string(summary.Dated) +
                        " mit Datum, " + std::to_string(summary.Failed) + " FAILED";
+    if (summary.Blocked > 0)
+        line += ", " + std::to_string(summary.Blocked) + " BLOCKED";
+    if (summary.Skipped > 0)
+        line += ", " + std::to_string(summary.Skipped) + " SKIPPED";
     if (summary.Unchecked > 0)
         line += ", " + std::to_string(summary.Unchecked) + " ungeprüft";
     return line;

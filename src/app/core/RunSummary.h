@@ -11,9 +11,12 @@ struct TRunSummary {
     std::size_t Ok = 0;
     std::size_t Dated = 0;  // any other stored text: a Last-Modified date
     std::size_t Failed = 0;
+    std::size_t Blocked = 0;
+    std::size_t Skipped = 0;
     std::size_t Unchecked = 0;  // "???"
 };
 
 TRunSummary Summarize(const TFavoriteList& list);
-// "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED", with ", 1 ungeprüft" when rows are left at "???".
+// "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED", with ", 1 BLOCKED", ", 1 SKIPPED" and
+// ", 1 ungeprüft" when there are such rows.
 std::string SummaryLine(const TRunSummary& summary);
