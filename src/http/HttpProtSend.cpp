@@ -1,7 +1,7 @@
 // THttpCli: name lookup, connect, the request header and the POST body.
 #include "HttpProt.h"
 #include "HttpRequestHeader.h"
-#include "sys/AsciiText.h"
+#include "net/SocksHandshake.h"
 #include "sys/Assert.h"
 
 namespace {
@@ -61,9 +61,12 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
     ConnectSocket(FCtrlSocket->DnsResult());
 }
 
+// SOCKS 4A always sends the name; SOCKS 5 may be given an address looked up here instead.
 bool THttpCli::SocksLooksUpNames() const {
-    return !FSocksServer.empty() &&
-           (sys::UpperAscii(FSocksLevel) == "4A" || (FSocksLevel == "5" && FSocksRemoteLookup));
+    if (FSocksServer.empty())
+        return false;
+    const std::optional<TSocksLevel> Level = ParseSocksLevel(FSocksLevel);
+    return Level == TSocksLevel::Socks4A || (Level == TSocksLevel::Socks5 && FSocksRemoteLookup);
 }
 
 void THttpCli::ConnectSocket(const std::string& Addr) {
