@@ -377,9 +377,6 @@ using TSocksAuthStateEvent = std::function<void(sys::TObject* Sender, TSocksAuth
 // at every close, like the other per-connection settings.
 class TCustomSocksWSocket : public TCustomWSocket {
   public:
-    static constexpr std::size_t MaxSocksHostName = ::MaxSocksHostName;
-    static constexpr std::size_t MaxSocksCredentials = ::MaxSocksCredentials;
-
     explicit TCustomSocksWSocket(sys::TComponent* AOwner = nullptr);
 
     // "4", "4A" or "5"; only while closed.
