@@ -18,14 +18,6 @@
 
 template <class... Args>
 class TGuardedEvent {
-    template <class F>
-    static constexpr bool kHandler =
-        !std::is_same_v<std::decay_t<F>, TGuardedEvent> &&
-        !std::is_same_v<std::decay_t<F>, typename TGuardedEvent::THandler> &&
-        !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
-        std::is_constructible_v<std::decay_t<F>, F&&> &&
-        std::is_invocable_v<std::decay_t<F>&, Args&...>;
-
     struct TBox;
 
   public:
@@ -51,6 +43,15 @@ class TGuardedEvent {
         TBox* Box = nullptr;
     };
 
+  private:
+    template <class F>
+    static constexpr bool kHandler = !std::is_same_v<std::decay_t<F>, TGuardedEvent> &&
+                                     !std::is_same_v<std::decay_t<F>, THandler> &&
+                                     !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
+                                     std::is_constructible_v<std::decay_t<F>, F&&> &&
+                                     std::is_invocable_v<std::decay_t<F>&, Args&...>;
+
+  public:
     TGuardedEvent() = default;
     TGuardedEvent(const TGuardedEvent&) = delete;
     TGuardedEvent& operator=(const TGuardedEvent&) = delete;
