@@ -75,7 +75,8 @@ void PrintTo(const TTranscript& t, std::ostream* os) {
         << t.BoundAddr << ":" << t.BoundPort << ", " << t.Notes.size() << " notes";
 }
 
-// Runs the handshake and feeds it the server's bytes in pieces of at most piece bytes, each step's rest again.
+// Runs the handshake and feeds it the server's bytes in pieces of at most piece bytes, each step's
+// rest again.
 TTranscript Feed(const TSocksRequest& request, std::string_view server, std::size_t piece) {
     TSocksHandshake h(request);
     TTranscript t;
