@@ -1,7 +1,7 @@
 // THttpCli: name lookup, connect, the request header and the POST body.
 #include "HttpProt.h"
 #include "HttpRequestHeader.h"
-#include "sys/AsciiText.h"
+#include "net/SocksHandshake.h"
 #include "sys/Assert.h"
 
 namespace {
@@ -65,9 +65,12 @@ void THttpCli::SocketDnsDone(sys::TObject*, sys::Word Error) {
                                    : std::vector<std::string>{});
 }
 
+// SOCKS 4A always sends the name; SOCKS 5 may be given an address looked up here instead.
 bool THttpCli::SocksLooksUpNames() const {
-    return !FSocksServer.empty() &&
-           (sys::UpperAscii(FSocksLevel) == "4A" || (FSocksLevel == "5" && FSocksRemoteLookup));
+    if (FSocksServer.empty())
+        return false;
+    const std::optional<TSocksLevel> Level = ParseSocksLevel(FSocksLevel);
+    return Level == TSocksLevel::Socks4A || (Level == TSocksLevel::Socks5 && FSocksRemoteLookup);
 }
 
 void THttpCli::ConnectSocket(const std::string& Addr, std::vector<std::string> Alternatives) {

@@ -14,10 +14,39 @@
 #include <type_traits>
 #include <utility>
 
+#include "sys/Assert.h"
+
 template <class... Args>
 class TGuardedEvent {
+    struct TBox;
+
+  public:
+    // A handler taken out of an event: callable, and put back (or into another event of the
+    // same kind) by assigning it with std::move. It lets a handler be chained to the one before.
+    class THandler {
+      public:
+        THandler() = default;
+        THandler(THandler&& Other) noexcept : Box(std::exchange(Other.Box, nullptr)) {}
+        THandler& operator=(THandler&& Other) noexcept {
+            std::swap(Box, Other.Box);
+            return *this;
+        }
+        ~THandler() { Free(Box); }
+        explicit operator bool() const { return Box != nullptr; }
+        void operator()(Args... Values) const {
+            if (Box != nullptr)
+                Box->Invoke(Box, Values...);
+        }
+
+      private:
+        friend class TGuardedEvent;
+        TBox* Box = nullptr;
+    };
+
+  private:
     template <class F>
     static constexpr bool kHandler = !std::is_same_v<std::decay_t<F>, TGuardedEvent> &&
+                                     !std::is_same_v<std::decay_t<F>, THandler> &&
                                      !std::is_same_v<std::decay_t<F>, std::nullptr_t> &&
                                      std::is_constructible_v<std::decay_t<F>, F&&> &&
                                      std::is_invocable_v<std::decay_t<F>&, Args&...>;
@@ -43,6 +72,17 @@ class TGuardedEvent {
     TGuardedEvent& operator=(std::nullptr_t) {
         Replace(nullptr);
         return *this;
+    }
+    TGuardedEvent& operator=(THandler&& Handler) {
+        Replace(std::exchange(Handler.Box, nullptr));
+        return *this;
+    }
+    // Leaves the event empty. Not from inside the handler's own call, which still needs it.
+    THandler Take() {
+        QV_ASSERT(Depth == 0, "an event's handler taken while it runs");
+        THandler Taken;
+        Taken.Box = std::exchange(Current, nullptr);
+        return Taken;
     }
     explicit operator bool() const { return Current != nullptr; }
 

@@ -391,8 +391,7 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
     bool CanClose = true;
     if (OnBgException) {
         try {
-            auto Handler = OnBgException;
-            Handler(this, E, CanClose);
+            OnBgException.Call(this, E, CanClose);
         } catch (...) {
         }
     }
@@ -404,47 +403,39 @@ void TCustomWSocket::HandleBgException(const std::exception& E) {
     }
 }
 
-// Event triggers. Each calls a copy of its handler, so that a handler may reassign or clear
-// the event while it runs; OnDataAvailable keeps a replaced handler alive itself (WSocket.h).
+// Event triggers. The events keep a handler that is replaced while it runs alive themselves, so
+// no copy is made per call.
 
 void TCustomWSocket::DoSessionAvailable(Word Error) {
-    if (auto Handler = OnSessionAvailable)
-        Handler(this, Error);
+    OnSessionAvailable.Call(this, Error);
 }
 
 void TCustomWSocket::DoSessionConnected(Word Error) {
-    if (auto Handler = OnSessionConnected)
-        Handler(this, Error);
+    OnSessionConnected.Call(this, Error);
 }
 
 void TCustomWSocket::DoSessionClosed(Word Error) {
-    if (auto Handler = OnSessionClosed)
-        Handler(this, Error);
+    OnSessionClosed.Call(this, Error);
 }
 
 void TCustomWSocket::DoDataSent(Word Error) {
-    if (auto Handler = OnDataSent)
-        Handler(this, Error);
+    OnDataSent.Call(this, Error);
 }
 
 void TCustomWSocket::DoChangeState(TSocketState OldState, TSocketState NewState) {
-    if (auto Handler = OnChangeState)
-        Handler(this, OldState, NewState);
+    OnChangeState.Call(this, OldState, NewState);
 }
 
 void TCustomWSocket::DoDnsLookupDone(Word Error) {
-    if (auto Handler = OnDnsLookupDone)
-        Handler(this, Error);
+    OnDnsLookupDone.Call(this, Error);
 }
 
 void TCustomWSocket::DoError() {
-    if (auto Handler = OnError)
-        Handler(this);
+    OnError.Call(this);
 }
 
 void TCustomWSocket::DoSendData(int BytesSent) {
-    if (auto Handler = OnSendData)
-        Handler(this, BytesSent);
+    OnSendData.Call(this, BytesSent);
 }
 
 bool TCustomWSocket::TimeValIsSet(const timeval& Tv) {

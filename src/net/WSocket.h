@@ -5,11 +5,13 @@
 // Threads: a socket belongs to the thread that created it; all its events run on that thread
 // from its message loop (sys::Application::HandleMessage / ProcessMessages or PumpMessages).
 //
-// Properties are getter/setter pairs (Addr()/SetAddr(), ...). Events are public
-// std::function members that may be empty (OnDataAvailable a TGuardedEvent, assigned the same
-// way); each is raised through a Do... trigger that does nothing when it is empty. The first
-// parameter of every event is the sender: the socket itself, as sys::TObject* (use dynamic_cast or
-// compare with the socket's address).
+// Properties are getter/setter pairs (Addr()/SetAddr(), ...). Events are public TGuardedEvent
+// members that may be empty; a handler is assigned as a lambda, a std::function or nullptr, and
+// may replace or clear its event while it runs. Each event is raised through a trigger that does
+// nothing when it is empty: a Do... function for most; OnDataAvailable through the non-virtual
+// RaiseDataAvailable, since the virtual DoDataAvailable is the path of bytes arriving from
+// below through the layers. The first parameter of every event is the sender: the socket
+// itself, as sys::TObject* (use dynamic_cast or compare with the socket's address).
 //
 // Errors: usage errors and failed socket calls go through ReportError: an ESocketException,
 // or, when OnError is assigned, that handler (the operation then continues after the report;
@@ -30,11 +32,13 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "GuardedEvent.h"
+#include "SocksHandshake.h"
 #include "WSockbuf.h"
 #include "sys/Classes.h"
 #include "sys/Messages.h"
@@ -77,7 +81,8 @@ class ESocketException : public sys::Exception {
     using sys::Exception::Exception;
 };
 
-// Event types. Error is the socket error number that came with the event (0 = none).
+// Handler types of the events. Error is the socket error number that came with the event
+// (0 = none).
 using TDataAvailable = std::function<void(sys::TObject* Sender, sys::Word Error)>;
 using TDataSent = std::function<void(sys::TObject* Sender, sys::Word Error)>;
 using TSessionClosed = std::function<void(sys::TObject* Sender, sys::Word Error)>;
@@ -196,17 +201,18 @@ class TCustomWSocket : public sys::TComponent {
     }
 
     // Events.
-    TSessionAvailable OnSessionAvailable;
-    TSessionConnected OnSessionConnected;
-    TSessionClosed OnSessionClosed;
-    TChangeState OnChangeState;
+    TGuardedEvent<sys::TObject*, sys::Word> OnSessionAvailable;
+    TGuardedEvent<sys::TObject*, sys::Word> OnSessionConnected;
+    TGuardedEvent<sys::TObject*, sys::Word> OnSessionClosed;
+    TGuardedEvent<sys::TObject*, TSocketState, TSocketState> OnChangeState;
     TGuardedEvent<sys::TObject*, sys::Word> OnDataAvailable;
-    TDataSent OnDataSent;
-    TSendData OnSendData;
-    TNotifyEvent OnLineTooLong;  // published for the line layer; nothing raises it
-    TDnsLookupDone OnDnsLookupDone;
-    TNotifyEvent OnError;
-    TBgExceptionEvent OnBgException;
+    TGuardedEvent<sys::TObject*, sys::Word> OnDataSent;
+    TGuardedEvent<sys::TObject*, int> OnSendData;
+    // The line layer raises it when LineLimit bytes are held without a LineEnd.
+    TGuardedEvent<sys::TObject*> OnLineTooLong;
+    TGuardedEvent<sys::TObject*, sys::Word> OnDnsLookupDone;
+    TGuardedEvent<sys::TObject*> OnError;
+    TGuardedEvent<sys::TObject*, const std::exception&, bool&> OnBgException;
 
     // Client socket: resolves Proto, Port, LocalPort and Addr, opens the socket and starts
     // the connect; OnSessionConnected(Error) tells the outcome. Datagrams connect at once.
@@ -274,9 +280,12 @@ class TCustomWSocket : public sys::TComponent {
     virtual void ReportErrorFmt(const char* Fmt, ...) __attribute__((format(printf, 2, 3)));
     virtual void ReportError(const std::string& Msg);
     virtual void HandleBgException(const std::exception& E);
-    // Inline: the line layer raises it once per line. The event keeps a handler that is
-    // replaced while it runs alive by itself, so no copy is made per call.
-    virtual bool DoDataAvailable(sys::Word Error) { return OnDataAvailable.Call(this, Error); }
+    // Bytes arrived from below: each layer takes what is its own and passes the rest up; here,
+    // at the bottom of the chain, they go to the owner.
+    virtual bool DoDataAvailable(sys::Word Error) { return RaiseDataAvailable(Error); }
+    // Raises the owner's OnDataAvailable; false when no handler is assigned. Not virtual and
+    // inline: the line layer raises it once per line, past the layers below it.
+    bool RaiseDataAvailable(sys::Word Error) { return OnDataAvailable.Call(this, Error); }
     virtual void DoSessionAvailable(sys::Word Error);
     virtual void DoSessionConnected(sys::Word Error);
     virtual void DoSessionClosed(sys::Word Error);
@@ -389,34 +398,10 @@ class TCustomWSocket : public sys::TComponent {
     unsigned RecvCalls = 0;  // receive calls made, to see whether a handler read anything
 };
 
-enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
-enum TSocksAuthState { saStarting, saSucceeded, saFailed, saNotRequired };
-
 using TSocksConnected = std::function<void(sys::TObject* Sender, sys::Word Error)>;
 using TSocksErrorEvent =
     std::function<void(sys::TObject* Sender, int Error, const std::string& Msg)>;
 using TSocksAuthStateEvent = std::function<void(sys::TObject* Sender, TSocksAuthState AuthState)>;
-
-// Error numbers of the SOCKS handshake (OnSocksError, then OnSessionConnected).
-constexpr int WSOCKS_LOGIC_ERROR = 20001;      // an answer that cannot come at this point
-constexpr int WSOCKS_VERSION_ERROR = 20002;    // not the protocol version that was asked
-constexpr int WSOCKS_METHOD_REFUSED = 20003;   // no acceptable authentication method
-constexpr int WSOCKS_GENERAL_FAILURE = 20004;  // SOCKS 5 reply codes 1 to 8 ...
-constexpr int WSOCKS_NOT_ALLOWED = 20005;
-constexpr int WSOCKS_NET_UNREACHABLE = 20006;
-constexpr int WSOCKS_HOST_UNREACHABLE = 20007;
-constexpr int WSOCKS_REFUSED = 20008;  // ... and the SOCKS 4 result 92
-constexpr int WSOCKS_TTL_EXPIRED = 20009;
-constexpr int WSOCKS_BAD_COMMAND = 20010;
-constexpr int WSOCKS_BAD_ADDRESS_TYPE = 20011;
-constexpr int WSOCKS_UNASSIGNED = 20012;  // a reply code no table knows
-constexpr int WSOCKS_INTERNAL_ERROR = 20013;
-constexpr int WSOCKS_AUTH_FAILED = 20015;     // user code and password refused
-constexpr int WSOCKS_REJECTED = 20016;        // SOCKS 4 result 91
-constexpr int WSOCKS_RESOLVE_FAILED = 20017;  // SOCKS 4: the target name did not resolve
-bool IsSocksError(int ErrCode);
-// "SOCKS: connection refused" and the like; SocketErrorText gives them too.
-std::string SocksErrorText(int ErrCode);
 
 // The SOCKS proxy layer: passes everything through while no SOCKS server is named. With one,
 // Connect goes to the SOCKS server, runs the SOCKS 4, 4A or 5 handshake for a connection to
@@ -426,15 +411,10 @@ std::string SocksErrorText(int ErrCode);
 // at every close, like the other per-connection settings.
 class TCustomSocksWSocket : public TCustomWSocket {
   public:
-    // Limits of the wire format: one length byte for a host name, and the user/password
-    // record of at most 128 bytes.
-    static constexpr std::size_t MaxSocksHostName = 255;
-    static constexpr std::size_t MaxSocksCredentials = 125;
-
     explicit TCustomSocksWSocket(sys::TComponent* AOwner = nullptr);
 
     // "4", "4A" or "5"; only while closed.
-    const std::string& SocksLevel() const { return FSocksLevel; }
+    std::string SocksLevel() const { return SocksLevelText(FSocksLevel); }
     void SetSocksLevel(const std::string& Value);
     // Empty: no SOCKS. Both only while closed.
     const std::string& SocksServer() const { return FSocksServer; }
@@ -454,61 +434,45 @@ class TCustomSocksWSocket : public TCustomWSocket {
     void Connect() override;
     void Listen() override;
 
-    TSocksConnected OnSocksConnected;  // the connection to the SOCKS server stands (or failed)
-    TSocksErrorEvent OnSocksError;
-    TSocksAuthStateEvent OnSocksAuthState;
+    // The connection to the SOCKS server stands (or failed).
+    TGuardedEvent<sys::TObject*, sys::Word> OnSocksConnected;
+    TGuardedEvent<sys::TObject*, int, const std::string&> OnSocksError;
+    TGuardedEvent<sys::TObject*, TSocksAuthState> OnSocksAuthState;
 
   protected:
     void ResetToDefaults() override;
-    int GetRcvdCount() override;
-    int BufferedCount() override;
     bool DoDataAvailable(sys::Word Error) override;
     void DoSessionConnected(sys::Word Error) override;
     void DoSessionClosed(sys::Word Error) override;
     void DoDataSent(sys::Word Error) override;
-    int RawReceive(void* Buffer, int BufferSize, int Flags) override;
     virtual void DoSocksConnected(sys::Word Error);
     virtual void DoSocksError(int Error, const std::string& Msg);
     void DoSocksAuthState(TSocksAuthState AuthState);
     // True while the handshake runs: the layers above do not see the connection yet.
-    bool SocksNegotiating() const { return FSocksStep != TSocksStep::None; }
-
-    // Bumped by every change that may stop the bytes received from going to the layers above
-    // as they did: a handshake that starts, a change of line mode or line end, the end of the
-    // connection. A delivery loop that raises events compares this one number after each
-    // event instead of looking at every condition again. Handle changes are not counted.
-    unsigned DeliveryGeneration = 0;
+    bool SocksNegotiating() const { return FSocksPhase != TSocksPhase::None; }
+    // A handshake of this layer or of the TLS layer begins: the bytes received are its own
+    // until it ends. The line layer stops delivering lines.
+    virtual void HandshakeBegins() {}
 
   private:
-    enum class TSocksStep { None, Greeting, Authenticating, Connecting };
+    enum class TSocksPhase { None, ServerConnect, Handshake };
 
-    bool CheckSocksSettings();
+    TSocksRequest SocksRequest() const;
     bool ResolveSocksEndpoints();
-    bool ReadAnswer(int Wanted);
-    void ReadGreetingAnswer();
-    void ReadAuthAnswer();
-    void ReadSocks4Answer();
-    void ReadSocks5Answer();
+    void StartHandshake();
+    bool ReadAnswer();
+    void FollowStep(const TSocksStep& Step);
     void SendSocksBytes(const std::string& Bytes);
-    void SendGreeting();
-    void SendUserPassword();
-    void SendSocks5Request();
-    void SendSocks4Request();
-    void SocksSucceeded(int AnswerLength);
+    void SocksSucceeded();
     void SocksFailed(int Error, const std::string& Msg);
 
-    std::string FSocksLevel = "5";
+    TSocksLevel FSocksLevel = TSocksLevel::Socks5;
     std::string FSocksServer, FSocksPort, FSocksUsercode, FSocksPassword;
     TSocksAuthentication FSocksAuthentication = socksNoAuthentication;
     std::string FBoundAddr, FBoundPort;
-    TSocksStep FSocksStep = TSocksStep::None;
-    std::uint16_t FTargetPort = 0;  // network order
-    // Answers are collected here however the server splits them; the longest (a SOCKS 5 answer
-    // with a 255-byte name) fits. Bytes behind the answer stay here for the first reads.
-    unsigned char FRcvBuf[512] = {};
-    int FRcvCnt = 0;
-    int FPendingStart = 0;
-    int FPendingCount = 0;
+    TSocksPhase FSocksPhase = TSocksPhase::None;
+    std::uint16_t FTargetPort = 0;          // host order
+    std::optional<TSocksHandshake> FSocks;  // while the handshake runs
 };
 
 // The TLS layer: passes everything through while SslEnable is off. With SslEnable the handshake
@@ -539,7 +503,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     int Receive(void* Buffer, int BufferSize) override;
     int Send(const void* Data, int Len) override;
 
-    TSslHandshakeDone OnSslHandshakeDone;
+    TGuardedEvent<sys::TObject*, sys::Word> OnSslHandshakeDone;
 
   protected:
     bool DoDataAvailable(sys::Word Error) override;
@@ -550,6 +514,7 @@ class TCustomSslWSocket : public TCustomSocksWSocket {
     void ResetToDefaults() override;
     int GetRcvdCount() override;
     int BufferedCount() override;
+    void DoSslHandshakeDone(sys::Word Error);
     // The handshake runs: the layers above do not see the connection yet.
     bool SslHandshaking() const { return FSslPhase == TSslPhase::Handshake; }
 
@@ -623,6 +588,8 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     // Applies backspace and tab to the Count bytes received at Start of the line buffer; both
     // may change (a backspace can take back bytes held from before).
     virtual void EditLine(std::size_t& Start, std::size_t& Count);
+    void HandshakeBegins() override { ++DeliveryGeneration; }
+    void DoLineTooLong();
 
   private:
     bool LinesReady() const;
@@ -652,6 +619,11 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     std::size_t FLineTail = 0;
     std::size_t FLineScanned = 0;  // the search for LineEnd goes on from here
     std::size_t FPendingLine = 0;  // bytes of the front line the owner has not read yet
+    // Bumped by every change that may stop the bytes received from going to the owner as they
+    // did: a handshake that starts, a change of line mode or line end, the end of the
+    // connection. The delivery loop compares this one number after each line instead of
+    // looking at every condition again. Handle changes are not counted.
+    unsigned DeliveryGeneration = 0;
 };
 
 // Returned by the waits when they gave up (time-out or the application terminating).

@@ -173,8 +173,7 @@ inline bool TCustomLineWSocket::TakeNextLine(std::string_view End) {
 // Kept out of TakeNextLine, which runs once per line and is inlined where it is called.
 bool TCustomLineWSocket::TakeOverlongLine() {
     const SOCKET S = SocketHandle;
-    if (auto Handler = OnLineTooLong)
-        Handler(this);
+    DoLineTooLong();
     if (S != SocketHandle || !LinesReady() || FPendingLine > 0 || HeldCount() < FLineLimit)
         return false;
     FPendingLine = HeldCount();
@@ -185,7 +184,7 @@ bool TCustomLineWSocket::TakeOverlongLine() {
 // owner read nothing (the line is offered again with the next bytes).
 inline bool TCustomLineWSocket::OfferLine(SOCKET S) {
     const std::size_t Before = FPendingLine;
-    if (!TCustomWSocket::DoDataAvailable(0)) {
+    if (!RaiseDataAvailable(0)) {
         Consume(FPendingLine);  // nobody listens: the line is dropped
         FPendingLine = 0;
         return true;
@@ -231,7 +230,7 @@ void TCustomLineWSocket::DeliverHeld() {
     const SOCKET S = SocketHandle;
     while (HeldCount() > 0 && !FLineMode) {
         const std::size_t Before = HeldCount();
-        if (!TCustomWSocket::DoDataAvailable(0) || S != SocketHandle || HeldCount() == Before)
+        if (!RaiseDataAvailable(0) || S != SocketHandle || HeldCount() == Before)
             return;
     }
     if (LinesReady())
@@ -284,12 +283,16 @@ void TCustomLineWSocket::DoSessionClosed(Word Error) {
         FPendingLine = HeldCount();
         while (FLineMode && FPendingLine > 0) {
             const std::size_t Before = FPendingLine;
-            if (!TCustomWSocket::DoDataAvailable(0) || FPendingLine == Before)
+            if (!RaiseDataAvailable(0) || FPendingLine == Before)
                 break;
         }
     }
     FreeLineBuffer();
     TCustomSslWSocket::DoSessionClosed(Error);
+}
+
+void TCustomLineWSocket::DoLineTooLong() {
+    OnLineTooLong.Call(this);
 }
 
 // Line editing.

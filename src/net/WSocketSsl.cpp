@@ -130,7 +130,7 @@ void TCustomSslWSocket::BeginHandshake(bool AfterConnect) {
         Name = Name.substr(1, Name.size() - 2);  // an IPv6 address as an address names it
     FSsl = NewSslState(Name);
     FSslPhase = TSslPhase::Handshake;
-    ++DeliveryGeneration;  // the lines held stay there until it has ended
+    HandshakeBegins();  // the lines held stay there until it has ended
     if (!FSsl)
         return FailHandshake();
     ContinueHandshake(false);  // the server has nothing to say before the client's hello
@@ -182,10 +182,8 @@ void TCustomSslWSocket::HandshakeEnded(int Error) {
     }
     if (FHandshakeAfterConnect)
         TCustomSocksWSocket::DoSessionConnected(static_cast<Word>(Error));
-    if (S == SocketHandle && OnSslHandshakeDone) {
-        auto Handler = OnSslHandshakeDone;
-        Handler(this, static_cast<Word>(Error));
-    }
+    if (S == SocketHandle)
+        DoSslHandshakeDone(static_cast<Word>(Error));
     // A failed handshake leaves nothing to talk about: the connection goes, without a
     // close_notify (the alert, if any, has been queued already).
     if (Error != 0 && S == SocketHandle && FState != wsClosed)
@@ -394,10 +392,8 @@ void TCustomSslWSocket::DoSessionClosed(Word Error) {
         const SOCKET S = SocketHandle;
         if (afterConnect)
             TCustomSocksWSocket::DoSessionConnected(WSOCKET_TLS_HANDSHAKE);
-        if (S == SocketHandle && OnSslHandshakeDone) {
-            auto Handler = OnSslHandshakeDone;
-            Handler(this, WSOCKET_TLS_HANDSHAKE);
-        }
+        if (S == SocketHandle)
+            DoSslHandshakeDone(WSOCKET_TLS_HANDSHAKE);
     }
     TCustomSocksWSocket::DoSessionClosed(Error);
 }
@@ -436,4 +432,8 @@ void TCustomSslWSocket::SendCloseNotify() {
     const int n = BIO_read(FSsl->output, bytes, sizeof bytes);
     if (n > 0)
         Winsock().send(SocketHandle, bytes, n, 0);
+}
+
+void TCustomSslWSocket::DoSslHandshakeDone(Word Error) {
+    OnSslHandshakeDone.Call(this, Error);
 }

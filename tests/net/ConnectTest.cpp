@@ -45,7 +45,7 @@ TEST(Connect, ExchangesDataAndSeesServerCloseOnce) {
         EXPECT_EQ(sender, &s);
         received += s.ReceiveString();
     };
-    s.OnSessionConnected = [&, prev = s.OnSessionConnected](sys::TObject* o, sys::Word e) {
+    s.OnSessionConnected = [&, prev = s.OnSessionConnected.Take()](sys::TObject* o, sys::Word e) {
         prev(o, e);
         s.SendString("hello");
     };

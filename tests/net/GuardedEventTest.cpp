@@ -116,3 +116,31 @@ TEST(GuardedEvent, EmptyFunctionsClearTheEvent) {
 }
 
 }  // namespace
+
+// The way a handler is chained to the one before it: the taken handler keeps its captures, is
+// called through the new one, and goes with it.
+TEST(GuardedEvent, TakenHandlerChainsAndLivesAsLongAsItsHolder) {
+    TEvent event;
+    std::vector<std::string> log;
+    auto token = std::make_shared<TToken>();
+    const std::weak_ptr<TToken> watch = token;
+    event = [&log, token](int n) { log.push_back("first " + std::to_string(n)); };
+    token.reset();
+    event = [&log, prev = event.Take()](int n) {
+        prev(n);
+        log.push_back("second " + std::to_string(n));
+    };
+    EXPECT_TRUE(event.Call(7));
+    EXPECT_EQ(log, (std::vector<std::string>{"first 7", "second 7"}));
+    EXPECT_FALSE(watch.expired());
+    event = nullptr;
+    EXPECT_TRUE(watch.expired());
+
+    event = [&log](int) { log.push_back("put back"); };
+    TEvent::THandler held = event.Take();
+    EXPECT_FALSE(event.Call(1));  // empty while taken
+    event = std::move(held);
+    EXPECT_FALSE(held);
+    EXPECT_TRUE(event.Call(1));
+    EXPECT_EQ(log.back(), "put back");
+}

@@ -235,8 +235,8 @@ TEST(Receive, ResetMetByAReadIsTheCloseError) {
             while (s.Receive(buf, sizeof buf) > 0) {
             }
         };
-        s.OnChangeState = [&, logged = s.OnChangeState](sys::TObject* o, TSocketState was,
-                                                        TSocketState now) {
+        s.OnChangeState = [&, logged = s.OnChangeState.Take()](sys::TObject* o, TSocketState was,
+                                                               TSocketState now) {
             logged(o, was, now);
             if (now == wsConnected && std::exchange(first, false)) {
                 reset.set_value();

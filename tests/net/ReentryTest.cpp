@@ -56,10 +56,9 @@ const TEntryCase kEntryCases[] = {
     {"DnsLookup", false, OnLookup, [](TWSocket& s) { s.DnsLookup("127.0.0.1"); }},
     {"CancelDnsLookup", false, OnLookup,
      [](TWSocket& s) {
-         auto handler = s.OnDnsLookupDone;
-         s.OnDnsLookupDone = nullptr;
+         auto handler = s.OnDnsLookupDone.Take();
          s.DnsLookup("localhost");
-         s.OnDnsLookupDone = handler;
+         s.OnDnsLookupDone = std::move(handler);
          s.CancelDnsLookup();
      }},
     {"SetLocalAddr", false,
