@@ -31,9 +31,9 @@ void TCheckRun::CheckNow(bool selectedOnly) {
         const std::vector<std::size_t> rows = RowsToCheck(selectedOnly);
         view_.Progress(0);
         if (jobs_ > 1 && factory_) {
-            const TCheckRequestFactory& factory = factory_;
             TParallelCheck parallel(
-                list_, view_, BreakRequested, [&] { return factory(proxies_); }, jobs_, RetryDelay);
+                list_, view_, BreakRequested, [this] { return factory_(proxies_); }, jobs_,
+                RetryDelay);
             parallel_ = &parallel;
             parallel.Run(rows);
             parallel_ = nullptr;
