@@ -85,7 +85,6 @@ class THttpResponseReader {
 
     TMode Mode() const { return mode_; }
     int HeaderLineCount() const { return headerLines_; }
-    std::size_t HeaderBytes() const { return headerBytes_; }
     std::size_t Held() const { return buffer_.Held(); }
     // True while the lines handed on belong to an interim answer (from its status line on).
     bool InInterimAnswer() const { return interim_; }

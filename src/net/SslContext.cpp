@@ -4,6 +4,8 @@
 #include <openssl/err.h>
 #include <openssl/x509_vfy.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -14,17 +16,21 @@ namespace tls {
 
 namespace {
 
-// Sessions kept per context; old ones go first when the cache is full.
-constexpr std::size_t kMaxSessions = 256;
-
 struct TSessionFree {
     void operator()(SSL_SESSION* s) const { SSL_SESSION_free(s); }
 };
 using TSessionPtr = std::unique_ptr<SSL_SESSION, TSessionFree>;
 
+// A kept session and when it was kept: a higher number is a later one.
+struct TKeptSession {
+    TSessionPtr session;
+    std::uint64_t keptAs = 0;
+};
+
 struct TContextEntry {
     SSL_CTX* context = nullptr;
-    std::map<std::string, TSessionPtr> sessions;
+    std::map<std::string, TKeptSession> sessions;
+    std::uint64_t kept = 0;  // sessions kept so far, for their keptAs
 };
 
 struct TCache {
@@ -75,6 +81,16 @@ SSL_CTX* NewClientContext() {
     return context;
 }
 
+// The session kept longest ago: the one a full cache gives up. A linear walk, since it runs only
+// when the cache is full and the cache is small.
+void DropOldest(TContextEntry& entry) {
+    auto oldest = std::min_element(
+        entry.sessions.begin(), entry.sessions.end(),
+        [](const auto& a, const auto& b) { return a.second.keptAs < b.second.keptAs; });
+    if (oldest != entry.sessions.end())
+        entry.sessions.erase(oldest);
+}
+
 TContextEntry* EntryOf(SSL_CTX* context) {
     for (auto& [key, entry] : Cache().entries)
         if (entry.context == context)
@@ -102,11 +118,11 @@ SSL_SESSION* TakeSession(SSL_CTX* context, const std::string& key) {
     auto it = entry->sessions.find(key);
     if (it == entry->sessions.end())
         return nullptr;
-    if (!SSL_SESSION_is_resumable(it->second.get())) {
+    SSL_SESSION* session = it->second.session.get();
+    if (!SSL_SESSION_is_resumable(session)) {
         entry->sessions.erase(it);
         return nullptr;
     }
-    SSL_SESSION* session = it->second.get();
     SSL_SESSION_up_ref(session);
     return session;
 }
@@ -117,9 +133,10 @@ void KeepSession(SSL_CTX* context, const std::string& key, SSL_SESSION* session)
     TContextEntry* entry = EntryOf(context);
     if (!entry)
         return;
-    if (entry->sessions.size() >= kMaxSessions && !entry->sessions.count(key))
-        entry->sessions.erase(entry->sessions.begin());
-    entry->sessions[key] = std::move(owned);
+    if (entry->sessions.size() >= kMaxKeptSessions && !entry->sessions.count(key))
+        DropOldest(*entry);
+    // A new session for a known server counts as kept now: it is the server's latest.
+    entry->sessions[key] = TKeptSession{std::move(owned), ++entry->kept};
 }
 
 std::string VerifyErrorText(long result) {

@@ -8,6 +8,7 @@
 
 #include <openssl/ssl.h>
 
+#include <cstddef>
 #include <string>
 
 namespace tls {
@@ -21,6 +22,9 @@ SSL_SESSION* TakeSession(SSL_CTX* context, const std::string& key);
 
 // Connections made with the context keep the sessions their servers hand out under the key that
 // SSL_set_app_data attached (a std::string that outlives the connection).
+
+// Sessions kept per context. When the cache is full, the session kept longest ago makes room.
+constexpr std::size_t kMaxKeptSessions = 256;
 
 // Keeps a session the server handed out (a ticket), taking over the caller's reference.
 void KeepSession(SSL_CTX* context, const std::string& key, SSL_SESSION* session);

@@ -82,10 +82,6 @@ TCustomWSocket::~TCustomWSocket() {
     WindowHandle = 0;
 }
 
-void TCustomWSocket::Notification(sys::TComponent* AComponent, sys::TOperation Operation) {
-    sys::TComponent::Notification(AComponent, Operation);
-}
-
 void TCustomWSocket::WndProc(sys::TMessage& MsgRec) {
     TActiveScope scope(this);
     try {
@@ -436,18 +432,4 @@ void TCustomWSocket::DoError() {
 
 void TCustomWSocket::DoSendData(int BytesSent) {
     OnSendData.Call(this, BytesSent);
-}
-
-bool TCustomWSocket::TimeValIsSet(const timeval& Tv) {
-    return Tv.tv_sec != 0 || Tv.tv_usec != 0;
-}
-
-void TCustomWSocket::TimeValClear(timeval& Tv) {
-    Tv.tv_sec = 0;
-    Tv.tv_usec = 0;
-}
-
-bool TCustomWSocket::TimeValCompare(const timeval& A, const timeval& B, bool Equal) {
-    bool Same = A.tv_sec == B.tv_sec && A.tv_usec == B.tv_usec;
-    return Equal ? Same : !Same;
 }

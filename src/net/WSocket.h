@@ -246,9 +246,6 @@ class TCustomWSocket : public sys::TComponent {
     virtual std::string GetPeerPort();
     virtual int GetPeerSockAddr(sockaddr_in& Name, int NameLen);
     virtual std::string GetBoundPort();
-    virtual bool TimeValIsSet(const timeval& Tv);
-    virtual void TimeValClear(timeval& Tv);
-    virtual bool TimeValCompare(const timeval& A, const timeval& B, bool Equal);
     virtual int GetLocalSockAddr(sockaddr_in& Name, int& NameLen);
     // Adopts a connected socket handle (from Accept of a listening socket).
     virtual void Dup(SOCKET NewSocket);
@@ -261,7 +258,6 @@ class TCustomWSocket : public sys::TComponent {
     void ClearSendBuffers();
 
   protected:
-    void Notification(sys::TComponent* AComponent, sys::TOperation Operation) override;
     virtual void WndProc(sys::TMessage& MsgRec);
     virtual void ResetToDefaults();
     virtual void InternalClose(bool Shut, sys::Word Error);

@@ -7,23 +7,11 @@
 
 #include "WSocket.h"
 #include "WinsockApi.h"
+#include "sys/AsciiText.h"
 
 using sys::Word;
 
 namespace {
-
-bool IsBlank(char c) {
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trim(const std::string& S) {
-    std::size_t First = 0, Last = S.size();
-    while (First < Last && IsBlank(S[First]))
-        ++First;
-    while (Last > First && IsBlank(S[Last - 1]))
-        --Last;
-    return S.substr(First, Last - First);
-}
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -85,7 +73,7 @@ bool IsDottedIP(const std::string& S) {
 in_addr_t WSocketResolveHost(const std::string& Host) {
     if (Host.empty() || Host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
-    std::string Name = Trim(Host);
+    std::string Name = sys::TrimBlanks(Host, sys::kSpaceAndControls);
     if (IsDottedIP(Host)) {
         in_addr_t Addr = Winsock().inet_addr(Name.c_str());
         if (Addr == INADDR_NONE && Name != "255.255.255.255")
@@ -103,7 +91,7 @@ in_addr_t WSocketResolveHost(const std::string& Host) {
 }
 
 bool ParseIPv6Text(const std::string& Text, in6_addr& Addr) {
-    std::string Inner = Trim(Text);
+    std::string Inner = sys::TrimBlanks(Text, sys::kSpaceAndControls);
     if (Inner.size() >= 2 && Inner.front() == '[' && Inner.back() == ']')
         Inner = Inner.substr(1, Inner.size() - 2);
     return Inner.find(':') != std::string::npos && inet_pton(AF_INET6, Inner.c_str(), &Addr) == 1;
@@ -135,7 +123,8 @@ std::vector<sockaddr_storage> WSocketResolveHostAll(const std::string& Host) {
     if (Host.empty() || Host.size() > 256)
         throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
     ws::ADDRESSLIST List;
-    if (Winsock().getaddrlist(Trim(Host).c_str(), &List) == ws::SOCKET_ERROR)
+    if (Winsock().getaddrlist(sys::TrimBlanks(Host, sys::kSpaceAndControls).c_str(), &List) ==
+        ws::SOCKET_ERROR)
         throw ESocketException(
             Format("WSocketResolveHost: Cannot convert host address '%s', Error #%d", Host,
                    Winsock().WSAGetLastError()));
@@ -147,7 +136,8 @@ std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Pro
         throw ESocketException("WSocketResolvePort: Invalid Port.");
     if (IsDigit(Port[0]))
         return static_cast<std::uint16_t>(LeadingNumber(Port) & 0xFFFF);
-    std::string Name = Trim(Port), Protocol = Trim(Proto);
+    const std::string Name = sys::TrimBlanks(Port, sys::kSpaceAndControls);
+    const std::string Protocol = sys::TrimBlanks(Proto, sys::kSpaceAndControls);
     const servent* Entry =
         Winsock().getservbyname(Name.c_str(), Protocol.empty() ? nullptr : Protocol.c_str());
     if (!Entry)
@@ -159,7 +149,7 @@ std::uint16_t WSocketResolvePort(const std::string& Port, const std::string& Pro
 int WSocketResolveProto(const std::string& Proto) {
     if (Proto.empty() || Proto.size() >= 32)
         throw ESocketException("WSocketResolveProto: Invalid Protocol.");
-    std::string Name = Trim(Proto);
+    std::string Name = sys::TrimBlanks(Proto, sys::kSpaceAndControls);
     if (!Name.empty() && IsDigit(Name[0]))
         return static_cast<int>(LeadingNumber(Name));
     // The two that every socket names are fixed numbers: asking the protocols database loads
@@ -186,7 +176,7 @@ void TCustomWSocket::SetRemoteText(const char* Name, const std::string& Value, s
         ReportError(std::string("Cannot change ") + Name + " if not closed");
         return;
     }
-    Field = Trim(Value);
+    Field = sys::TrimBlanks(Value, sys::kSpaceAndControls);
     Assigned = !Field.empty();
     if (Assigned)
         Resolved = false;

@@ -1,7 +1,8 @@
-// Letter case of ASCII letters only: texts are bytes, and every case-insensitive rule of the
-// program folds a-z (or A-Z) and leaves every other byte as it is.
+// ASCII rules on texts that are bytes. Letter case: every case-insensitive rule of the program
+// folds a-z (or A-Z) and leaves every other byte as it is. Blanks: each caller names its set.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,28 @@ inline std::string LowerAscii(std::string_view s) {
     for (char& c : out)
         c = LowerAscii(c);
     return out;
+}
+
+// Space and tab: the blanks of header values and environment lists.
+inline constexpr std::string_view kSpaceAndTab = " \t";
+
+// Space and every control byte below it (NUL included): the blanks that the socket layer drops
+// around the addresses, ports and protocols it is given.
+inline constexpr auto kSpaceAndControlBytes = [] {
+    std::array<char, ' ' + 1> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i);
+    return bytes;
+}();
+inline constexpr std::string_view kSpaceAndControls{kSpaceAndControlBytes.data(),
+                                                    kSpaceAndControlBytes.size()};
+
+// The text without the blanks at its start and end; blanks inside stay.
+inline std::string TrimBlanks(std::string_view text, std::string_view blanks = kSpaceAndTab) {
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
 }
 
 }  // namespace sys

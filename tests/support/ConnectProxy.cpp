@@ -1,14 +1,10 @@
 #include "ConnectProxy.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <stdexcept>
 
 #include "LoopbackServer.h"
 
@@ -44,24 +40,7 @@ bool WriteAll(int fd, const char* data, std::size_t len) {
 
 ConnectProxy::ConnectProxy(std::chrono::milliseconds lifetime)
     : deadline_(Clock::now() + lifetime) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = LoopbackAddress(0);
-    socklen_t len = sizeof addr;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 16) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("ConnectProxy: cannot listen on 127.0.0.1");
-    port_ = ntohs(addr.sin_port);
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
-    thread_ = std::thread([this] { Run(); });
-}
-
-ConnectProxy::~ConnectProxy() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(stopFd_, &one, sizeof one);
-    thread_.join();
-    ::close(listenFd_);
-    ::close(stopFd_);
+    server_.Start([this] { Run(); });
 }
 
 std::vector<std::string> ConnectProxy::Requests() const {
@@ -70,22 +49,12 @@ std::vector<std::string> ConnectProxy::Requests() const {
 }
 
 bool ConnectProxy::WaitReadable(int fd) const {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd, POLLIN, 0}};
-        const int n = ::poll(fds, 2, static_cast<int>(left.count()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 && !fds[0].revents;
-    }
+    return server_.WaitFor(fd, POLLIN, deadline_) == ServerThread::TWait::Ready;
 }
 
 void ConnectProxy::Run() {
-    while (WaitReadable(listenFd_)) {
-        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    for (;;) {
+        const int client = server_.AcceptNext(deadline_);
         if (client < 0)
             return;
         Serve(client);
@@ -127,22 +96,15 @@ void ConnectProxy::Serve(int client) {
 
 void ConnectProxy::Relay(int client, int server) {
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        if (left.count() <= 0)
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (server_.Wait(fds, deadline_) != ServerThread::TWait::Ready)
             return;
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {client, POLLIN, 0}, {server, POLLIN, 0}};
-        const int n = ::poll(fds, 3, static_cast<int>(left.count()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || fds[0].revents)
-            return;
-        for (int i = 1; i <= 2; ++i) {
-            if (!fds[i].revents)
+        for (const pollfd& from : fds) {
+            if (!from.revents)
                 continue;
             char buffer[16384];
-            const ssize_t got = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
-            const int to = i == 1 ? server : client;
+            const ssize_t got = ::recv(from.fd, buffer, sizeof buffer, 0);
+            const int to = from.fd == client ? server : client;
             if (got <= 0 || !WriteAll(to, buffer, static_cast<std::size_t>(got)))
                 return;
         }

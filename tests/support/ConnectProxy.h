@@ -5,22 +5,21 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "ServerThread.h"
 
 namespace testsupport {
 
 class ConnectProxy {
   public:
     explicit ConnectProxy(std::chrono::milliseconds lifetime = std::chrono::seconds(20));
-    ~ConnectProxy();
     ConnectProxy(const ConnectProxy&) = delete;
     ConnectProxy& operator=(const ConnectProxy&) = delete;
 
-    std::string PortText() const { return std::to_string(port_); }
+    std::string PortText() const { return std::to_string(server_.Port()); }
     // The request header of each connection, as the proxy received it.
     std::vector<std::string> Requests() const;
 
@@ -31,12 +30,9 @@ class ConnectProxy {
     void Relay(int client, int server);
 
     std::chrono::steady_clock::time_point deadline_;
-    int listenFd_ = -1;
-    int stopFd_ = -1;
-    std::uint16_t port_ = 0;
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
-    std::thread thread_;
+    ServerThread server_;  // last: its thread ends before the members it uses go
 };
 
 }  // namespace testsupport

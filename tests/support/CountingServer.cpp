@@ -1,16 +1,11 @@
 #include "CountingServer.h"
 
-#include <arpa/inet.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <vector>
-
-#include "LoopbackServer.h"
 
 namespace testsupport {
 
@@ -29,28 +24,11 @@ struct TConnection {
 CountingServer::CountingServer(std::string answer, std::chrono::milliseconds delay,
                                std::chrono::milliseconds lifetime)
     : answer_(std::move(answer)), delay_(delay), deadline_(Clock::now() + lifetime) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in addr = LoopbackAddress(0);
-    socklen_t len = sizeof addr;
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 64) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("CountingServer: cannot listen on 127.0.0.1");
-    port_ = ntohs(addr.sin_port);
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
-    thread_ = std::thread([this] { Run(); });
-}
-
-CountingServer::~CountingServer() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(stopFd_, &one, sizeof one);
-    thread_.join();
-    ::close(listenFd_);
-    ::close(stopFd_);
+    server_.Start([this] { Run(); });
 }
 
 std::string CountingServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(server_.Port()) + path;
 }
 
 void CountingServer::Run() {
@@ -59,24 +37,21 @@ void CountingServer::Run() {
         auto wake = deadline_;
         for (const auto& c : open)
             wake = std::min(wake, c.answerAt);
-        std::vector<pollfd> fds = {{stopFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        std::vector<pollfd> fds = {{server_.ListenFd(), POLLIN, 0}};
         for (const auto& c : open)
             fds.push_back({c.fd, POLLIN, 0});
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
-        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(0, left.count())));
-        if (fds[0].revents)
+        if (server_.Wait(fds, wake) == ServerThread::TWait::Stopped)
             break;
-        if (fds[1].revents) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fds[0].revents) {
+            const int fd = server_.Accept();
             if (fd >= 0)
                 open.push_back({fd, {}});
             mostAtOnce_ = std::max(mostAtOnce_.load(), static_cast<int>(open.size()));
         }
-        for (std::size_t i = 2; i < fds.size(); ++i) {
+        for (std::size_t i = 1; i < fds.size(); ++i) {
             if (!fds[i].revents)
                 continue;
-            TConnection& c = open[i - 2];
+            TConnection& c = open[i - 1];
             char buffer[4096];
             const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n > 0)

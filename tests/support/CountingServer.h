@@ -8,7 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <thread>
+
+#include "ServerThread.h"
 
 namespace testsupport {
 
@@ -16,7 +17,6 @@ class CountingServer {
   public:
     CountingServer(std::string answer, std::chrono::milliseconds delay,
                    std::chrono::milliseconds lifetime = std::chrono::seconds(20));
-    ~CountingServer();
     CountingServer(const CountingServer&) = delete;
     CountingServer& operator=(const CountingServer&) = delete;
 
@@ -30,12 +30,9 @@ class CountingServer {
     std::string answer_;
     std::chrono::milliseconds delay_;
     std::chrono::steady_clock::time_point deadline_;
-    int listenFd_ = -1;
-    int stopFd_ = -1;
-    std::uint16_t port_ = 0;
     std::atomic<int> mostAtOnce_{0};
     std::atomic<int> answered_{0};
-    std::thread thread_;
+    ServerThread server_;  // last: its thread ends before the members it uses go
 };
 
 }  // namespace testsupport

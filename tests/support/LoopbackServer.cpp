@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace testsupport {
 
@@ -30,36 +31,31 @@ sockaddr_in LoopbackAddress(std::uint16_t port) {
 }
 
 LoopbackServer::LoopbackServer(Script script) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = LoopbackAddress(0);
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listenFd_, 8);
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    BoundBlockingCalls(listenFd_);
-    thread_ = std::thread([this, script = std::move(script)] {
-        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            BoundBlockingCalls(fd);
-            connFd_ = fd;
-            script(fd);
-            connFd_ = -1;
-            ::close(fd);
-        }
-        done_ = true;
-        finished_.set_value();
-    });
+    server_.Start([this, script = std::move(script)] { Run(script); });
 }
 
 LoopbackServer::~LoopbackServer() {
-    // Wakes an accept or a transfer that is still blocked, then waits for the script.
-    ::shutdown(listenFd_, SHUT_RDWR);
-    int fd = connFd_.load();
-    if (fd >= 0)
+    // Ends the wait for a connection, or wakes a transfer of the script that is still blocked;
+    // a script that has its connection but has not begun sees the stop and does not begin.
+    server_.RequestStop();
+    if (const int fd = connFd_.load(); fd >= 0)
         ::shutdown(fd, SHUT_RDWR);
-    thread_.join();
-    ::close(listenFd_);
+    server_.Stop();
+}
+
+void LoopbackServer::Run(const Script& script) {
+    const auto bound = ServerThread::Clock::now() + std::chrono::seconds(kBoundSeconds);
+    const int fd = server_.AcceptNext(bound);
+    if (fd >= 0) {
+        BoundBlockingCalls(fd);
+        connFd_ = fd;
+        if (!server_.StopRequested())
+            script(fd);
+        connFd_ = -1;
+        ::close(fd);
+    }
+    done_ = true;
+    finished_.set_value();
 }
 
 bool LoopbackServer::WaitDone() {
@@ -94,13 +90,9 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 std::uint16_t UnusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = LoopbackAddress(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    std::uint16_t port = 0;
+    ::close(BindLoopback("127.0.0.1", port));
+    return port;
 }
 
 int ConnectTo(std::uint16_t port) {

@@ -10,7 +10,8 @@
 #include <functional>
 #include <future>
 #include <string>
-#include <thread>
+
+#include "ServerThread.h"
 
 namespace testsupport {
 
@@ -26,26 +27,26 @@ class LoopbackServer {
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    std::uint16_t Port() const { return port_; }
-    std::string PortText() const { return std::to_string(port_); }
+    std::uint16_t Port() const { return server_.Port(); }
+    std::string PortText() const { return std::to_string(Port()); }
     // True once the script has returned (the connection is closed then).
     bool Done() const { return done_; }
     // Blocks until then (the server does not need the caller's loop); false after the bound.
     bool WaitDone();
 
   private:
-    int listenFd_ = -1;
+    void Run(const Script& script);
+
     std::atomic<int> connFd_{-1};
-    std::uint16_t port_ = 0;
     std::atomic<bool> done_{false};
     std::promise<void> finished_;
-    std::thread thread_;
+    ServerThread server_;  // last: its thread ends before the members it uses go
 };
 
 // Script helpers: each works on a blocking descriptor and returns when the peer is done.
 std::string ReadAll(int fd);  // until end of stream
 bool WriteAll(int fd, const std::string& bytes);
-// A port on 127.0.0.1 where nothing listens (bound once and released).
+// A port on 127.0.0.1 where nothing listens (bound once and released); throws when there is none.
 std::uint16_t UnusedPort();
 // A blocking client connection to 127.0.0.1:port, or -1.
 int ConnectTo(std::uint16_t port);

@@ -24,6 +24,7 @@
 
 #include "LoopbackServer.h"
 #include "TestCa.h"
+#include "UniqueFd.h"
 
 namespace testsupport {
 
@@ -41,24 +42,6 @@ constexpr auto kStartBound = std::chrono::seconds(10);
 constexpr int kStartTries = 5;
 constexpr const char* kPidFileName = "nginx.pid";
 constexpr const char* kErrorLogName = "error.log";
-
-class TFd {
-  public:
-    explicit TFd(int fd = -1) : fd_(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    void Close() { Reset(-1); }
-    void Reset(int fd) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 void Check(bool ok, const char* what) {
     if (!ok)

@@ -1,8 +1,5 @@
 #include "ScriptedServer.h"
 
-#include "LoopbackServer.h"
-
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/bio.h>
@@ -10,7 +7,6 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,40 +22,6 @@ namespace testsupport {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Listens on address (127.0.0.1 unless a test asks for another loopback address, "::1" among
-// them) and port (0: an ephemeral one, which port receives).
-int ListenOnLoopback(std::uint16_t& port, const std::string& address) {
-    sockaddr_storage addr{};
-    auto& v4 = reinterpret_cast<sockaddr_in&>(addr);
-    auto& v6 = reinterpret_cast<sockaddr_in6&>(addr);
-    if (::inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
-        if (!IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr))
-            throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
-        v6.sin6_family = AF_INET6;
-        v6.sin6_port = htons(port);
-    } else {
-        v4 = LoopbackAddress(port);
-        if (::inet_pton(AF_INET, address.c_str(), &v4.sin_addr) != 1 ||
-            (ntohl(v4.sin_addr.s_addr) >> 24) != 127)
-            throw std::runtime_error("ScriptedServer: not a loopback address: " + address);
-    }
-    const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("ScriptedServer: socket failed");
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (addr.ss_family == AF_INET6)
-        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    socklen_t len = addr.ss_family == AF_INET6 ? sizeof v6 : sizeof v4;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 16) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("ScriptedServer: cannot listen on " + address);
-    }
-    port = ntohs(addr.ss_family == AF_INET6 ? v6.sin6_port : v4.sin_port);
-    return fd;
-}
 
 // The Content-Length of a request header, 0 when it names none.
 std::size_t ContentLength(std::string_view header) {
@@ -391,17 +353,7 @@ ScriptedServer::ScriptedServer(std::vector<TScript> scripts, TTls tls,
 void ScriptedServer::Start() {
     if (scripts_.empty())
         scripts_.emplace_back();
-    listenFd_ = ListenOnLoopback(port_, address_);
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
-    thread_ = std::thread([this] { Run(); });
-}
-
-ScriptedServer::~ScriptedServer() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const auto n = ::write(stopFd_, &one, sizeof one);
-    thread_.join();
-    ::close(listenFd_);
-    ::close(stopFd_);
+    server_.Start([this] { Run(); });
 }
 
 std::unique_ptr<ScriptedServer> ScriptedServer::At(const std::string& address, std::uint16_t port,
@@ -420,7 +372,7 @@ ScriptedServer::ScriptedServer(std::vector<TScript> scripts, const std::optional
     : scripts_(std::move(scripts)),
       deadline_(Clock::now() + std::chrono::seconds(20)),
       address_(std::move(address)),
-      port_(port) {
+      server_(address_, port) {
     if (tls)
         tlsContext_.reset(NewServerContext(*tls));
     Start();
@@ -470,13 +422,7 @@ std::vector<bool> ScriptedServer::ClientCloseNotify() const {
 RefusingPort::RefusingPort() {
     // Bound but never listening: the kernel answers connects with a reset, and the port
     // cannot be handed to anybody else while the socket exists.
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr = LoopbackAddress(0);
-    socklen_t len = sizeof addr;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        throw std::runtime_error("RefusingPort: cannot bind on 127.0.0.1");
-    port_ = ntohs(addr.sin_port);
+    fd_ = BindLoopback("127.0.0.1", port_);
 }
 
 RefusingPort::~RefusingPort() {
@@ -484,20 +430,8 @@ RefusingPort::~RefusingPort() {
 }
 
 ScriptedServer::TWait ScriptedServer::WaitFor(int fd, short events) const {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        if (left.count() <= 0)
-            return TWait::Stopped;
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd, events, 0}};
-        const int n = ::poll(fds, 2, static_cast<int>(left.count()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || fds[0].revents)
-            return TWait::Stopped;
-        if (n > 0)
-            return TWait::Ready;
-    }
+    return server_.WaitFor(fd, events, deadline_) == ServerThread::TWait::Ready ? TWait::Ready
+                                                                                : TWait::Stopped;
 }
 
 ScriptedServer::TWait ScriptedServer::Pause(std::chrono::milliseconds pause) const {
@@ -506,16 +440,7 @@ ScriptedServer::TWait ScriptedServer::Pause(std::chrono::milliseconds pause) con
     const auto end = Clock::now() + pause;
     if (end >= deadline_)
         return TWait::Stopped;
-    pollfd stop{stopFd_, POLLIN, 0};
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        if (left <= 0)
-            return TWait::Ready;
-        const int n = ::poll(&stop, 1, static_cast<int>(left));
-        if (n > 0 || (n < 0 && errno != EINTR))
-            return TWait::Stopped;
-    }
+    return server_.Sleep(end) == ServerThread::TWait::TimedOut ? TWait::Ready : TWait::Stopped;
 }
 
 void ScriptedServer::Run() {
@@ -540,9 +465,7 @@ void ScriptedServer::Run() {
 }
 
 std::unique_ptr<TSocketLink> ScriptedServer::Accept() {
-    if (WaitFor(listenFd_, POLLIN) != TWait::Ready)
-        return nullptr;
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = server_.AcceptNext(deadline_, SOCK_NONBLOCK);
     if (fd < 0)
         return nullptr;
     const int on = 1;

@@ -17,9 +17,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "ServerThread.h"
 #include "TestCa.h"
 
 namespace testsupport {
@@ -99,12 +99,11 @@ class ScriptedServer {
     static std::unique_ptr<ScriptedServer> At(const std::string& address, std::uint16_t port,
                                               std::vector<TScript> scripts,
                                               std::optional<TTls> tls = std::nullopt);
-    ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    std::uint16_t Port() const { return port_; }
-    std::string PortText() const { return std::to_string(port_); }
+    std::uint16_t Port() const { return server_.Port(); }
+    std::string PortText() const { return std::to_string(Port()); }
     // "127.0.0.1:port"
     std::string HostPort() const;
     // "http" or, over TLS, "https"
@@ -162,15 +161,12 @@ class ScriptedServer {
     std::chrono::steady_clock::time_point deadline_;
     std::string address_ = "127.0.0.1";
     std::unique_ptr<SSL_CTX, TTlsContextFree> tlsContext_;
-    int listenFd_ = -1;
-    int stopFd_ = -1;
-    std::uint16_t port_ = 0;
     std::atomic<int> connections_{0};
     std::atomic<int> finished_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable finishedChanged_;
     std::vector<TRecord> records_;
-    std::thread thread_;
+    ServerThread server_;  // last: its thread ends before the members it uses go
 };
 
 // A port on 127.0.0.1 that is bound but not listening, so that connections to it are refused.

@@ -28,20 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartBound = std::chrono::seconds(10);
 constexpr const char* kLogName = "server.log";
 
-std::uint16_t FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = LoopbackAddress(0);
-    socklen_t length = sizeof address;
-    const bool ok = fd >= 0 &&
-                    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (!ok)
-        throw std::runtime_error("no free port on 127.0.0.1");
-    return ntohs(address.sin_port);
-}
-
 int MsLeft(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -160,7 +146,7 @@ void SocksServerProcess::Stop() {
 }
 
 MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& password) {
-    port_ = FreePort();
+    port_ = UnusedPort();
     std::vector<std::string> argv = {Program(), "-i", "127.0.0.1", "-p", PortText()};
     if (!user.empty())
         argv.insert(argv.end(), {"-u", user, "-P", password});
@@ -169,7 +155,7 @@ MicrosocksServer::MicrosocksServer(const std::string& user, const std::string& p
 }
 
 DanteServer::DanteServer() {
-    port_ = FreePort();
+    port_ = UnusedPort();
     // Run as root (as the tests do here), danted wants to know whom to become.
     const std::string users =
         ::geteuid() == 0 ? "user.privileged: root\nuser.unprivileged: nobody\n" : "";

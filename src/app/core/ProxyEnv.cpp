@@ -21,13 +21,6 @@ std::string Either(const char* lower, const char* upper) {
     return {};
 }
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // An entry matches the host itself and every name below it ("example.com" and ".example.com"
 // both match "www.example.com"); "*" matches every host.
 bool Bypassed(const std::string& noProxy, const std::string& host) {
@@ -35,7 +28,7 @@ bool Bypassed(const std::string& noProxy, const std::string& host) {
     std::size_t start = 0;
     while (start <= noProxy.size()) {
         const std::size_t comma = noProxy.find(',', start);
-        std::string entry = sys::LowerAscii(Trim(noProxy.substr(start, comma - start)));
+        std::string entry = sys::LowerAscii(sys::TrimBlanks(noProxy.substr(start, comma - start)));
         start = comma == std::string::npos ? noProxy.size() + 1 : comma + 1;
         if (entry == "*")
             return true;
@@ -75,7 +68,7 @@ std::string PercentDecoded(const std::string& text) {
 
 TProxyRoute RouteOf(const std::string& proxy) {
     TProxyRoute route;
-    const std::string text = Trim(proxy);
+    const std::string text = sys::TrimBlanks(proxy);
     const auto scheme = text.find("://");
     const std::string kind =
         scheme == std::string::npos ? "http" : sys::LowerAscii(text.substr(0, scheme));
