@@ -18,15 +18,6 @@ constexpr std::size_t kAnswerPiece = 512;
 constexpr const char* kReceiveFailed = "data receive error";
 constexpr const char* kClosedDuringHandshake = "connection closed during the SOCKS handshake";
 
-std::string Trim(const std::string& S) {
-    std::size_t First = 0, Last = S.size();
-    while (First < Last && static_cast<unsigned char>(S[First]) <= ' ')
-        ++First;
-    while (Last > First && static_cast<unsigned char>(S[Last - 1]) <= ' ')
-        --Last;
-    return S.substr(First, Last - First);
-}
-
 }  // namespace
 
 TCustomSocksWSocket::TCustomSocksWSocket(sys::TComponent* AOwner) : TCustomWSocket(AOwner) {}
@@ -54,13 +45,13 @@ void TCustomSocksWSocket::SetSocksLevel(const std::string& Value) {
 void TCustomSocksWSocket::SetSocksPort(const std::string& Value) {
     if (FState != wsClosed)
         return ReportError("Can't change socks port if not closed");
-    FSocksPort = Trim(Value);
+    FSocksPort = sys::TrimBlanks(Value, sys::kSpaceAndControls);
 }
 
 void TCustomSocksWSocket::SetSocksServer(const std::string& Value) {
     if (FState != wsClosed)
         return ReportError("Can't change socks server if not closed");
-    FSocksServer = Trim(Value);
+    FSocksServer = sys::TrimBlanks(Value, sys::kSpaceAndControls);
 }
 
 // Connecting.
@@ -82,7 +73,7 @@ void TCustomSocksWSocket::Connect() {
     if (FSocksServer.empty() || (SocketHandle != INVALID_SOCKET && FState != wsClosed) ||
         !PortAssigned || !AddrAssigned || !ProtoAssigned)
         return TCustomWSocket::Connect();
-    if (sys::LowerAscii(Trim(FProto)) != "tcp")
+    if (sys::LowerAscii(sys::TrimBlanks(FProto, sys::kSpaceAndControls)) != "tcp")
         return ReportError("tcp is the only protocol supported thru socks server");
     // What does not fit the wire format is refused before anything is sent, never cut.
     if (const auto Fault = SocksRequestFault(SocksRequest()))
