@@ -4,14 +4,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
+#include <climits>
 
+#include "ProfileText.h"
+#include "ShortcutProfile.h"
 #include "sys/AsciiText.h"
+#include "sys/LongPath.h"
 
 namespace {
 
-using sys::UpperAscii;
+// Shortcut files are a few hundred bytes; whatever lies beyond this is not read.
+constexpr std::size_t kMostBytes = 1 << 20;
+
+// Non-blocking, so that a FIFO put in a file's place cannot stall the scan.
+constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 
 class TFd {
   public:
@@ -28,94 +35,95 @@ class TFd {
     int fd_;
 };
 
-// Finds the first line that begins with the key, fed the file's bytes in chunks. Lines end at
-// LF, CR or CR LF.
-class TBaseUrlFinder {
-  public:
-    // True once the address line is complete.
-    bool Feed(const char* data, std::size_t size) {
-        const char* end = data + size;
-        for (const char* at = data; at < end;) {
-            if (capturing_) {
-                const char* stop = FindLineEnd(at, end);
-                address_.append(at, stop);
-                return stop < end;
-            }
-            char c = *at++;
-            if (c == '\n' || c == '\r') {
-                matched_ = 0;
-                dead_ = false;
-            } else if (!dead_) {
-                if (UpperAscii(c) == kKey[matched_])
-                    capturing_ = ++matched_ == kKeyLength;
-                else
-                    dead_ = true;
-            }
-        }
-        return false;
-    }
-    bool Found() const { return capturing_; }
-    std::string Take() { return std::move(address_); }
-
-  private:
-    static const char* FindLineEnd(const char* at, const char* end) {
-        while (at < end && *at != '\n' && *at != '\r')
-            ++at;
-        return at;
-    }
-    static constexpr const char* kKey = "BASEURL=";
-    static constexpr std::size_t kKeyLength = 8;
-    std::size_t matched_ = 0;
-    bool dead_ = false;  // the line has stopped matching the key
-    bool capturing_ = false;
-    std::string address_;
-};
-
-ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
-    ssize_t got;
-    do {
-        got = read(fd, buffer, size);
-    } while (got < 0 && errno == EINTR);
-    return got;
-}
-
-std::optional<std::string> ReadBaseURLFrom(int fd) {
-    TBaseUrlFinder finder;
-    std::array<char, 16384> buffer;
-    for (;;) {
-        ssize_t got = ReadSome(fd, buffer.data(), buffer.size());
+bool ReadAll(int fd, std::string& bytes) {
+    char buffer[16384];
+    while (bytes.size() < kMostBytes) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
         if (got < 0)
-            return std::nullopt;
-        if (got == 0 || finder.Feed(buffer.data(), static_cast<std::size_t>(got)))
+            return false;
+        if (got == 0)
             break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
     }
-    if (!finder.Found())
-        return std::nullopt;
-    return finder.Take();
+    return true;
 }
 
-// Non-blocking, so that a FIFO put in a file's place cannot stall the scan.
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+bool IsRegularFile(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+TShortcut ReadOpened(int fd, TShortcutKind kind, bool knownRegular) {
+    std::string bytes;
+    if (fd < 0 || (!knownRegular && !IsRegularFile(fd)) || !ReadAll(fd, bytes))
+        return {};
+    return ShortcutIn(bytes, kind);
+}
+
+bool IsAddressText(const std::string& value) {
+    return !value.empty() &&
+           value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+TShortcut Found(std::optional<std::string> address) {
+    if (address && IsAddressText(*address))
+        return {TShortcutState::Address, std::move(*address)};
+    return {TShortcutState::NoAddress, {}};
+}
+
+TShortcut UrlShortcut(const TProfile& profile) {
+    if (auto wide = profile.Value("InternetShortcut.W", "URL"))
+        if (std::string decoded = DecodeUtf7(*wide); IsAddressText(decoded))
+            return {TShortcutState::Address, std::move(decoded)};
+    if (auto url = profile.Value("InternetShortcut", "URL"); url && IsAddressText(*url))
+        return {TShortcutState::Address, std::move(*url)};
+    return Found(profile.AnyValue("BASEURL"));
+}
+
+TShortcut DesktopShortcut(const TProfile& profile) {
+    auto type = profile.Value("Desktop Entry", "Type");
+    if (!type || sys::UpperAscii(*type) != "LINK")
+        return {TShortcutState::NotALink, {}};
+    auto url = profile.Value("Desktop Entry", "URL");
+    return Found(url ? std::optional(DesktopUnescaped(*url)) : std::nullopt);
+}
 
 }  // namespace
 
-std::optional<std::string> ReadBaseURLOfRegularEntry(const std::string& path) {
-    TFd fd(open(path.c_str(), kOpenFlags | O_NOFOLLOW));
-    return fd.Get() < 0 ? std::nullopt : ReadBaseURLFrom(fd.Get());
-}
-
-std::optional<std::string> ReadBaseURL(const std::string& path) {
-    TFd fd(open(path.c_str(), kOpenFlags));
-    struct stat st {};
-    if (fd.Get() < 0 || fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return ReadBaseURLFrom(fd.Get());
-}
-
-bool HasUrlExtension(std::string_view name) {
+TShortcutKind ShortcutKindOf(std::string_view name) {
     std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || name.size() - dot != 4)
-        return false;
-    return UpperAscii(name[dot + 1]) == 'U' && UpperAscii(name[dot + 2]) == 'R' &&
-           UpperAscii(name[dot + 3]) == 'L';
+    if (dot == std::string_view::npos)
+        return TShortcutKind::None;
+    std::string extension = sys::UpperAscii(name.substr(dot));
+    if (extension == ".URL")
+        return TShortcutKind::Url;
+    if (extension == ".DESKTOP")
+        return TShortcutKind::Desktop;
+    return TShortcutKind::None;
+}
+
+TShortcut ShortcutIn(std::string_view bytes, TShortcutKind kind) {
+    if (kind == TShortcutKind::None)
+        return {TShortcutState::NotALink, {}};
+    const TProfile profile(ProfileText(bytes));
+    return kind == TShortcutKind::Url ? UrlShortcut(profile) : DesktopShortcut(profile);
+}
+
+TShortcut ReadShortcut(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    TShortcutKind kind = ShortcutKindOf(name);
+    if (path.size() < PATH_MAX) {
+        TFd fd(open(path.c_str(), kOpenFlags));
+        return ReadOpened(fd.Get(), kind, false);
+    }
+    TFd dir(sys::OpenFolder(path.substr(0, slash), O_PATH));
+    return dir.Get() < 0 ? TShortcut{} : ReadShortcutAt(dir.Get(), name.c_str(), kind, false);
+}
+
+TShortcut ReadShortcutAt(int dirFd, const char* name, TShortcutKind kind, bool regularEntry) {
+    TFd fd(openat(dirFd, name, kOpenFlags | (regularEntry ? O_NOFOLLOW : 0)));
+    return ReadOpened(fd.Get(), kind, regularEntry);
 }
