@@ -41,11 +41,11 @@ class TOpenFolder {
 };
 
 // A folder, or a link to one; a link is followed.
-bool IsFolderEntry(int dirFd, const std::string& name, unsigned char type) {
+bool IsFolderEntry(int dirFd, const char* name, unsigned char type) {
     if (type != DT_LNK && type != DT_UNKNOWN)
         return type == DT_DIR;
     struct stat st {};
-    return fstatat(dirFd, name.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode);
+    return fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -180,22 +180,31 @@ bool TFavoriteScanner::Admit(int fd, TFolderId& id) {
 // subfolders in name order.
 void TFavoriteScanner::ReadEntries(DIR* folder, const std::string& dir,
                                    std::vector<std::string>& folders) {
+    std::string names;
     std::vector<TEntry> entries;
     while (dirent* entry = readdir(folder)) {
         const char* name = entry->d_name;
-        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-            entries.push_back({name, entry->d_type});
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        std::size_t length = std::strlen(name);
+        entries.push_back({names.size(), length, entry->d_type});
+        names.append(name, length + 1);
     }
-    SortByName(entries, [](const TEntry& entry) -> const std::string& { return entry.name; });
+    auto nameOf = [&names](const TEntry& entry) {
+        return std::string_view(names.data() + entry.offset, entry.length);
+    };
+    SortByName(entries, nameOf);
     const int fd = dirfd(folder);
     auto& app = sys::Application::Instance();
-    for (TEntry& entry : entries) {
+    for (const TEntry& entry : entries) {
         app.ProcessMessagesPaced();
-        if (IsFolderEntry(fd, entry.name, entry.type)) {
-            folders.push_back(dir + entry.name + '/');
-        } else if (TShortcutKind kind = ShortcutKindOf(entry.name); kind != TShortcutKind::None) {
-            TShortcut shortcut = ReadShortcutAt(fd, entry.name.c_str(), kind, entry.type == DT_REG);
-            Take(std::move(shortcut), dir + entry.name, entry.name);
+        const char* name = names.data() + entry.offset;
+        if (IsFolderEntry(fd, name, entry.type)) {
+            folders.push_back(dir + name + '/');
+        } else if (TShortcutKind kind = ShortcutKindOf(nameOf(entry));
+                   kind != TShortcutKind::None) {
+            TShortcut shortcut = ReadShortcutAt(fd, name, kind, entry.type == DT_REG);
+            Take(std::move(shortcut), dir + name, nameOf(entry));
         }
     }
 }

@@ -56,8 +56,10 @@ class TFavoriteScanner {
     bool SystemFoldersSkipped() const { return systemFoldersSkipped_; }
 
   private:
+    // A folder entry: its name lies in a text shared by the folder's entries, ended by a NUL.
     struct TEntry {
-        std::string name;
+        std::size_t offset;
+        std::size_t length;
         unsigned char type;  // as readdir gives it
     };
     using TFolderId = std::pair<dev_t, ino_t>;

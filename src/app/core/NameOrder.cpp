@@ -1,6 +1,7 @@
 #include "NameOrder.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cwchar>
 #include <cwctype>
 
@@ -36,38 +37,66 @@ wchar_t NextChar(std::string_view text, std::size_t& at) {
     return static_cast<wchar_t>(c);
 }
 
-int CompareNumbers(const std::wstring& a, const std::wstring& b) {
+std::size_t RunEnd(const std::wstring& text, std::size_t at, bool digits) {
+    while (at < text.size() && IsDigit(text[at]) == digits)
+        ++at;
+    return at;
+}
+
+// Two runs of digits as numbers: leading zeros aside, the longer is the larger.
+int CompareNumbers(std::wstring_view a, std::wstring_view b) {
+    auto significant = [](std::wstring_view digits) {
+        std::size_t first = digits.find_first_not_of(L'0');
+        return first == std::wstring_view::npos ? std::wstring_view() : digits.substr(first);
+    };
+    a = significant(a);
+    b = significant(b);
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
     return a.compare(b);
 }
 
+int CompareTexts(std::wstring_view a, std::wstring_view b, bool codePoints) {
+    if (codePoints)
+        return a.compare(b);
+    return std::wcscoll(std::wstring(a).c_str(), std::wstring(b).c_str());
+}
+
 }  // namespace
 
 TNameKey::TNameKey(std::string_view name) {
-    for (std::size_t at = 0; at < name.size();) {
-        wchar_t c = NextChar(name, at);
-        bool number = IsDigit(c);
-        if (chunks_.empty() || chunks_.back().Number != number)
-            chunks_.push_back({number, {}});
-        std::wstring& text = chunks_.back().Text;
-        if (number && c == L'0' && text.empty())
-            continue;  // leading zeros do not count
-        text += number ? c : static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    }
+    folded_.reserve(name.size());
+    for (std::size_t at = 0; at < name.size();)
+        folded_ += static_cast<wchar_t>(std::towlower(static_cast<wint_t>(NextChar(name, at))));
+}
+
+bool TNameKey::CodePointCollation() {
+    const char* name = std::setlocale(LC_COLLATE, nullptr);
+    std::string_view collation = name ? name : "C";
+    return collation == "C" || collation == "POSIX" || collation.starts_with("C.");
 }
 
 int TNameKey::Compare(const TNameKey& a, const TNameKey& b) {
-    std::size_t common = std::min(a.chunks_.size(), b.chunks_.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const TChunk& x = a.chunks_[i];
-        const TChunk& y = b.chunks_[i];
-        if (x.Number != y.Number)
-            return x.Number ? -1 : 1;  // digits come before letters, as in the file manager
-        int order = x.Number ? CompareNumbers(x.Text, y.Text)
-                             : std::wcscoll(x.Text.c_str(), y.Text.c_str());
+    return Compare(a, b, CodePointCollation());
+}
+
+// Run by run: digits before letters (as in the file manager), numbers by value, text by the
+// collation.
+int TNameKey::Compare(const TNameKey& a, const TNameKey& b, bool codePoints) {
+    const std::wstring& x = a.folded_;
+    const std::wstring& y = b.folded_;
+    std::size_t i = 0, j = 0;
+    while (i < x.size() && j < y.size()) {
+        bool digits = IsDigit(x[i]);
+        if (digits != IsDigit(y[j]))
+            return digits ? -1 : 1;
+        std::size_t xEnd = RunEnd(x, i, digits), yEnd = RunEnd(y, j, digits);
+        std::wstring_view xRun(x.data() + i, xEnd - i), yRun(y.data() + j, yEnd - j);
+        int order = digits ? CompareNumbers(xRun, yRun) : CompareTexts(xRun, yRun, codePoints);
         if (order != 0)
             return order;
+        i = xEnd;
+        j = yEnd;
     }
-    return static_cast<int>(a.chunks_.size()) - static_cast<int>(b.chunks_.size());
+    return (i < x.size()) - (j < y.size());
 }

@@ -16,19 +16,20 @@ class TNameKey {
     // Negative, zero or positive as a comes before, with or after b. Names that only the
     // letter case or leading zeros tell apart compare equal here.
     static int Compare(const TNameKey& a, const TNameKey& b);
+    // True when the collation in force orders by code point (C, POSIX, C.UTF-8): then names
+    // compare without copying their pieces. Asked once per sort.
+    static bool CodePointCollation();
+    static int Compare(const TNameKey& a, const TNameKey& b, bool codePoints);
 
   private:
-    struct TChunk {
-        bool Number = false;
-        std::wstring Text;  // lower-cased text, or the digits without leading zeros
-    };
-    std::vector<TChunk> chunks_;
+    std::wstring folded_;  // the name's characters, lower-cased
 };
 
 // Sorts items by the names that nameOf gives them; names equal in that order keep byte order,
 // so the result is the same whatever order the items came in.
 template <typename T, typename NameOf>
 void SortByName(std::vector<T>& items, NameOf nameOf) {
+    const bool codePoints = TNameKey::CodePointCollation();
     std::vector<TNameKey> keys;
     keys.reserve(items.size());
     for (const T& item : items)
@@ -36,7 +37,7 @@ void SortByName(std::vector<T>& items, NameOf nameOf) {
     std::vector<std::size_t> order(items.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        int c = TNameKey::Compare(keys[a], keys[b]);
+        int c = TNameKey::Compare(keys[a], keys[b], codePoints);
         return c != 0 ? c < 0 : std::string_view(nameOf(items[a])) < nameOf(items[b]);
     });
     std::vector<T> sorted;

@@ -93,14 +93,14 @@ int Base64Value(char c) {
 
 }  // namespace
 
-std::string ProfileText(std::string_view bytes) {
+std::string_view ProfileText(std::string_view bytes, std::string& decoded) {
     if (bytes.starts_with("\xEF\xBB\xBF"))
-        return std::string(bytes.substr(3));
-    if (bytes.starts_with("\xFF\xFE"))
-        return FromUtf16(bytes.substr(2), false);
-    if (bytes.starts_with("\xFE\xFF"))
-        return FromUtf16(bytes.substr(2), true);
-    return std::string(bytes);
+        return bytes.substr(3);
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+        decoded = FromUtf16(bytes.substr(2), bytes[0] == '\xFE');
+        return decoded;
+    }
+    return bytes;
 }
 
 std::string DecodeUtf7(std::string_view text) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 
@@ -16,6 +18,7 @@ namespace {
 
 // Shortcut files are a few hundred bytes; whatever lies beyond this is not read.
 constexpr std::size_t kMostBytes = 1 << 20;
+constexpr std::size_t kSmall = 16384;  // read without an allocation
 
 // Non-blocking, so that a FIFO put in a file's place cannot stall the scan.
 constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
@@ -35,19 +38,34 @@ class TFd {
     int fd_;
 };
 
-bool ReadAll(int fd, std::string& bytes) {
-    char buffer[16384];
-    while (bytes.size() < kMostBytes) {
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
+// Reads up to kMostBytes into small, or into large when they do not fit; returns a view of
+// them, or nothing when a read fails. For a regular file a short read is its end, which saves
+// the read that would only say so.
+std::optional<std::string_view> ReadAll(int fd, std::array<char, kSmall>& small,
+                                        std::string& large) {
+    std::size_t got = 0;
+    while (got < small.size()) {
+        ssize_t n = read(fd, small.data() + got, small.size() - got);
+        if (n < 0 && errno == EINTR)
             continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0 || (got += static_cast<std::size_t>(n)) < small.size())
+            return std::string_view(small.data(), got);
     }
-    return true;
+    large.assign(small.data(), got);
+    char buffer[kSmall];
+    while (large.size() < kMostBytes) {
+        ssize_t n = read(fd, buffer, std::min(sizeof buffer, kMostBytes - large.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        large.append(buffer, static_cast<std::size_t>(n));
+    }
+    return large;
 }
 
 bool IsRegularFile(int fd) {
@@ -56,15 +74,19 @@ bool IsRegularFile(int fd) {
 }
 
 TShortcut ReadOpened(int fd, TShortcutKind kind, bool knownRegular) {
-    std::string bytes;
-    if (fd < 0 || (!knownRegular && !IsRegularFile(fd)) || !ReadAll(fd, bytes))
+    if (fd < 0 || (!knownRegular && !IsRegularFile(fd)))
         return {};
-    return ShortcutIn(bytes, kind);
+    std::array<char, kSmall> small;
+    std::string large;
+    std::optional<std::string_view> bytes = ReadAll(fd, small, large);
+    return bytes ? ShortcutIn(*bytes, kind) : TShortcut{};
 }
 
-bool IsAddressText(const std::string& value) {
-    return !value.empty() &&
-           value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+bool IsAddressText(std::string_view value) {
+    for (char c : value)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return !value.empty();
 }
 
 TShortcut Found(std::optional<std::string> address) {
@@ -73,21 +95,49 @@ TShortcut Found(std::optional<std::string> address) {
     return {TShortcutState::NoAddress, {}};
 }
 
-TShortcut UrlShortcut(const TProfile& profile) {
-    if (auto wide = profile.Value("InternetShortcut.W", "URL"))
-        if (std::string decoded = DecodeUtf7(*wide); IsAddressText(decoded))
-            return {TShortcutState::Address, std::move(decoded)};
-    if (auto url = profile.Value("InternetShortcut", "URL"); url && IsAddressText(*url))
-        return {TShortcutState::Address, std::move(*url)};
-    return Found(profile.AnyValue("BASEURL"));
+// Keeps the first value that a key line offers.
+void KeepFirst(std::optional<std::string_view>& kept, std::string_view value) {
+    if (!kept)
+        kept = value;
 }
 
-TShortcut DesktopShortcut(const TProfile& profile) {
-    auto type = profile.Value("Desktop Entry", "Type");
-    if (!type || sys::UpperAscii(*type) != "LINK")
+TShortcut UrlShortcut(std::string_view text) {
+    using profile::SameName;
+    std::optional<std::string_view> url, wide, base;
+    profile::ForEachEntry(
+        text, [&](std::string_view section, std::string_view key, std::string_view value) {
+            if (SameName(key, "URL") && SameName(section, "InternetShortcut"))
+                KeepFirst(url, value);
+            else if (SameName(key, "URL") && SameName(section, "InternetShortcut.W"))
+                KeepFirst(wide, value);
+            else if (SameName(key, "BASEURL"))
+                KeepFirst(base, value);
+            return true;
+        });
+    if (wide)
+        if (std::string decoded = DecodeUtf7(*wide); IsAddressText(decoded))
+            return {TShortcutState::Address, std::move(decoded)};
+    if (url && IsAddressText(*url))
+        return {TShortcutState::Address, std::string(*url)};
+    return Found(base ? std::optional<std::string>(*base) : std::nullopt);
+}
+
+TShortcut DesktopShortcut(std::string_view text) {
+    using profile::SameName;
+    std::optional<std::string_view> type, url;
+    profile::ForEachEntry(
+        text, [&](std::string_view section, std::string_view key, std::string_view value) {
+            if (SameName(section, "Desktop Entry")) {
+                if (SameName(key, "Type"))
+                    KeepFirst(type, value);
+                else if (SameName(key, "URL"))
+                    KeepFirst(url, value);
+            }
+            return true;
+        });
+    if (!type || !SameName(*type, "Link"))
         return {TShortcutState::NotALink, {}};
-    auto url = profile.Value("Desktop Entry", "URL");
-    return Found(url ? std::optional(DesktopUnescaped(*url)) : std::nullopt);
+    return Found(url ? std::optional<std::string>(DesktopUnescaped(*url)) : std::nullopt);
 }
 
 }  // namespace
@@ -96,10 +146,10 @@ TShortcutKind ShortcutKindOf(std::string_view name) {
     std::size_t dot = name.rfind('.');
     if (dot == std::string_view::npos)
         return TShortcutKind::None;
-    std::string extension = sys::UpperAscii(name.substr(dot));
-    if (extension == ".URL")
+    const std::string_view extension = name.substr(dot);
+    if (profile::SameName(extension, ".url"))
         return TShortcutKind::Url;
-    if (extension == ".DESKTOP")
+    if (profile::SameName(extension, ".desktop"))
         return TShortcutKind::Desktop;
     return TShortcutKind::None;
 }
@@ -107,8 +157,9 @@ TShortcutKind ShortcutKindOf(std::string_view name) {
 TShortcut ShortcutIn(std::string_view bytes, TShortcutKind kind) {
     if (kind == TShortcutKind::None)
         return {TShortcutState::NotALink, {}};
-    const TProfile profile(ProfileText(bytes));
-    return kind == TShortcutKind::Url ? UrlShortcut(profile) : DesktopShortcut(profile);
+    std::string decoded;
+    const std::string_view text = ProfileText(bytes, decoded);
+    return kind == TShortcutKind::Url ? UrlShortcut(text) : DesktopShortcut(text);
 }
 
 TShortcut ReadShortcut(const std::string& path) {
