@@ -131,6 +131,20 @@ TEST(ShortcutFile, WhatIsNoRegularFileIsUnreadable) {
     close(folder);
 }
 
+TEST(ShortcutFile, LongFilesAreReadUpToAMebibyte) {
+    testsupport::TempDir dir;
+    // The key straddles the end of the first 16 KiB read and the address spans further reads.
+    const std::string longAddress = "http://long.example/" + std::string(40000, 'x');
+    const std::string longLine =
+        "[InternetShortcut]\n" + std::string(16380, ';') + "\nURL=" + longAddress + "\r\n";
+    EXPECT_EQ(ReadShortcut(dir.Write("long.url", longLine).string()).Address, longAddress);
+    // What lies beyond the first mebibyte is not read.
+    const std::string beyond =
+        "[InternetShortcut]\n" + std::string(1 << 20, ';') + "\nURL=http://beyond.example/\n";
+    EXPECT_EQ(ReadShortcut(dir.Write("beyond.url", beyond).string()).State,
+              TShortcutState::NoAddress);
+}
+
 TEST(ShortcutFile, ExtensionsInAnyLetterCase) {
     EXPECT_EQ(ShortcutKindOf("a.URL"), TShortcutKind::Url);
     EXPECT_EQ(ShortcutKindOf("a.b.Url"), TShortcutKind::Url);
