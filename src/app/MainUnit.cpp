@@ -175,6 +175,8 @@ void TMainForm::FavoritenEinlesen() {
     // Without a line, an empty list would leave a newcomer guessing where it looked.
     const TFavoritesScan scan =
         ScanFavorites(Favorites, ShellBrowser1.get(), Options.FavoritesFolder);
+    for (const std::string& line : ScanNoteLines(scan))
+        Memo1->appendPlainText(QString::fromStdString(line));
     if (std::string line = NoFavoritesLine(scan); !line.empty())
         Memo1->appendPlainText(QString::fromStdString(line));
 }

@@ -13,6 +13,7 @@
 #include "ScopedHome.h"
 #include "TempDir.h"
 #include "app/FavoriteModel.h"
+#include "app/core/FavoriteScan.h"
 
 namespace fs = std::filesystem;
 
@@ -163,6 +164,21 @@ TEST_F(EditWindowTest, DeleteSelectedWithAndWithoutTheQuestion) {
             }
         }
     }
+}
+
+TEST_F(EditWindowTest, ADesktopLinkGoesToTheTrashLikeAShortcut) {
+    TMainForm& form = CreateWith({});
+    const fs::path link = Home.Write("Favorites/Link.desktop",
+                                     "[Desktop Entry]\nType=Link\nURL=http://link.example/\n");
+    TFavoriteScanner(form.Favorites).FavoritenEinlesen();
+    ASSERT_EQ(Names(), "Link");
+    Select({0});
+    form.DelCheck->setChecked(false);
+    form.DelBtn->click();
+    EXPECT_TRUE(form.Favorites.Empty());
+    EXPECT_FALSE(fs::exists(link));
+    EXPECT_EQ(testsupport::ReadFileBytes(Home.Home() / ".local/share/Trash/files/Link.desktop"),
+              "[Desktop Entry]\nType=Link\nURL=http://link.example/\n");
 }
 
 TEST_F(EditWindowTest, AFileThatCannotBeMovedKeepsItsRowWithOneMessage) {

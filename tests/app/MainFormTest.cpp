@@ -8,10 +8,12 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <map>
 #include <stdexcept>
 
 #include "TempDir.h"
+#include "WriterShortcuts.h"
 
 #include "MainFormFixture.h"
 #include "app/FavoriteModel.h"
@@ -244,7 +246,7 @@ TEST_F(MainFormTest, StartUpListsTheFavoritesFolderWithItsIcon) {
     TempHome home;
     home.dir.Write("Favorites/Suche.url", Shortcut("https://suche.example/"));
     home.dir.Write("Favorites/Reisen/Bahn/Fahrplan.URL", Shortcut("https://bahn.example/"));
-    home.dir.Write("Favorites/Reisen/ohne Adresse.url", "[InternetShortcut]\r\nURL=x\r\n");
+    home.dir.Write("Favorites/Reisen/ohne Adresse.url", "[InternetShortcut]\r\nIconIndex=0\r\n");
     TMainForm::SetScanHook(nullptr);
     Form = std::make_unique<TMainForm>();
     QAbstractItemModel* model = Form->ListView1->model();
@@ -263,7 +265,40 @@ TEST_F(MainFormTest, StartUpListsTheFavoritesFolderWithItsIcon) {
     EXPECT_EQ(rows["Fahrplan"], (QStringList{"Reisen/Bahn/", "???", "https://bahn.example/",
                                              root + "Reisen/Bahn/Fahrplan.URL"}));
     EXPECT_EQ(Form->StatusBar1->PanelText(0), "0 Einträge ausgewählt");
+    EXPECT_EQ(Form->Memo1->toPlainText(), "1 Internet-Verknüpfung ohne Adresse übersprungen.");
     EXPECT_TRUE(Boxes->Shown.empty());
+}
+
+// Every shortcut as its writer leaves it has its row, and visiting a row opens the address
+// the row shows, which is the one the check asks for.
+TEST_F(MainFormTest, EveryWritersShortcutIsARowAndVisitingOpensTheAddressItShows) {
+    TempHome home;
+    std::map<std::string, std::string> expected;  // file -> address
+    for (const auto& file : testsupport::WriterShortcuts("http://h.example")) {
+        const std::string path = home.dir.Write("Favorites/" + file.File, file.Bytes).string();
+        if (file.Address)
+            expected[path] = *file.Address;
+    }
+    TMainForm::SetScanHook(nullptr);
+    TMainForm& form = *(Form = std::make_unique<TMainForm>());
+    std::map<std::string, std::string> shown;
+    for (const auto& row : form.Favorites.Rows())
+        shown[row.Datei] = row.URL;
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(form.Memo1->toPlainText(), "2 Internet-Verknüpfungen ohne Adresse übersprungen.");
+    auto* selection = form.ListView1->selectionModel();
+    for (int r = 0; r < static_cast<int>(form.Favorites.Count()); ++r) {
+        const TFavoriteRow& row = form.Favorites[static_cast<std::size_t>(r)];
+        SCOPED_TRACE(row.Datei);
+        EXPECT_EQ(form.ListModel->index(r, 3).data().toString().toStdString(), row.URL);
+        selection->select(form.ListModel->index(r, 0),
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        Opened.clear();
+        form.ShowBtn->click();
+        const QUrl address(QString::fromStdString(row.URL), QUrl::TolerantMode);
+        EXPECT_EQ(Opened,
+                  std::vector<std::string>{address.toString(QUrl::FullyEncoded).toStdString()});
+    }
 }
 
 // A newcomer without ~/Favorites learns from the log where the window looked and how to
@@ -283,8 +318,8 @@ TEST_F(MainFormTest, NoFavoritesFolderOrNoShortcutStartsEmptyWithOneLineInTheLog
 
     home.dir.Write("Favorites/notiz.txt", "keine Verknüpfung");
     Form = std::make_unique<TMainForm>();
-    EXPECT_EQ(Form->Memo1->toPlainText(),
-              "Keine Internet-Verknüpfungen (*.url) in „" + folder + "“ gefunden." + hint);
+    EXPECT_EQ(Form->Memo1->toPlainText(), "Keine Internet-Verknüpfungen (*.url, *.desktop) in „" +
+                                              folder + "“ gefunden." + hint);
 }
 
 TEST_F(MainFormTest, TheFolderGivenWithFavoritesIsListedInsteadOfTheUsersOwn) {

@@ -1,10 +1,13 @@
 #include "app/core/FavoriteScan.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -39,12 +42,12 @@ struct Case {
     Make make = Make::File;
 };
 
-const std::string kShortcut = "[InternetShortcut]\r\nURL=http://ignored.example/\r\n";
+const std::string kShortcut = "[InternetShortcut]\r\nURL=http://top.example/\r\n";
 
 std::vector<Case> Cases() {
     std::vector<Case> cases = {
-        {"top level: empty Pfad, CR LF lines", "Top.url",
-         "[DEFAULT]\r\nBASEURL=http://top.example/\r\n" + kShortcut,
+        {"top level: empty Pfad, CR LF lines, URL= over BASEURL=", "Top.url",
+         "[DEFAULT]\r\nBASEURL=http://old.example/\r\n" + kShortcut,
          Expected{"Top", "", "http://top.example/"}},
         {"two levels deep, upper-case extension", "Reisen/Bahn/Fahrplan.URL",
          "[DEFAULT]\nBASEURL=http://bahn.example/fahrplan\n",
@@ -57,12 +60,13 @@ std::vector<Case> Cases() {
         {"lower-case key, address keeps its case", "lower.url",
          "baseurl=HTTP://Lower.Example/MiXed\n",
          Expected{"lower", "", "HTTP://Lower.Example/MiXed"}},
-        {"blank before the key", "blank.url", " BASEURL=http://blank.example/\n", std::nullopt},
-        {"only URL=", "onlyurl.url", kShortcut, std::nullopt},
+        {"blank before the key", "blank.url", " BASEURL=http://blank.example/\n",
+         Expected{"blank", "", "http://blank.example/"}},
+        {"only URL=", "onlyurl.url", kShortcut, Expected{"onlyurl", "", "http://top.example/"}},
         {"first of two BASEURL= lines in different sections", "twice.url",
          "[InternetShortcut]\nBASEURL=http://first.example/ \n[DEFAULT]\n"
          "BASEURL=http://second.example/\n",
-         Expected{"twice", "", "http://first.example/ "}},
+         Expected{"twice", "", "http://first.example/"}},
         {"empty address stops the reading", "empty.url",
          "[DEFAULT]\nBASEURL=\nBASEURL=http://later.example/\n", std::nullopt},
         {"hidden file", ".hidden.url", "BASEURL=http://hidden.example/\n",
@@ -74,6 +78,11 @@ std::vector<Case> Cases() {
          Expected{"noend", "", "http://noend.example/"}},
         {"other extensions are not read", "notes.txt", "BASEURL=http://txt.example/\n",
          std::nullopt},
+        {"a desktop link", "Reisen/Bahn.desktop",
+         "[Desktop Entry]\nType=Link\nURL=http://bahn.example/\n",
+         Expected{"Bahn", "Reisen/", "http://bahn.example/"}},
+        {"a desktop application", "app.desktop",
+         "[Desktop Entry]\nType=Application\nExec=app\nURL=http://app.example/\n", std::nullopt},
         {"name and address that are not UTF-8 keep their bytes", "caf\xE9.url",
          "BASEURL=http://caf\xE9.example/\xFF\n",
          Expected{"caf\xE9", "", "http://caf\xE9.example/\xFF"}},
@@ -210,25 +219,44 @@ TEST_F(FavoriteScanTest, AScanEndedByAHandlerLeavesNoFolderBehindForTheNextOne) 
     EXPECT_EQ(list[0].Datei, Root() + "Sub/deep.url");
 }
 
-TEST_F(FavoriteScanTest, RowsComeDepthFirstAndShareTheIconOfShortcutFiles) {
-    for (const char* file : {"a.url", "Reisen/r.url", "Reisen/Bahn/b.url", "Reisen/Bahn/c.url",
-                             "Reisen/s.url", "z.url"})
-        home.Write("Favorites/" + std::string(file), "BASEURL=http://x.example/\n");
+TEST_F(FavoriteScanTest, RowsComeInNameOrderFilesFirstAndShareTheIconOfShortcutFiles) {
+    // Made in an order unlike the one wanted, so that the file system's order does not help.
+    for (const char* file :
+         {"Seite 10.url", "Reisen/Bahn/b.url", "z.url", "Reisen/s.url", "seite 2.url", "B.url",
+          "Reisen/Bahn/A.url", "a.desktop", "Reisen/r.url", "Seite 9.url", "Archiv/x.url"})
+        home.Write("Favorites/" + std::string(file),
+                   std::string(file).ends_with(".desktop")
+                       ? "[Desktop Entry]\nType=Link\nURL=http://x.example/\n"
+                       : "BASEURL=http://x.example/\n");
     Scan();
-    ASSERT_EQ(list.Count(), 6u);
-    // Each folder's rows stand together, at its place in the parent's enumeration.
-    auto contiguous = [&](const std::string& pfadPrefix) {
-        std::vector<std::size_t> at;
-        for (std::size_t i = 0; i < list.Count(); ++i)
-            if (list[i].Pfad.rfind(pfadPrefix, 0) == 0)
-                at.push_back(i);
-        return !at.empty() && at.back() - at.front() + 1 == at.size();
-    };
-    EXPECT_TRUE(contiguous("Reisen/"));
-    EXPECT_TRUE(contiguous("Reisen/Bahn/"));
+    std::vector<std::string> files;
+    for (const auto& row : list.Rows())
+        files.push_back(row.Datei.substr(Root().size()));
+    // Letter case aside, numbers as numbers; a folder's files before its subfolders' rows.
+    EXPECT_EQ(files,
+              (std::vector<std::string>{"a.desktop", "B.url", "seite 2.url", "Seite 9.url",
+                                        "Seite 10.url", "z.url", "Archiv/x.url", "Reisen/r.url",
+                                        "Reisen/s.url", "Reisen/Bahn/A.url", "Reisen/Bahn/b.url"}));
     int icon = shell::FileTypeIconIndex("any.url");
     for (const auto& row : list.Rows())
         EXPECT_EQ(row.ImageIndex, icon) << row.Datei;
+}
+
+TEST_F(FavoriteScanTest, ShortcutFilesWithoutAddressAreNamedNotListed) {
+    home.Write("Favorites/good.url", kShortcut);
+    home.Write("Favorites/Sub/empty.url", "[InternetShortcut]\nURL=\n");
+    home.Write("Favorites/none.URL", "[InternetShortcut]\nIconIndex=0\n");
+    home.Write("Favorites/app.desktop", "[Desktop Entry]\nType=Application\nExec=app\n");
+    home.Write("Favorites/note.txt", "nothing");
+    TFavoriteScanner scanner(list);
+    scanner.FavoritenEinlesen();
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(scanner.NoAddressFiles(),
+              (std::vector<std::string>{Root() + "none.URL", Root() + "Sub/empty.url"}));
+    // The next scan reports only what it found itself.
+    fs::remove(favorites / "none.URL");
+    scanner.FavoritenEinlesen();
+    EXPECT_EQ(scanner.NoAddressFiles(), std::vector<std::string>{Root() + "Sub/empty.url"});
 }
 
 TEST_F(FavoriteScanTest, WithoutShortcutAtTheTopTheRowsGetTheShortcutFileIcon) {
@@ -263,6 +291,75 @@ TEST_F(FavoriteScanTest, DoesNotEnterFoldersDeeperThanTheLimit) {
     EXPECT_EQ(list.Count(), static_cast<std::size_t>(TFavoriteScanner::kMaxDepth));
 }
 
+// Folders made one inside the other relative to each other, so that their path may be longer
+// than the system takes in one call; removed the same way.
+class DeepFolders {
+  public:
+    DeepFolders(const fs::path& top, int levels, std::size_t nameLength) : top_(top) {
+        for (int level = 0; level < levels; ++level)
+            names_.push_back(std::string(nameLength, static_cast<char>('a' + level % 26)));
+        int at = Open(names_.size(), true);
+        close(at);
+    }
+    ~DeepFolders() { RemoveBelow(open(top_.c_str(), O_DIRECTORY | O_CLOEXEC), 0); }
+    DeepFolders(const DeepFolders&) = delete;
+    DeepFolders& operator=(const DeepFolders&) = delete;
+
+    std::string Path() const {
+        std::string path = top_.string();
+        for (const auto& name : names_)
+            path += "/" + name;
+        return path;
+    }
+    void Write(const std::string& file, const std::string& bytes) const {
+        int at = Open(names_.size(), false);
+        int fd = openat(at, file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+        close(at);
+    }
+
+  private:
+    int Open(std::size_t levels, bool make) const {
+        int at = open(top_.c_str(), O_DIRECTORY | O_CLOEXEC);
+        for (std::size_t level = 0; level < levels; ++level) {
+            if (make)
+                mkdirat(at, names_[level].c_str(), 0755);
+            int next = openat(at, names_[level].c_str(), O_DIRECTORY | O_CLOEXEC);
+            close(at);
+            at = next;
+        }
+        return at;
+    }
+    void RemoveBelow(int at, std::size_t level) const {
+        if (level < names_.size()) {
+            RemoveBelow(openat(at, names_[level].c_str(), O_DIRECTORY | O_CLOEXEC), level + 1);
+            unlinkat(at, names_[level].c_str(), AT_REMOVEDIR);
+        } else if (DIR* dir = fdopendir(dup(at))) {
+            while (dirent* entry = readdir(dir))
+                unlinkat(at, entry->d_name, 0);
+            closedir(dir);
+        }
+        close(at);
+    }
+
+    fs::path top_;
+    std::vector<std::string> names_;
+};
+
+TEST_F(FavoriteScanTest, AShortcutDeeperThanTheLongestPathIsListed) {
+    fs::create_directories(favorites);
+    DeepFolders deep(favorites, 80, 60);
+    ASSERT_GT(deep.Path().size(), static_cast<std::size_t>(PATH_MAX));
+    deep.Write("Tief.url", kShortcut);
+    Scan();
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(list[0].Datei, deep.Path() + "/Tief.url");
+    EXPECT_EQ(list[0].Name, "Tief");
+    EXPECT_EQ(list[0].URL, "http://top.example/");
+    EXPECT_EQ(list[0].Pfad, deep.Path().substr(Root().size()) + "/");
+}
+
 // Counts the scan's calls of the loop (the paced form) and handles the messages as usual.
 class CountingHost : public sys::EpollHost {
   public:
@@ -289,6 +386,36 @@ TEST_F(FavoriteScanTest, ProcessesPendingMessagesOncePerEntry) {
     EXPECT_EQ(host->calls, 7);
     EXPECT_TRUE(handled);
     EXPECT_EQ(list.Count(), 4u);
+}
+
+TEST_F(FavoriteScanTest, LinksToSystemFoldersAndMeshesOfLinksKeepTheWalkSmall) {
+    // Folder k holds one shortcut and two links to folder k + 1: 2^k paths lead to it.
+    testsupport::TempDir outside;
+    constexpr int kLevels = 12;
+    for (int k = 1; k <= kLevels; ++k) {
+        fs::path level = outside.Path() / std::to_string(k);
+        outside.Write(std::to_string(k) + "/s" + std::to_string(k) + ".url", kShortcut);
+        if (k < kLevels)
+            for (const char* link : {"x", "y"})
+                fs::create_directory_symlink("../" + std::to_string(k + 1), level / link);
+    }
+    fs::create_directories(favorites);
+    fs::create_directory_symlink(outside.Path() / "1", favorites / "Mesh");
+    fs::create_directory_symlink("/sys", favorites / "sys");
+    fs::create_directory_symlink("/proc", favorites / "proc");
+    auto host = std::make_shared<CountingHost>();
+    sys::Application::Instance().SetHost(host);
+    TFavoriteScanner scanner(list);
+    scanner.FavoritenEinlesen();
+    sys::Application::Instance().SetHost(nullptr);
+    // Folder 1 is walked once, folder 2 twice, every deeper one kMaxWalksPerFolder times.
+    const int walks = TFavoriteScanner::kMaxWalksPerFolder;
+    EXPECT_EQ(list.Count(), static_cast<std::size_t>(1 + 2 + walks * (kLevels - 2)));
+    // The entries looked at: Mesh, proc and sys; three in each walk of folders 1 to 11; one
+    // in each walk of folder 12. Nothing below /proc or /sys.
+    EXPECT_EQ(host->calls, 3 + 3 * (1 + 2 + walks * (kLevels - 3)) + walks);
+    EXPECT_TRUE(scanner.FoldersLimited());
+    EXPECT_TRUE(scanner.SystemFoldersSkipped());
 }
 
 // Serves no messages: a forked child must not touch the loop it shares with its parent.

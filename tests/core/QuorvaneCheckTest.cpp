@@ -8,13 +8,16 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "ProgramRun.h"
 #include "ScriptedServer.h"
 #include "StoredResults.h"
+#include "TargetServer.h"
 #include "TempDir.h"
+#include "WriterShortcuts.h"
 #include "app/core/ResultFile.h"
 
 using testing::ElementsAre;
@@ -268,9 +271,50 @@ TEST_F(QuorvaneCheckTest, NoFavoritesFolderOrNoShortcutSaysWhereItLookedInOneGer
     fs::create_directories(home / "Favorites/Leer");
     TOutcome empty = Run();
     EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_EQ(empty.errors, "quorvane-check: Keine Internet-Verknüpfungen (*.url) in „" +
+    EXPECT_EQ(empty.errors, "quorvane-check: Keine Internet-Verknüpfungen (*.url, *.desktop) in „" +
                                 home.string() + "/Favorites“ gefunden." + hint);
     EXPECT_THAT(empty.lines, ElementsAre("0 Einträge: 0 OK, 0 mit Datum, 0 FAILED"));
+
+    // Shortcut files are there, but none names an address.
+    const std::string none =
+        dir.Write("home/Favorites/Leer/none.url", "[InternetShortcut]\n").string();
+    TOutcome noAddress = Run();
+    EXPECT_EQ(noAddress.exitCode, 0);
+    EXPECT_EQ(noAddress.errors,
+              "quorvane-check: ohne Adresse übersprungen: " + none +
+                  "\nquorvane-check: 1 Internet-Verknüpfung ohne Adresse "
+                  "übersprungen.\nquorvane-check: Die Internet-Verknüpfungen in „" +
+                  home.string() + "/Favorites“ enthalten keine Adresse.\n");
+}
+
+// Every shortcut file as its writer leaves it: each row asks for the page that opening the file
+// visits (the server knows no other), and the files without address are named.
+TEST_F(QuorvaneCheckTest, ChecksTheAddressThatOpeningEachShortcutVisits) {
+    testsupport::TargetServer server({"/edge", "/chrome", "/firefox", "/mac", "/utf16",
+                                      "/caf%C3%A9", "/blanks", "/visited", "/old", "/link"});
+    std::vector<std::string> rows;
+    std::string skipped;
+    for (const auto& file : testsupport::WriterShortcuts(server.Base())) {
+        const std::string path = dir.Write("home/Favorites/" + file.File, file.Bytes).string();
+        if (file.Address)
+            rows.push_back(path);
+        if (file.CountedAsSkipped)
+            skipped += "quorvane-check: ohne Adresse übersprungen: " + path + "\n";
+    }
+    TOutcome outcome = Run();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.errors;
+    EXPECT_EQ(outcome.errors,
+              skipped + "quorvane-check: 2 Internet-Verknüpfungen ohne Adresse übersprungen.\n");
+    ASSERT_FALSE(outcome.lines.empty());
+    EXPECT_EQ(outcome.lines.back(), "11 Einträge: 11 OK, 0 mit Datum, 0 FAILED");
+    for (const auto& [path, status] : Stored(rows))
+        EXPECT_EQ(status, "OK") << path;
+    std::multiset<std::string> asked;
+    for (const auto& target : server.Asked())
+        asked.insert(target);
+    EXPECT_EQ(asked, (std::multiset<std::string>{"/blanks", "/caf%C3%A9", "/chrome", "/edge",
+                                                 "/firefox", "/link", "/mac", "/old", "/utf16",
+                                                 "/utf16", "/visited"}));
 }
 
 TEST_F(QuorvaneCheckTest, HelpVersionAndBadOptions) {

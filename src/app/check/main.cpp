@@ -2,6 +2,7 @@
 // Favorites folder, restores the result file, checks every row with the window's own run,
 // prints each row's log, the FAILED rows and a summary, and writes the result file. Ctrl+C
 // acts as "Abbrechen". The exit code tells a script how it went (see Usage).
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -71,6 +72,10 @@ int CheckFavorites(const TProgramOptions& options) {
     TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
 
     const TFavoritesScan scan = ScanFavorites(list, nullptr, options.FavoritesFolder);
+    for (const std::string& path : scan.NoAddress)
+        ReportLine(NoAddressLine(path));
+    for (const std::string& line : ScanNoteLines(scan))
+        ReportLine(line);
     if (std::string line = NoFavoritesLine(scan); !line.empty())
         ReportLine(line);
     if (!scan.FolderFound)
@@ -96,6 +101,9 @@ int CheckFavorites(const TProgramOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Names sort in the user's collation, with the user's letter case rules.
+    std::setlocale(LC_COLLATE, "");
+    std::setlocale(LC_CTYPE, "");
     TProgramOptions options;
     try {
         options = ParseOptions(kCheckProgram, std::vector<std::string>(argv + 1, argv + argc));

@@ -7,16 +7,45 @@
 
 #include <cstring>
 
-#include "ShortcutFile.h"
+#include "NameOrder.h"
+#include "SystemFolders.h"
 #include "shell/ShellBrowser.h"
 #include "shell/SystemIcons.h"
 #include "sys/Application.h"
+#include "sys/LongPath.h"
 
 namespace {
 
-bool IsDirectory(const std::string& path) {
+// A folder open for reading; closed when it goes, or earlier.
+class TOpenFolder {
+  public:
+    explicit TOpenFolder(int fd) : fd_(fd), dir_(fd >= 0 ? fdopendir(fd) : nullptr) {
+        if (fd >= 0 && !dir_)
+            ::close(fd);
+    }
+    ~TOpenFolder() { Close(); }
+    TOpenFolder(const TOpenFolder&) = delete;
+    TOpenFolder& operator=(const TOpenFolder&) = delete;
+    bool IsOpen() const { return dir_ != nullptr; }
+    int Fd() const { return fd_; }
+    DIR* Dir() const { return dir_; }
+    void Close() {
+        if (dir_)
+            closedir(dir_);
+        dir_ = nullptr;
+    }
+
+  private:
+    int fd_;
+    DIR* dir_;
+};
+
+// A folder, or a link to one; a link is followed.
+bool IsFolderEntry(int dirFd, const char* name, unsigned char type) {
+    if (type != DT_LNK && type != DT_UNKNOWN)
+        return type == DT_DIR;
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return fstatat(dirFd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -42,6 +71,9 @@ void TFavoriteScanner::Batch(Fn&& walk) {
         return;
     }
     batching_ = true;
+    walks_.clear();
+    noAddress_.clear();
+    foldersLimited_ = systemFoldersSkipped_ = false;
     auto finish = [this] {
         batching_ = false;
         list_.AppendRows(std::exchange(pending_, {}));
@@ -83,7 +115,7 @@ void TFavoriteScanner::WalkCurrentFolder() {
 // The icon of the first shortcut file at the top level, else the icon of the file type.
 int TFavoriteScanner::ChooseIcon() {
     while (browser_.Next()) {
-        if (!browser_.IsFolder() && HasUrlExtension(browser_.ObjectName()))
+        if (!browser_.IsFolder() && ShortcutKindOf(browser_.ObjectName()) == TShortcutKind::Url)
             return browser_.SmallIconIndex();
     }
     return shell::FileTypeIconIndex("Favorite.url");
@@ -94,72 +126,93 @@ void TFavoriteScanner::ScanFolder(const std::string& folder, int depth) {
 }
 
 void TFavoriteScanner::ReadURLFile(const std::string& path, const std::string& name) {
-    Batch([&] { ReadOne(path, name, false); });
+    Batch([&] { Take(ReadShortcut(path), path, name); });
 }
 
+// The folder's files are read while it is open (relative to it, so that no path length
+// limits the depth); its subfolders are walked after it is closed again, so that deep nesting
+// holds no descriptors.
 void TFavoriteScanner::Walk(const std::string& folder, int depth) {
     if (depth >= kMaxDepth)
         return;
     std::string dir = folder;
     if (dir.empty() || dir.back() != '/')
         dir += '/';
-    TEntries entries;
+    TOpenFolder open(sys::OpenFolder(dir, O_RDONLY));
     TFolderId id;
-    if (!ReadDirectory(dir, id, entries) || !onPath_.insert(id).second)
+    if (!open.IsOpen() || !Admit(open.Fd(), id))
         return;
+    onPath_.insert(id);
     // Leaves the path again however the walk below ends (a handler may throw).
     struct TLeave {
         std::set<TFolderId>& path;
         TFolderId id;
         ~TLeave() { path.erase(id); }
     } leave{onPath_, id};
-    auto& app = sys::Application::Instance();
-    const char* next = entries.names.data();
-    for (unsigned char type : entries.types) {
-        std::string_view name(next);
-        next += name.size() + 1;
-        app.ProcessMessagesPaced();
-        std::string path;
-        path.reserve(dir.size() + name.size() + 1);
-        path.append(dir).append(name);
-        bool isDir = type == DT_DIR;
-        if (type == DT_LNK || type == DT_UNKNOWN)
-            isDir = IsDirectory(path);
-        if (isDir)
-            Walk(path + '/', depth + 1);
-        else if (HasUrlExtension(name))
-            ReadOne(std::move(path), name, type == DT_REG);
-    }
+    std::vector<std::string> folders;
+    ReadEntries(open.Dir(), dir, folders);
+    open.Close();
+    for (const std::string& sub : folders)
+        Walk(sub, depth + 1);
 }
 
-// Reads a folder's entries in the order the file system gives them, and the folder's identity,
-// and closes it again, so that deep nesting holds no descriptors. False for a folder that
-// cannot be read.
-bool TFavoriteScanner::ReadDirectory(const std::string& folder, TFolderId& id, TEntries& entries) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return false;
+// Whether the folder is walked: not a system folder, not one on the way down to it (a loop),
+// and not one walked kMaxWalksPerFolder times already.
+bool TFavoriteScanner::Admit(int fd, TFolderId& id) {
     struct stat st {};
-    bool readable = fstat(dirfd(dir), &st) == 0;
+    if (fstat(fd, &st) != 0)
+        return false;
     id = {st.st_dev, st.st_ino};
-    while (readable) {
-        dirent* entry = readdir(dir);
-        if (!entry)
-            break;
+    if (onPath_.count(id) != 0)
+        return false;
+    if (IsSystemFolder(fd)) {
+        systemFoldersSkipped_ = true;
+        return false;
+    }
+    if (++walks_[id] > kMaxWalksPerFolder) {
+        foldersLimited_ = true;
+        return false;
+    }
+    return true;
+}
+
+// Reads the shortcut files of an open folder in name order, and collects the paths of its
+// subfolders in name order.
+void TFavoriteScanner::ReadEntries(DIR* folder, const std::string& dir,
+                                   std::vector<std::string>& folders) {
+    std::string names;
+    std::vector<TEntry> entries;
+    while (dirent* entry = readdir(folder)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        entries.names.append(name, std::strlen(name) + 1);
-        entries.types.push_back(entry->d_type);
+        std::size_t length = std::strlen(name);
+        entries.push_back({names.size(), length, entry->d_type});
+        names.append(name, length + 1);
     }
-    closedir(dir);
-    return readable;
+    auto nameOf = [&names](const TEntry& entry) {
+        return std::string_view(names.data() + entry.offset, entry.length);
+    };
+    SortByName(entries, nameOf);
+    const int fd = dirfd(folder);
+    auto& app = sys::Application::Instance();
+    for (const TEntry& entry : entries) {
+        app.ProcessMessagesPaced();
+        const char* name = names.data() + entry.offset;
+        if (IsFolderEntry(fd, name, entry.type)) {
+            folders.push_back(dir + name + '/');
+        } else if (TShortcutKind kind = ShortcutKindOf(nameOf(entry));
+                   kind != TShortcutKind::None) {
+            TShortcut shortcut = ReadShortcutAt(fd, name, kind, entry.type == DT_REG);
+            Take(std::move(shortcut), dir + name, nameOf(entry));
+        }
+    }
 }
 
-void TFavoriteScanner::ReadOne(std::string path, std::string_view name, bool regularEntry) {
-    std::optional<std::string> address =
-        regularEntry ? ReadBaseURLOfRegularEntry(path) : ReadBaseURL(path);
-    if (!address || address->empty())
+void TFavoriteScanner::Take(TShortcut shortcut, std::string path, std::string_view name) {
+    if (shortcut.State == TShortcutState::NoAddress)
+        noAddress_.push_back(std::move(path));
+    if (shortcut.State != TShortcutState::Address)
         return;
     TFavoriteRow& row = pending_.emplace_back();
     row.Name = name.substr(0, name.rfind('.'));
@@ -167,7 +220,7 @@ void TFavoriteScanner::ReadOne(std::string path, std::string_view name, bool reg
     std::size_t folderEnd = path.rfind('/') + 1;
     if (folderEnd > root_.size())
         row.Pfad.assign(path, root_.size(), folderEnd - root_.size());
-    row.URL = std::move(*address);
+    row.URL = std::move(shortcut.Address);
     row.Datei = std::move(path);
     row.ImageIndex = imageIndex_;
 }

@@ -34,6 +34,9 @@ TFavoritesScan ScanFavorites(TFavoriteList& list, TShellBrowser* browser,
     }
     scan.FolderFound = !scanner.RootPath().empty();
     scan.Rows = list.Count() - before;
+    scan.NoAddress = scanner.NoAddressFiles();
+    scan.FoldersLimited = scanner.FoldersLimited();
+    scan.SystemFoldersSkipped = scanner.SystemFoldersSkipped();
     return scan;
 }
 
@@ -41,8 +44,28 @@ std::string NoFavoritesLine(const TFavoritesScan& scan) {
     if (!scan.FolderFound)
         return "Kein Favoritenordner gefunden: „" + scan.Folder + "“ gibt es nicht." +
                kChooseAnother;
+    if (scan.Rows == 0 && !scan.NoAddress.empty())
+        return "Die Internet-Verknüpfungen in „" + scan.Folder + "“ enthalten keine Adresse.";
     if (scan.Rows == 0)
-        return "Keine Internet-Verknüpfungen (*.url) in „" + scan.Folder + "“ gefunden." +
-               kChooseAnother;
+        return "Keine Internet-Verknüpfungen (*.url, *.desktop) in „" + scan.Folder +
+               "“ gefunden." + kChooseAnother;
     return {};
+}
+
+std::vector<std::string> ScanNoteLines(const TFavoritesScan& scan) {
+    std::vector<std::string> lines;
+    if (std::size_t n = scan.NoAddress.size(); n > 0)
+        lines.push_back(n == 1 ? "1 Internet-Verknüpfung ohne Adresse übersprungen."
+                               : std::to_string(n) +
+                                     " Internet-Verknüpfungen ohne Adresse übersprungen.");
+    if (scan.FoldersLimited)
+        lines.push_back("Ordner, die über viele Verknüpfungen erreichbar sind, wurden höchstens " +
+                        std::to_string(TFavoriteScanner::kMaxWalksPerFolder) + "-mal durchsucht.");
+    if (scan.SystemFoldersSkipped)
+        lines.push_back("Systemordner wie /proc und /sys wurden nicht durchsucht.");
+    return lines;
+}
+
+std::string NoAddressLine(const std::string& path) {
+    return "ohne Adresse übersprungen: " + path;
 }

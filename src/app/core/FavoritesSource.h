@@ -1,9 +1,11 @@
 // Which folder the favourites come from: the user's Favorites folder, or the one given with
-// --favorites; and the one line that says where the scan looked when it found nothing there.
+// --favorites; the one line that says where the scan looked when it found nothing there, and
+// the lines that say what the scan left out.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "FavoriteList.h"
 
@@ -12,7 +14,10 @@ class TShellBrowser;
 struct TFavoritesScan {
     std::string Folder;  // where the scan looked
     bool FolderFound = false;
-    std::size_t Rows = 0;  // shortcuts found
+    std::size_t Rows = 0;                // shortcuts found
+    std::vector<std::string> NoAddress;  // shortcut files that name no address
+    bool FoldersLimited = false;  // a folder reached by many paths was walked only a few times
+    bool SystemFoldersSkipped = false;  // a link led to /proc, /sys or the like
 };
 
 // Scans the given folder (relative ones from the current folder), or the user's Favorites
@@ -20,5 +25,14 @@ struct TFavoritesScan {
 TFavoritesScan ScanFavorites(TFavoriteList& list, TShellBrowser* browser, const std::string& given);
 
 // The German line for a scan that found no folder or no shortcut in it, naming the folder and
-// how to choose another; empty when shortcuts were found.
+// how to choose another (or, when its shortcut files name no address, saying so); empty when
+// shortcuts were found.
 std::string NoFavoritesLine(const TFavoritesScan& scan);
+
+// The German lines that end a scan's report: how many shortcut files were skipped for want of
+// an address, and that folders reached by many links or system folders were left out; each
+// at most once, none when nothing was left out.
+std::vector<std::string> ScanNoteLines(const TFavoritesScan& scan);
+
+// The German line that names one shortcut file skipped for want of an address.
+std::string NoAddressLine(const std::string& path);

@@ -1,11 +1,10 @@
-// The address that opening an Internet shortcut goes to (its URL= entry, not BASEURL=).
+// The address that opening an Internet shortcut goes to: the one the scan lists and checks.
 #pragma once
 
 #include <string>
 
-// The value of the URL= entry of the [InternetShortcut] section, or of the first URL= entry
-// anywhere when that section has none; keys and section names in any letter case, blanks
-// around key and value ignored. Empty when the file cannot be read or has no such entry.
+// The shortcut's address as the scan reads it (see ReadShortcut); empty when the file cannot
+// be read or names none.
 std::string ReadShortcutAddress(const std::string& path);
 
 // True for the addresses that visiting may hand to the browser: http, https and ftp. Anything
