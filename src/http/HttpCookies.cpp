@@ -5,17 +5,11 @@
 #include <optional>
 
 #include "HttpUrl.h"
+#include "sys/AsciiText.h"
 
 namespace http {
 
 namespace {
-
-std::string_view Trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 // "name=value" split at its first "=".
 struct TPair {
@@ -27,8 +21,8 @@ struct TPair {
 TPair SplitPair(std::string_view text) {
     const auto eq = text.find('=');
     if (eq == std::string_view::npos)
-        return {Trimmed(text), {}, false};
-    return {Trimmed(text.substr(0, eq)), Trimmed(text.substr(eq + 1)), true};
+        return {sys::TrimmedView(text), {}, false};
+    return {sys::TrimmedView(text.substr(0, eq)), sys::TrimmedView(text.substr(eq + 1)), true};
 }
 
 // The parts of a header value between ";".

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "HttpUrl.h"
+#include "sys/AsciiText.h"
 
 namespace http {
 
@@ -222,11 +223,9 @@ bool IsInterimStatusLine(std::string_view line) {
 }
 
 std::optional<std::int64_t> ParseHeaderInteger(std::string_view value) {
-    const auto first = value.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
+    value = sys::TrimmedView(value);
+    if (value.empty())
         return std::nullopt;
-    value.remove_prefix(first);
-    value.remove_suffix(value.size() - (value.find_last_not_of(" \t") + 1));
     bool negative = false;
     if (value.front() == '-' || value.front() == '+') {
         negative = value.front() == '-';

@@ -44,12 +44,18 @@ inline constexpr auto kSpaceAndControlBytes = [] {
 inline constexpr std::string_view kSpaceAndControls{kSpaceAndControlBytes.data(),
                                                     kSpaceAndControlBytes.size()};
 
-// The text without the blanks at its start and end; blanks inside stay.
-inline std::string TrimBlanks(std::string_view text, std::string_view blanks = kSpaceAndTab) {
+// The part of text without the blanks at its start and end; blanks inside stay.
+constexpr std::string_view TrimmedView(std::string_view text,
+                                       std::string_view blanks = kSpaceAndTab) {
     const auto first = text.find_first_not_of(blanks);
     if (first == std::string_view::npos)
         return {};
-    return std::string(text.substr(first, text.find_last_not_of(blanks) - first + 1));
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The same as a string of its own.
+inline std::string TrimBlanks(std::string_view text, std::string_view blanks = kSpaceAndTab) {
+    return std::string(TrimmedView(text, blanks));
 }
 
 }  // namespace sys

@@ -21,11 +21,7 @@ std::optional<std::string_view> HeaderValue(std::span<const std::string> lines,
     for (const std::string& line : lines) {
         if (sys::LowerAscii(std::string_view(line).substr(0, name.size())) != name)
             continue;
-        std::string_view rest = std::string_view(line).substr(name.size());
-        const auto first = rest.find_first_not_of(" \t");
-        const auto last = rest.find_last_not_of(" \t");
-        value = first == std::string_view::npos ? std::string_view()
-                                                : rest.substr(first, last - first + 1);
+        value = sys::TrimmedView(std::string_view(line).substr(name.size()));
     }
     return value;
 }
