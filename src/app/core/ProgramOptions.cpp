@@ -30,6 +30,10 @@ int Number(const char* name, const std::string& value, int low, int high) {
 const TOptionEntry kOptions[] = {
     {"--favorites", "ORDNER", kBoth, "diesen Favoritenordner lesen statt ~/Favorites",
      [](TProgramOptions& o, const std::string& v) { o.FavoritesFolder = v; }},
+    {"--bookmarks", "DATEI", kBoth,
+     "diese Lesezeichendatei lesen (Firefox-places.sqlite, Chromium-Bookmarks oder HTML-Export; "
+     "mehrfach möglich) statt der Profile der Browser",
+     [](TProgramOptions& o, const std::string& v) { o.BookmarkFiles.push_back(v); }},
     {"--results", "DATEI", kCheckProgram,
      "die Ergebnisse aus DATEI lesen und dorthin schreiben statt in urls.dat",
      [](TProgramOptions& o, const std::string& v) { o.ResultFile = v; }},
