@@ -132,10 +132,10 @@ std::string Usage(TProgramKind program) {
                "Zeigt die Favoriten zum Prüfen, Besuchen und Löschen.\n\n" +
                OptionLines(program);
     return "Aufruf: quorvane-check [OPTION]...\n"
-           "Prüft jede Internet-Verknüpfung (*.url) des Favoritenordners mit HTTP HEAD, schreibt\n"
-           "das Protokoll auf die Standardausgabe, am Ende die FAILED-Einträge mit ihren Dateien\n"
-           "und die Zusammenfassung, und speichert die Ergebnisse in urls.dat (neben dem\n"
-           "Programm, sonst in $XDG_DATA_HOME/quorvane/).\n\n" +
+           "Prüft jede Internet-Verknüpfung (*.url) des Favoritenordners und die Lesezeichen der\n"
+           "Browser mit HTTP HEAD, schreibt das Protokoll auf die Standardausgabe, am Ende die\n"
+           "FAILED-Einträge mit ihren Dateien und die Zusammenfassung, und speichert die\n"
+           "Ergebnisse in urls.dat (neben dem Programm, sonst in $XDG_DATA_HOME/quorvane/).\n\n" +
            OptionLines(program) +
            "\nRückgabewerte:\n"
            "  0    kein Favorit ist FAILED\n"
