@@ -37,7 +37,8 @@ void MakeShortcuts(const fs::path& favorites, long count) {
                                 ("Thema" + std::to_string(leaf / 10 % 10));
         fs::create_directories(folder);
         std::ofstream(folder / ("Favorit " + std::to_string(i) + ".url"))
-            << "[InternetShortcut]\r\nURL=" << Address(i) << "\r\n";
+            << "[DEFAULT]\r\nBASEURL=" << Address(i)
+            << "\r\n[InternetShortcut]\r\nURL=" << Address(i) << "\r\n";
     }
 }
 
