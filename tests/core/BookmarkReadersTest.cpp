@@ -148,7 +148,8 @@ TEST_F(BookmarkReadersTest, DamagedSourcesSayWhyInOneLine) {
 
 TEST_F(BookmarkReadersTest, HtmlCutShortKeepsItsRowsAndSaysSo) {
     const std::string html = bookmarkfixtures::HtmlExport(kBase);
-    const fs::path cut = dir.Write("cut.html", html.substr(0, html.rfind("<DT>", html.find("/second"))));
+    const fs::path cut =
+        dir.Write("cut.html", html.substr(0, html.rfind("<DT>", html.find("/second"))));
     TBookmarkRead read = ReadBookmarkSource({"cut.html", cut.string()});
     EXPECT_THAT(read.Note, HasSubstr("abgeschnitten"));
     ASSERT_EQ(read.Rows.size(), 2u);

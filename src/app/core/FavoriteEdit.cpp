@@ -65,8 +65,7 @@ TPrompt AskDeleteFailedPrompt(std::size_t bookmarks) {
 
 std::string BookmarksLeftText(std::size_t bookmarks, const char* which) {
     const std::string count = std::to_string(bookmarks) + " " + which;
-    return (bookmarks == 1 ? count + "s Lesezeichen bleibt"
-                           : count + " Lesezeichen bleiben") +
+    return (bookmarks == 1 ? count + "s Lesezeichen bleibt" : count + " Lesezeichen bleiben") +
            " unverändert: Lesezeichen löschen Sie im Browser.";
 }
 
