@@ -11,7 +11,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           libssl-dev nginx-light dpkg-dev microsocks dante-server
-          xvfb xauth curl netbase python3-pil fonts-dejavu-core)
+          xvfb xauth curl netbase python3-pil fonts-dejavu-core
+          libsqlite3-dev libxml2-dev nlohmann-json3-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,7 @@
 #include "MessageBoxes.h"
 #include "ShellOpen.h"
 #include "StatusBar.h"
+#include "app/core/BookmarkSources.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/ProgramDir.h"
 #include "shell/ShellBrowser.h"
@@ -177,7 +178,11 @@ void TMainForm::FavoritenEinlesen() {
         ScanFavorites(Favorites, ShellBrowser1.get(), Options.FavoritesFolder);
     for (const std::string& line : ScanNoteLines(scan))
         Memo1->appendPlainText(QString::fromStdString(line));
-    if (std::string line = NoFavoritesLine(scan); !line.empty())
+    const std::size_t bookmarks = AppendBookmarks(
+        Favorites, Options,
+        [this](const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); });
+    if (std::string line = NoFavoritesLine(scan);
+        !line.empty() && !BookmarksInstead(scan, Options, bookmarks))
         Memo1->appendPlainText(QString::fromStdString(line));
 }
 

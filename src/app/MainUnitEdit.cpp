@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QTreeView>
 
 #include "MainUnit.h"
@@ -70,7 +71,8 @@ void TMainForm::DelBtnClick() {
     TFormPrompter prompter(this);
     DeleteSelected(
         Favorites, [this](std::size_t row) { return RowSelected(row); }, DelCheck->isChecked(),
-        RecycleBin(), prompter);
+        RecycleBin(), prompter,
+        [this](const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); });
 }
 
 void TMainForm::DelAllBtnClick() {

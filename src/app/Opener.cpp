@@ -6,7 +6,10 @@
 #include "app/core/ShortcutAddress.h"
 
 void TDesktopOpener::OpenShortcut(const std::string& path) {
-    std::string address = ReadShortcutAddress(path);
+    OpenAddress(ReadShortcutAddress(path));
+}
+
+void TDesktopOpener::OpenAddress(const std::string& address) {
     if (!IsWebAddress(address))
         return;
     // Tolerant parsing takes addresses as browsers do (blanks, stray characters); the shell

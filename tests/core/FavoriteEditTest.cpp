@@ -35,6 +35,7 @@ struct FakePrompter : TPrompter {
 struct FakeOpener : TShortcutOpener {
     std::vector<std::string> opened;
     void OpenShortcut(const std::string& path) override { opened.push_back(path); }
+    void OpenAddress(const std::string& url) override { opened.push_back("address " + url); }
 };
 
 // Rows a..e with the files /f/a.url.. and the given statuses.
@@ -184,4 +185,92 @@ TEST(FavoriteEdit, VisitOpensOnlyTheTopmostSelectedRow) {
     VisitFirstSelected(list, Selected({3, 1, 2}), opener);
     VisitFirstSelected(list, Selected({}), opener);
     EXPECT_EQ(opener.opened, std::vector<std::string>{"/f/b.url"});
+}
+
+namespace {
+
+// Rows a..e as MakeList makes them, with the rows at the given positions made bookmarks.
+TFavoriteList WithBookmarks(const std::vector<std::string>& datum, std::set<std::size_t> marks) {
+    TFavoriteList list = MakeList(datum);
+    std::vector<TFavoriteRow> rows = list.Rows();
+    for (std::size_t i : marks) {
+        rows[i].Bookmark = true;
+        rows[i].Datei = "/p/places.sqlite#guid" + rows[i].Name;
+        rows[i].URL = "https://example.org/" + rows[i].Name;
+    }
+    list.Assign(rows);
+    return list;
+}
+
+}  // namespace
+
+TEST(FavoriteEdit, BookmarkRowsAreNeverDeletedAndTheUserIsToldHowMany) {
+    const std::string both =
+        "Wollen Sie die markierten Dateien wirklich löschen?\n\n"
+        "2 markierte Lesezeichen bleiben unverändert: Lesezeichen löschen "
+        "Sie im Browser.";
+    const std::string one =
+        "1 markiertes Lesezeichen bleibt unverändert: Lesezeichen löschen Sie im Browser.";
+    struct {
+        const char* name;
+        std::set<std::size_t> selected;
+        bool askFirst;
+        std::vector<std::string> shownTexts;
+        std::vector<std::string> notes;
+        std::vector<std::string> left;
+    } cases[] = {
+        {"mixed, asked", {0, 1, 3}, true, {both}, {}, {"b", "c", "d", "e"}},
+        {"mixed, not asked",
+         {0, 1, 3},
+         false,
+         {},
+         {both.substr(both.find("2 "))},
+         {"b", "c", "d", "e"}},
+        {"only a bookmark, asked: told, not asked",
+         {1},
+         true,
+         {one},
+         {},
+         {"a", "b", "c", "d", "e"}},
+        {"only a bookmark, not asked", {1}, false, {}, {one}, {"a", "b", "c", "d", "e"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TFavoriteList list = WithBookmarks({"", "", "", "", ""}, {1, 3});
+        FakeTrash trash;
+        FakePrompter prompter;
+        prompter.answers = {TMsgAnswer::Yes};
+        std::vector<std::string> notes;
+        DeleteSelected(list, Selected(c.selected), c.askFirst, trash, prompter,
+                       [&](const std::string& line) { notes.push_back(line); });
+        std::vector<std::string> texts;
+        for (const TPrompt& prompt : prompter.shown)
+            texts.push_back(prompt.Text);
+        EXPECT_EQ(texts, c.shownTexts);
+        EXPECT_EQ(notes, c.notes);
+        EXPECT_EQ(NamesOf(list), c.left);
+        for (const std::string& asked : trash.asked)
+            EXPECT_EQ(asked.find('#'), std::string::npos) << asked;
+    }
+}
+
+TEST(FavoriteEdit, DeleteFailedLeavesFailedBookmarksAndSaysSo) {
+    TFavoriteList list = WithBookmarks({"FAILED", "FAILED", "OK", "FAILED"}, {1, 3});
+    FakeTrash trash;
+    FakePrompter prompter;
+    prompter.answers = {TMsgAnswer::Yes};
+    EXPECT_EQ(DeleteFailed(list, trash, prompter), 1u);
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].Text,
+              "Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?\n\n2 mit "
+              "FAILED markierte Lesezeichen bleiben unverändert: Lesezeichen löschen Sie im "
+              "Browser.");
+    EXPECT_EQ(NamesOf(list), (std::vector<std::string>{"b", "c", "d"}));
+}
+
+TEST(FavoriteEdit, VisitingABookmarkOpensItsAddress) {
+    TFavoriteList list = WithBookmarks({"", "", ""}, {1});
+    FakeOpener opener;
+    VisitFirstSelected(list, Selected({1, 2}), opener);
+    EXPECT_EQ(opener.opened, std::vector<std::string>{"address https://example.org/b"});
 }

@@ -1,7 +1,7 @@
 // quorvane-check: the check run without a window, for a terminal or a script. Scans the
-// Favorites folder, restores the result file, checks every row with the window's own run,
-// prints each row's log, the FAILED rows and a summary, and writes the result file. Ctrl+C
-// acts as "Abbrechen". The exit code tells a script how it went (see Usage).
+// Favorites folder, reads the browsers' bookmarks, restores the result file, checks every row with
+// the window's own run, prints each row's log, the FAILED rows and a summary, and writes the result
+// file. Ctrl+C acts as "Abbrechen". The exit code tells a script how it went (see Usage).
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ConsoleView.h"
+#include "app/core/BookmarkSources.h"
 #include "app/core/CheckRun.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/HttpCheckClient.h"
@@ -76,9 +77,11 @@ int CheckFavorites(const TProgramOptions& options) {
         ReportLine(NoAddressLine(path));
     for (const std::string& line : ScanNoteLines(scan))
         ReportLine(line);
-    if (std::string line = NoFavoritesLine(scan); !line.empty())
+    const std::size_t bookmarks = AppendBookmarks(list, options, ReportLine);
+    if (std::string line = NoFavoritesLine(scan);
+        !line.empty() && !BookmarksInstead(scan, options, bookmarks))
         ReportLine(line);
-    if (!scan.FolderFound)
+    if (!scan.FolderFound && bookmarks == 0)
         return kNotDone;  // nothing to check; the stored results stay as they are
     try {
         OpenURLs(list, resultFile);

@@ -6,12 +6,27 @@ namespace {
 
 const char kDeleteCaption[] = "Dateien löschen";
 
-bool AnySelected(const TFavoriteList& list, const TRowSelected& selected) {
+// How many rows pass, and how many of them are bookmarks.
+struct TSelection {
+    std::size_t rows = 0;
+    std::size_t bookmarks = 0;
+};
+
+TSelection Count(const TFavoriteList& list, const std::function<bool(std::size_t)>& passes) {
+    TSelection count;
     for (std::size_t i = 0; i < list.Count(); ++i) {
-        if (selected(i))
-            return true;
+        if (passes(i)) {
+            ++count.rows;
+            count.bookmarks += list[i].Bookmark ? 1 : 0;
+        }
     }
-    return false;
+    return count;
+}
+
+TPrompt WithBookmarks(TPrompt prompt, std::size_t bookmarks, const char* which) {
+    if (bookmarks > 0)
+        prompt.Text += "\n\n" + BookmarksLeftText(bookmarks, which);
+    return prompt;
 }
 
 // Visits the rows from the last to the first; each row that qualifies is trashed and removed,
@@ -36,14 +51,22 @@ std::size_t DeleteRows(TFavoriteList& list, const std::function<bool(std::size_t
 
 }  // namespace
 
-TPrompt AskDeleteSelectedPrompt() {
-    return {"Wollen Sie die markierten Dateien wirklich löschen?", kDeleteCaption,
-            TMsgButtons::YesNo, TMsgIcon::Question};
+TPrompt AskDeleteSelectedPrompt(std::size_t bookmarks) {
+    return WithBookmarks({"Wollen Sie die markierten Dateien wirklich löschen?", kDeleteCaption,
+                          TMsgButtons::YesNo, TMsgIcon::Question},
+                         bookmarks, "markierte");
 }
 
-TPrompt AskDeleteFailedPrompt() {
-    return {"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?", kDeleteCaption,
-            TMsgButtons::YesNo, TMsgIcon::Question};
+TPrompt AskDeleteFailedPrompt(std::size_t bookmarks) {
+    return WithBookmarks({"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?",
+                          kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question},
+                         bookmarks, "mit FAILED markierte");
+}
+
+std::string BookmarksLeftText(std::size_t bookmarks, const char* which) {
+    const std::string count = std::to_string(bookmarks) + " " + which;
+    return (bookmarks == 1 ? count + "s Lesezeichen bleibt" : count + " Lesezeichen bleiben") +
+           " unverändert: Lesezeichen löschen Sie im Browser.";
 }
 
 TPrompt CannotDeleteSelectedPrompt() {
@@ -58,27 +81,40 @@ void VisitFirstSelected(const TFavoriteList& list, const TRowSelected& selected,
                         TShortcutOpener& opener) {
     for (std::size_t i = 0; i < list.Count(); ++i) {
         if (selected(i)) {
-            opener.OpenShortcut(list[i].Datei);
+            if (list[i].Bookmark)
+                opener.OpenAddress(list[i].URL);
+            else
+                opener.OpenShortcut(list[i].Datei);
             return;
         }
     }
 }
 
 std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bool askFirst,
-                           TTrash& trash, TPrompter& prompter) {
-    if (!AnySelected(list, selected))
+                           TTrash& trash, TPrompter& prompter, const TNoteLine& note) {
+    const TSelection selection = Count(list, selected);
+    if (selection.rows == 0)
         return 0;
-    if (askFirst && prompter.Show(AskDeleteSelectedPrompt()) != TMsgAnswer::Yes)
+    const bool onlyBookmarks = selection.rows == selection.bookmarks;
+    if (askFirst && onlyBookmarks) {
+        prompter.Show({BookmarksLeftText(selection.bookmarks, "markierte"), kDeleteCaption,
+                       TMsgButtons::Ok, TMsgIcon::Information});
         return 0;
+    }
+    if (askFirst && prompter.Show(AskDeleteSelectedPrompt(selection.bookmarks)) != TMsgAnswer::Yes)
+        return 0;
+    if (!askFirst && selection.bookmarks > 0 && note)
+        note(BookmarksLeftText(selection.bookmarks, "markierte"));
     return DeleteRows(
-        list, selected, [](const std::string&) { return CannotDeleteSelectedPrompt(); }, trash,
-        prompter);
+        list, [&](std::size_t i) { return selected(i) && !list[i].Bookmark; },
+        [](const std::string&) { return CannotDeleteSelectedPrompt(); }, trash, prompter);
 }
 
 std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter) {
-    if (prompter.Show(AskDeleteFailedPrompt()) != TMsgAnswer::Yes)
+    auto failed = [&](std::size_t i) { return list[i].Datum == rowtext::kFailed; };
+    if (prompter.Show(AskDeleteFailedPrompt(Count(list, failed).bookmarks)) != TMsgAnswer::Yes)
         return 0;
     return DeleteRows(
-        list, [&](std::size_t i) { return list[i].Datum == rowtext::kFailed; },
+        list, [&](std::size_t i) { return failed(i) && !list[i].Bookmark; },
         CannotDeleteFailedPrompt, trash, prompter);
 }

@@ -20,9 +20,12 @@ struct TPrompt {
     bool operator==(const TPrompt&) const = default;
 };
 
-// The questions and reports of deleting.
-TPrompt AskDeleteSelectedPrompt();
-TPrompt AskDeleteFailedPrompt();
+// The questions and reports of deleting. bookmarks counts the rows that the question leaves
+// alone because they are browser bookmarks; the question then says so.
+TPrompt AskDeleteSelectedPrompt(std::size_t bookmarks = 0);
+TPrompt AskDeleteFailedPrompt(std::size_t bookmarks = 0);
+// Why selected bookmark rows stay: "2 markierte Lesezeichen bleiben ...".
+std::string BookmarksLeftText(std::size_t bookmarks, const char* which);
 TPrompt CannotDeleteSelectedPrompt();
 TPrompt CannotDeleteFailedPrompt(const std::string& path);
 
@@ -40,12 +43,13 @@ class TTrash {
     virtual bool DeleteURLFile(const std::string& path) = 0;
 };
 
-// Opens a shortcut file as the desktop would: its address in the default browser. A failed
-// visit is not reported.
+// Opens a shortcut file as the desktop would: its address in the default browser; or a
+// bookmark's address there. A failed visit is not reported.
 class TShortcutOpener {
   public:
     virtual ~TShortcutOpener() = default;
     virtual void OpenShortcut(const std::string& path) = 0;
+    virtual void OpenAddress(const std::string& url) = 0;
 };
 
 // Whether the row at a position is selected. The selection belongs to the view; deleting asks
@@ -53,17 +57,22 @@ class TShortcutOpener {
 // walk never shift the positions it has still to visit.
 using TRowSelected = std::function<bool(std::size_t)>;
 
-// Opens the topmost selected row's shortcut; nothing when no row is selected.
+// Opens the topmost selected row's shortcut (a bookmark row's address); nothing when no row
+// is selected.
 void VisitFirstSelected(const TFavoriteList& list, const TRowSelected& selected,
                         TShortcutOpener& opener);
+
+// A line for the log.
+using TNoteLine = std::function<void(const std::string& line)>;
 
 // Moves the selected rows' files to the trash and removes their rows; asks first when
 // askFirst is set and does nothing unless the answer is Yes. With no row selected nothing is
 // asked. A file that cannot be moved keeps its row and gets one report. Returns the number of
-// rows removed.
+// rows removed. Bookmark rows are never deleted: the question says how many stay, or without
+// a question the note does; with only bookmark rows selected that is all that is shown.
 std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bool askFirst,
-                           TTrash& trash, TPrompter& prompter);
+                           TTrash& trash, TPrompter& prompter, const TNoteLine& note = {});
 
-// The same for every row whose status is exactly "FAILED", always asking first (even when
-// there is none).
+// The same for every shortcut row whose status is exactly "FAILED", always asking first (even
+// when there is none); the question says how many FAILED bookmark rows stay.
 std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter);

@@ -10,8 +10,9 @@
 
 #include "RowText.h"
 
-// One listed Internet shortcut. Texts are bytes as found on disk (UTF-8 where they are valid);
-// Datei is the row's identity for the result file, deleting and visiting.
+// One listed Internet shortcut or browser bookmark. Texts are bytes as found on disk (UTF-8
+// where they are valid); Datei is the row's identity for the result file, deleting and
+// visiting: a shortcut's file, or "SOURCE#ID" for a bookmark.
 struct TFavoriteRow {
     std::string Name;
     std::string Pfad;
@@ -19,6 +20,7 @@ struct TFavoriteRow {
     std::string URL;
     std::string Datei;
     int ImageIndex = -1;
+    bool Bookmark = false;  // a browser's bookmark: read only, visited by its URL
 };
 
 // Hears about every change, with the before/after pairs that a Qt item model needs.

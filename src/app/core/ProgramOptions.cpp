@@ -30,6 +30,10 @@ int Number(const char* name, const std::string& value, int low, int high) {
 const TOptionEntry kOptions[] = {
     {"--favorites", "ORDNER", kBoth, "diesen Favoritenordner lesen statt ~/Favorites",
      [](TProgramOptions& o, const std::string& v) { o.FavoritesFolder = v; }},
+    {"--bookmarks", "DATEI", kBoth,
+     "diese Lesezeichendatei lesen (Firefox-places.sqlite, Chromium-Bookmarks oder HTML-Export; "
+     "mehrfach möglich) statt der Profile der Browser",
+     [](TProgramOptions& o, const std::string& v) { o.BookmarkFiles.push_back(v); }},
     {"--results", "DATEI", kCheckProgram,
      "die Ergebnisse aus DATEI lesen und dorthin schreiben statt in urls.dat",
      [](TProgramOptions& o, const std::string& v) { o.ResultFile = v; }},
@@ -128,10 +132,10 @@ std::string Usage(TProgramKind program) {
                "Zeigt die Favoriten zum Prüfen, Besuchen und Löschen.\n\n" +
                OptionLines(program);
     return "Aufruf: quorvane-check [OPTION]...\n"
-           "Prüft jede Internet-Verknüpfung (*.url) des Favoritenordners mit HTTP HEAD, schreibt\n"
-           "das Protokoll auf die Standardausgabe, am Ende die FAILED-Einträge mit ihren Dateien\n"
-           "und die Zusammenfassung, und speichert die Ergebnisse in urls.dat (neben dem\n"
-           "Programm, sonst in $XDG_DATA_HOME/quorvane/).\n\n" +
+           "Prüft jede Internet-Verknüpfung (*.url) des Favoritenordners und die Lesezeichen der\n"
+           "Browser mit HTTP HEAD, schreibt das Protokoll auf die Standardausgabe, am Ende die\n"
+           "FAILED-Einträge mit ihren Dateien und die Zusammenfassung, und speichert die\n"
+           "Ergebnisse in urls.dat (neben dem Programm, sonst in $XDG_DATA_HOME/quorvane/).\n\n" +
            OptionLines(program) +
            "\nRückgabewerte:\n"
            "  0    kein Favorit ist FAILED\n"

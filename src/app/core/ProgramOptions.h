@@ -11,10 +11,12 @@ inline constexpr const char* kProgramVersion = "1.0";
 
 struct TProgramOptions {
     std::string FavoritesFolder;  // --favorites; empty: the user's Favorites folder
-    std::string ResultFile;       // --results; empty: beside the program or in the data folder
-    bool Quiet = false;           // --quiet: only the FAILED list and the summary
-    int Jobs = 0;                 // --jobs: requests in flight (1 to 64); 0: the program's own
-    int TimeoutSeconds = 30;      // --timeout: seconds a request may take
+    // --bookmarks, as often as given: bookmark files read instead of the browsers' profiles
+    std::vector<std::string> BookmarkFiles;
+    std::string ResultFile;   // --results; empty: beside the program or in the data folder
+    bool Quiet = false;       // --quiet: only the FAILED list and the summary
+    int Jobs = 0;             // --jobs: requests in flight (1 to 64); 0: the program's own
+    int TimeoutSeconds = 30;  // --timeout: seconds a request may take
     bool Help = false;
     bool Version = false;
 };
