@@ -34,8 +34,6 @@ std::string Format(const char* Fmt, const std::string& Text, int Number) {
     return Buffer;
 }
 
-constexpr long kConnectEvents =
-    ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;            // 59
 constexpr long kListenEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CLOSE;  // 43
 constexpr long kDupEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_CONNECT | ws::FD_CLOSE;    // 51
 

@@ -8,7 +8,7 @@ namespace sys::winsock::detail {
 
 namespace {
 
-bool Consistent(const ReadSide& side) {
+[[maybe_unused]] bool Consistent(const ReadSide& side) {
     return side.stream || side.state == ReadState::Waiting || side.state == ReadState::Armed;
 }
 
