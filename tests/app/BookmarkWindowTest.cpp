@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeView>
+#include <filesystem>
+#include <map>
 
 #include "MainFormFixture.h"
 #include "ScopedHome.h"
@@ -64,6 +66,43 @@ TEST_F(BookmarkWindowTest, ABookmarkIsVisitedByItsAddressAndNeverDeleted) {
     EXPECT_TRUE(Form->Memo1->toPlainText().endsWith(
         QString::fromUtf8("Lesezeichen löschen Sie im Browser.")));
     EXPECT_EQ(Form->Favorites.Count(), 2u);
+}
+
+// Bookmark rows sort with the shortcut rows and keep their verdicts in the result file under
+// their SOURCE#ID, as a shortcut's come back under its path.
+TEST_F(BookmarkWindowTest, BookmarkRowsAreSortedAndSavedLikeShortcutRows) {
+    const std::string programDir = (Home.Home().parent_path() / "bin").string() + "/";
+    std::filesystem::create_directories(programDir);
+    const auto scanInto = [&](TMainForm& form) {
+        form.ProgramDir = programDir;
+        TMainForm::SetScanHook(nullptr);  // the real scan, with the program folder moved
+        form.Favorites.Clear();
+        form.FavoritenEinlesen();
+        form.OpenURLs();
+    };
+    scanInto(*Form);
+    const auto names = [&] {
+        std::vector<std::string> list;
+        for (const TFavoriteRow& row : Form->Favorites.Rows())
+            list.push_back(row.Name);
+        return list;
+    };
+    Form->ListView1ColumnClick(0);  // by name, one way and then the other
+    const std::vector<std::string> once = names();
+    Form->ListView1ColumnClick(0);
+    ASSERT_EQ(names(), (std::vector<std::string>(once.rbegin(), once.rend())));
+    ASSERT_TRUE(once == (std::vector<std::string>{"Bahn", "Kurz"}) ||
+                once == (std::vector<std::string>{"Kurz", "Bahn"}));
+    for (std::size_t i = 0; i < Form->Favorites.Count(); ++i)
+        Form->Favorites.SetDatum(i, Form->Favorites[i].Name == "Bahn" ? "FAILED" : "OK");
+    Form->SaveURLs();
+
+    Form = std::make_unique<TMainForm>();
+    scanInto(*Form);
+    std::map<std::string, std::string> restored;
+    for (const TFavoriteRow& row : Form->Favorites.Rows())
+        restored[row.Name] = row.Datum;
+    EXPECT_EQ(restored, (std::map<std::string, std::string>{{"Bahn", "FAILED"}, {"Kurz", "OK"}}));
 }
 
 }  // namespace
