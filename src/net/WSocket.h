@@ -634,15 +634,27 @@ class TCustomSyncWSocket : public TCustomLineWSocket {
     int WaitTimeout() const { return FWaitTimeout; }
     void SetWaitTimeout(int Value) { FWaitTimeout = Value; }
 
-    // Sets Done to false, runs Routine (when there is one), then WaitForFlag(Done).
+    // Sets Done to false, runs Routine (when there is one), then waits as WaitForFlag(Done)
+    // does; a close of the socket by Routine already ends that wait.
     virtual int RunAndWait(bool& Done, const std::function<void()>& Routine);
     // Handles messages, blocking in the loop, until Done holds (0), or gives up
     // (WSOCKET_WAIT_GIVEN_UP) at the time-out or when the application or this socket's own
-    // pump has taken a quit message.
+    // pump has taken a quit message. When the socket is closed meanwhile and stays closed, the
+    // wait ends with the close's error code (WSAENOTCONN for a close without error), time-out
+    // or not. Waits may nest: each has a time-out of its own.
     virtual int WaitForFlag(bool& Done);
 
+  protected:
+    void DoSessionConnected(sys::Word Error) override;
+    void DoSessionClosed(sys::Word Error) override;
+    void DoChangeState(TSocketState OldState, TSocketState NewState) override;
+
   private:
+    int WaitUntil(bool& Done, unsigned CloseMark);
+
     int FWaitTimeout = 0;
+    unsigned FCloses = 0;  // transitions to wsClosed, so that a wait sees a close it missed
+    int FEndError = 0;     // the first error the connection reported, kept until it reopens
 };
 
 // The socket component that applications create and own.

@@ -9,25 +9,29 @@
 
 namespace {
 
-constexpr std::uintptr_t kWaitTimer = 0x5743;  // the socket's window has no other timer
+// Each wait has a timer of its own: a wait nested in a handler of an outer one on the same
+// socket must neither replace nor kill the outer wait's timer. The ids stay clear of the
+// socket's other timers (FallbackTimerId).
+constexpr std::uintptr_t kFirstWaitTimer = 0x57430000;
+thread_local std::uintptr_t NextWaitTimer = kFirstWaitTimer;
 
 // Stops the time-out timer however the wait ends.
 class TWaitTimer {
   public:
-    TWaitTimer(sys::HWND Window, int Ms) : window_(Window), set_(Ms > 0) {
-        if (set_)
-            sys::SetTimer(window_, kWaitTimer, static_cast<unsigned>(Ms));
+    TWaitTimer(sys::HWND Window, int Ms) : window_(Window), id_(Ms > 0 ? NextWaitTimer++ : 0) {
+        if (id_)
+            sys::SetTimer(window_, id_, static_cast<unsigned>(Ms));
     }
     ~TWaitTimer() {
-        if (set_)
-            sys::KillTimer(window_, kWaitTimer);
+        if (id_)
+            sys::KillTimer(window_, id_);
     }
     TWaitTimer(const TWaitTimer&) = delete;
     TWaitTimer& operator=(const TWaitTimer&) = delete;
 
   private:
     sys::HWND window_;
-    bool set_;
+    std::uintptr_t id_;
 };
 
 }  // namespace
@@ -35,12 +39,19 @@ class TWaitTimer {
 int TCustomSyncWSocket::RunAndWait(bool& Done, const std::function<void()>& Routine) {
     TActiveScope scope(this);
     Done = false;
+    const unsigned CloseMark = FCloses;
     if (Routine)
         Routine();
-    return WaitForFlag(Done);
+    return WaitUntil(Done, CloseMark);
 }
 
 int TCustomSyncWSocket::WaitForFlag(bool& Done) {
+    return WaitUntil(Done, FCloses);
+}
+
+// A flag that a handler of this socket was to set can no longer be set once the socket is
+// closed: the wait ends then instead of blocking for ever.
+int TCustomSyncWSocket::WaitUntil(bool& Done, unsigned CloseMark) {
     if (Done)
         return 0;
     TActiveScope scope(this);
@@ -50,9 +61,31 @@ int TCustomSyncWSocket::WaitForFlag(bool& Done) {
     TWaitTimer Timer(WindowHandle, FWaitTimeout);
     auto& App = sys::Application::Instance();
     while (!Done) {
+        if (FCloses != CloseMark && FState == wsClosed)
+            return FEndError ? FEndError : sys::winsock::WSAENOTCONN;
         if ((Limited && Clock::now() >= Deadline) || App.Terminated() || FTerminated)
             return WSOCKET_WAIT_GIVEN_UP;
         WaitForMessage();  // a socket event, any other message, or the timer
     }
     return 0;
+}
+
+void TCustomSyncWSocket::DoSessionConnected(sys::Word Error) {
+    if (Error && !FEndError)
+        FEndError = Error;
+    TCustomLineWSocket::DoSessionConnected(Error);
+}
+
+void TCustomSyncWSocket::DoSessionClosed(sys::Word Error) {
+    if (Error && !FEndError)
+        FEndError = Error;
+    TCustomLineWSocket::DoSessionClosed(Error);
+}
+
+void TCustomSyncWSocket::DoChangeState(TSocketState OldState, TSocketState NewState) {
+    if (NewState == wsClosed && OldState != wsClosed)
+        ++FCloses;
+    else if (OldState == wsClosed && NewState != wsClosed)
+        FEndError = 0;  // a new connection
+    TCustomLineWSocket::DoChangeState(OldState, NewState);
 }

@@ -28,6 +28,9 @@ constexpr std::array<TFlagOf, 6> kFlags = {{
     {dmcSecurity, sys::FILE_NOTIFY_CHANGE_SECURITY},
 }};
 
+// The worker posts it when it ended on its own, so that the monitor's thread reaps it.
+constexpr sys::UINT WM_DIRMON_ENDED = sys::WM_USER + 2;
+
 }  // namespace
 
 // What the worker thread works with. Made before the thread starts and freed after it has
@@ -39,6 +42,7 @@ struct TDirMon::TWorker {
     sys::TChangeNotification notification;
     int openError = 0;
     int exitCode = 0;
+    std::atomic<bool> endedAlone{false};  // ended without the stop signal
     std::thread thread;
 
     ~TWorker() {
@@ -46,7 +50,16 @@ struct TDirMon::TWorker {
             close(stopFd);
     }
 
-    void Run() { exitCode = openError ? openError : Watch(); }
+    // A worker that ends on its own gives back the notification and its watches at once: a
+    // monitor nobody stops would otherwise hold them, and starve every other user of inotify.
+    void Run() {
+        exitCode = openError ? openError : Watch();
+        notification.Close();
+        if (exitCode == 0)
+            return;  // told to stop: the thread that stops it reaps it
+        endedAlone.store(true);
+        sys::PostMessage(window, WM_DIRMON_ENDED, 0, 0);
+    }
 
     // Waits for a change or the stop signal, never with a time limit and never in a spin: a
     // wait that fails for another reason than a signal ends the worker.
@@ -162,6 +175,12 @@ void TDirMon::EndWorker() {
 }
 
 void TDirMon::WndProc(sys::TMessage& message) {
+    if (message.Msg == WM_DIRMON_ENDED) {
+        // Late for a worker that Stop reaped already; then the current one is running.
+        if (worker_ && worker_->endedAlone.load())
+            EndWorker();
+        return;
+    }
     if (message.Msg != WM_DIRCHANGE) {
         message.Result = sys::DefWindowProc(window_, message.Msg, message.WParam, message.LParam);
         return;

@@ -5,8 +5,10 @@
 // a burst of changes gives a few calls, and none is lost.
 //
 // The worker ends on its own when the folder cannot be watched (ExitCode then tells why) or
-// when the folder is removed or moved away (after one last call); the monitor counts as
-// running until Stop. Messages queued before Stop may still raise OnDirChange afterwards.
+// when the folder is removed or moved away (after one last call). It gives back its inotify
+// descriptor and watches at once, and the monitor stops running (without OnStop) when its
+// loop handles the worker's last message; a Stop before that completes as usual. Messages
+// queued before Stop may still raise OnDirChange afterwards.
 //
 // Threads: everything but the worker belongs to the thread that made the monitor.
 // Re-entrancy: any handler may destroy the monitor or pump messages; a call that raises an
@@ -54,6 +56,7 @@ class TDirMon : public sys::TComponent {
     void Start();
     // Throws sys::Exception "DirMon not started" unless running; raises OnStop.
     void Stop();
+    // From Start until Stop, or until the loop learns that the worker ended on its own.
     bool Running() const { return worker_ != nullptr; }
     // The exit code of the last worker that ended: 0 when it was told to stop, otherwise the
     // errno that ended it (EMFILE: no inotify instance left; ENOSPC: no watch left; ENOENT:

@@ -51,8 +51,15 @@ bool SameTime(const timespec& a, const timespec& b) {
 }  // namespace
 
 TChangeNotification::~TChangeNotification() {
+    Close();
+}
+
+void TChangeNotification::Close() {
     if (fd_ >= 0)
-        close(fd_);
+        close(fd_);  // takes every watch with it
+    fd_ = -1;
+    rootWd_ = -1;
+    folders_.clear();
 }
 
 int TChangeNotification::Open(const std::string& folder, bool subtree, std::uint32_t filter) {
@@ -69,13 +76,18 @@ int TChangeNotification::Open(const std::string& folder, bool subtree, std::uint
     if (fd_ < 0)
         return errno;
     int wd = AddWatch(folder, true);
-    if (wd < 0)
+    if (wd < 0) {
+        Close();
         return -wd;
+    }
     rootWd_ = wd;
     folders_[wd].path = folder;
     std::uint32_t found = 0;
     std::unordered_set<int> seen;
-    return ScanBelow(wd, found, seen);
+    int error = ScanBelow(wd, found, seen);
+    if (error)
+        Close();  // the watches made before the failure would otherwise stay
+    return error;
 }
 
 // The watch descriptor, or minus the errno.

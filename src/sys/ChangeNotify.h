@@ -42,8 +42,11 @@ class TChangeNotification {
 
     // 0, or the errno that kept the notification from opening: EINVAL for an empty filter,
     // EMFILE when the process or the user has no inotify instance left, ENOSPC when the user
-    // has no watch left, ENOENT or ENOTDIR for a folder that is not there.
+    // has no watch left, ENOENT or ENOTDIR for a folder that is not there. A notification that
+    // failed to open holds nothing: no descriptor, no watch.
     int Open(const std::string& folder, bool subtree, std::uint32_t filter);
+    // Gives back the descriptor and every watch; Open may follow.
+    void Close();
     // Readable while changes wait to be collected; -1 before Open.
     int Fd() const { return fd_; }
 

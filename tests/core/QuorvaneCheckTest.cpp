@@ -2,6 +2,7 @@
 // a home folder with a Favorites folder, a loopback server, and Ctrl+C as a real SIGINT.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -231,6 +232,21 @@ TEST_F(QuorvaneCheckTest, ExitCodesTellTheScriptHowTheRunWent) {
                                            "nicht."));
         }
     }
+}
+
+// A FIFO as result file would block the restore without a writer and could never give the
+// results back: refused before anything is checked, and left as it is.
+TEST_F(QuorvaneCheckTest, AResultFileThatIsNoPlainFileIsRefusedBeforeTheRun) {
+    const fs::path fifo = dir.Path() / "results.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testsupport::ScriptedServer server({testsupport::TScript::Answer("HTTP/1.0 200 OK\r\n\r\n")});
+    Shortcuts(server, 1);
+    TOutcome outcome = Run({"--results", fifo.string()});
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_TRUE(outcome.lines.empty()) << "nothing was checked";
+    EXPECT_THAT(outcome.errors, testing::HasSubstr("kann nicht gespeichert werden: Sie ist keine "
+                                                   "gewöhnliche Datei."));
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 // A Favorites folder from elsewhere (a copied or mounted Windows disk), and results kept

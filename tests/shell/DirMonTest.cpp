@@ -42,6 +42,13 @@ double ProcessorSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
+int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
 void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
@@ -203,16 +210,48 @@ TEST_F(DirMonTest, TheWatchedFolderRemovedIsOneLastChange) {
     RunIdle(300ms);
     EXPECT_LT(ProcessorSeconds() - before, 0.05);
     EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(mon->Running());
-    events.clear();
-    mon->Stop();
-    EXPECT_EQ(events, std::vector<std::string>{"stop"});
+    // The monitor stopped by itself, without OnStop.
+    EXPECT_FALSE(mon->Running());
     EXPECT_EQ(mon->ExitCode(), ENOENT);
+    events.clear();
+    EXPECT_EQ(ErrorOf([&] { mon->Stop(); }), "DirMon not started");
+    EXPECT_TRUE(events.empty());
     // The folder back again: it is watched again.
     fs::create_directory(watched);
     mon->Start();
     WriteFile(watched / "again", "x");
     EXPECT_TRUE(AwaitChanges(2));
+}
+
+// A worker that ends on its own gives back its descriptors (and with the inotify one, every
+// watch) once the loop has learnt of it; nobody needs to Stop the monitor for that.
+TEST_F(DirMonTest, AWorkerThatEndsOnItsOwnLetsGoOfItsDescriptors) {
+    struct Case {
+        const char* what;
+        std::function<void()> end;  // null: the folder is not there at the start
+        int exitCode;
+    } cases[] = {
+        {"folder removed", [&] { fs::remove_all(watched); }, ENOENT},
+        {"folder renamed", [&] { fs::rename(watched, dir.Path() / "moved"); }, ENOENT},
+        {"folder missing", nullptr, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir.Path() / "moved");
+        fs::remove_all(watched);
+        if (c.end)
+            fs::create_directories(watched / "a" / "b");
+        const int before = OpenDescriptors();
+        mon->SetNested(true);
+        mon->SetDirectory(watched.string());
+        ASSERT_TRUE(mon->Running());
+        if (c.end)
+            c.end();
+        ASSERT_TRUE(testsupport::RunLoopUntil([&] { return !mon->Running(); }));
+        EXPECT_EQ(OpenDescriptors(), before);
+        EXPECT_EQ(mon->ExitCode(), c.exitCode);
+        mon->SetDirectory("");
+    }
 }
 
 TEST_F(DirMonTest, ABurstOfAThousandChangesGivesAFewCalls) {

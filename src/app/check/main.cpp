@@ -68,6 +68,9 @@ int CheckFavorites(const TProgramOptions& options) {
     TConsoleView view(list, options.Quiet);
     const std::string resultFile =
         options.ResultFile.empty() ? ResultFilePath(ExecutableDir()) : options.ResultFile;
+    // A result file that cannot take the results is refused before the run, not after it.
+    if (!Saved([&] { RequirePlainResultFile(resultFile); }))
+        return kNotDone;
     TCheckRun run(list, clients.Client, view, [&] { SaveURLs(list, resultFile); });
     run.SetJobs(JobsOf(options, kCheckProgram), clients.Requests);
     TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });

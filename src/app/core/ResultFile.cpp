@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -165,6 +166,46 @@ bool FolderRefusesWrites(int error) {
                            " kann nicht gespeichert werden: " + IoErrorText(error));
 }
 
+[[noreturn]] void RaiseNotPlainFile(const std::string& fileName) {
+    throw EResultFileError("Die Ergebnisdatei " + fileName +
+                           " kann nicht gespeichert werden: Sie ist keine gewöhnliche Datei");
+}
+
+std::string ReadLink(const std::string& link) {
+    std::string target(PATH_MAX, '\0');
+    ssize_t got = ::readlink(link.c_str(), target.data(), target.size());
+    if (got < 0)
+        RaiseCannotSave(link, errno);
+    if (static_cast<std::size_t>(got) == target.size())
+        RaiseCannotSave(link, ENAMETOOLONG);
+    target.resize(static_cast<std::size_t>(got));
+    return target;
+}
+
+// The file a name stands for: links followed to their end, a dangling one too (the save
+// creates its target). A save through a link writes the target and keeps the link.
+std::string FinalTarget(const std::string& fileName) {
+    constexpr int MaxLinks = 40;  // as many as the system follows itself
+    std::string path = fileName;
+    for (int hop = 0; hop < MaxLinks; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::string target = ReadLink(path);
+        path = target.starts_with('/') ? target : sys::FolderOf(path) + "/" + target;
+    }
+    RaiseCannotSave(fileName, ELOOP);
+}
+
+// Only a plain file (or none yet) is ever replaced or written: a rename over a device or a
+// FIFO would replace it in its folder (as root even /dev/null), and writing into one loses
+// the records, blocks without a reader, or, for a disk, destroys what is on it.
+void RequirePlainOrMissing(const std::string& fileName, const std::string& target) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        RaiseNotPlainFile(fileName);
+}
+
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
     for (const TFavoriteRow& row : list.Rows()) {
         if (row.Datum == rowtext::kUnchecked)
@@ -223,9 +264,15 @@ bool SaveByRename(const TFavoriteList& list, const std::string& fileName, int& r
 // so that a full disk fails before the old content is touched; the file counts as saved only
 // once it is cut to its length and synced.
 void SaveInPlace(const TFavoriteList& list, const std::string& fileName) {
-    int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    // Neither followed nor waited for: what stands there now must still be the plain file.
+    int fd = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         RaiseCannotSave(fileName, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        RaiseNotPlainFile(fileName);
+    }
     const auto size = static_cast<off_t>(RecordsSize(list));
     int reserved = size > 0 ? ::posix_fallocate(fd, 0, size) : 0;
     std::FILE* file = reserved == 0 ? ::fdopen(fd, "wb") : nullptr;
@@ -275,20 +322,33 @@ std::string ReadStr(std::FILE* file) {
     return text;
 }
 
+void RequirePlainResultFile(const std::string& fileName) {
+    RequirePlainOrMissing(fileName, FinalTarget(fileName));
+}
+
 void SaveURLs(const TFavoriteList& list, const std::string& fileName) {
+    const std::string target = FinalTarget(fileName);
+    RequirePlainOrMissing(fileName, target);
     int refused = 0;
-    if (SaveByRename(list, fileName, refused))
+    if (SaveByRename(list, target, refused))
         return;
     struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0)
-        RaiseCannotSave(fileName, refused);
-    SaveInPlace(list, fileName);
+    if (::stat(target.c_str(), &st) != 0)
+        RaiseCannotSave(target, refused);
+    SaveInPlace(list, target);
 }
 
 void OpenURLs(TFavoriteList& list, const std::string& fileName) {
-    std::FILE* file = std::fopen(fileName.c_str(), "rbe");
-    if (!file)
+    // Not waited for: a FIFO without a writer would block the start for ever.
+    int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return;
+    struct stat st {};
+    std::FILE* file = nullptr;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file = ::fdopen(fd, "rb"))) {
+        ::close(fd);
+        return;  // holds no records; the save refuses it with a word
+    }
     TFileCloser closer(file);
     const TPathIndex index = IndexByPath(list);
     while (!AtEnd(file)) {

@@ -27,8 +27,14 @@ std::string ReadStr(std::FILE* file);
 // replaced only once the new one is complete, so a failed write leaves the old one whole.
 // Where the folder takes no new file but the file itself is writable, the file is written
 // over, its room reserved first. Every failure raises: nothing is lost without a word.
+// A symbolic link is written through: its target (made when missing) is replaced, in the
+// target's folder, and the link stays. Anything but a plain file is refused.
 void SaveURLs(const TFavoriteList& list, const std::string& fileName);
+// Raises the error SaveURLs would raise for a file that is there (also through links) but is
+// no plain file (a device, a FIFO, a folder), so that a run can refuse it before it starts.
+void RequirePlainResultFile(const std::string& fileName);
 // Restores statuses into rows still at "???" whose path matches a record (ASCII letters
-// compared without case). A missing or unreadable file restores nothing, silently; a damaged
-// one raises after the records before the damage have been restored.
+// compared without case). A missing or unreadable file, or one that is no plain file, restores
+// nothing, silently; a damaged one raises after the records before the damage have been
+// restored.
 void OpenURLs(TFavoriteList& list, const std::string& fileName);
