@@ -445,6 +445,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     void DoSessionConnected(sys::Word Error) override;
     void DoSessionClosed(sys::Word Error) override;
     void DoDataSent(sys::Word Error) override;
+    void InternalClose(bool Shut, sys::Word Error) override;
     virtual void DoSocksConnected(sys::Word Error);
     virtual void DoSocksError(int Error, const std::string& Msg);
     void DoSocksAuthState(TSocksAuthState AuthState);
@@ -473,6 +474,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
     TSocksPhase FSocksPhase = TSocksPhase::None;
     std::uint16_t FTargetPort = 0;          // host order
     std::optional<TSocksHandshake> FSocks;  // while the handshake runs
+    // Closed during the handshake, whose end is not told yet (and whether it was authenticating).
+    bool FSocksCut = false;
+    bool FSocksCutAuthenticating = false;
 };
 
 // The TLS layer: passes everything through while SslEnable is off. With SslEnable the handshake
