@@ -568,11 +568,8 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     bool LineMode() const { return FLineMode; }
     virtual void SetLineMode(bool Value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& Value) {
-        FLineEnd = Value;
-        FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
-        ++DeliveryGeneration;      // an empty one stops the lines
-    }
+    // An empty one ends the lines as LineMode off does.
+    void SetLineEnd(const std::string& Value);
     bool LineEcho() const { return FLineEcho; }
     void SetLineEcho(bool Value) { FLineEcho = Value; }
     bool LineEdit() const { return FLineEdit; }
@@ -597,6 +594,9 @@ class TCustomLineWSocket : public TCustomSslWSocket {
 
   private:
     bool LinesReady() const;
+    // Lines are cut at LineEnd; otherwise held bytes are served as they are.
+    bool SplitsLines() const { return FLineMode && !FLineEnd.empty(); }
+    void LinesStartOrEnd();
     std::size_t HeldCount() const { return FLineTail - FLineHead; }
     void MakeRoom(std::size_t Wanted);
     void Consume(std::size_t Count);

@@ -39,10 +39,26 @@ bool EndsWith(const char* Last, const char* LineEnd, std::size_t Length) {
 void TCustomLineWSocket::SetLineMode(bool Value) {
     if (Value == FLineMode)
         return;
+    const bool Splits = SplitsLines();
     FLineMode = Value;
+    if (Splits != SplitsLines())
+        LinesStartOrEnd();
+}
+
+void TCustomLineWSocket::SetLineEnd(const std::string& Value) {
+    const bool Splits = SplitsLines();
+    FLineEnd = Value;
+    FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
     ++DeliveryGeneration;
-    // The unread part of a line stays at the front and is served first by the next reads.
-    if (!FLineMode)
+    if (Splits != SplitsLines())
+        LinesStartOrEnd();
+}
+
+// The unread part of a line stays at the front and is served first by the next reads, and so
+// are the bytes held behind it.
+void TCustomLineWSocket::LinesStartOrEnd() {
+    ++DeliveryGeneration;
+    if (!SplitsLines())
         FPendingLine = 0;
     FLineScanned = FLineHead;
     // Posted, never sent: a change inside a handler takes effect after it has returned.
@@ -64,7 +80,7 @@ void TCustomLineWSocket::WndProc(sys::TMessage& MsgRec) {
 // True while the owner sees the connection: not during the SOCKS or TLS handshake, whose bytes
 // belong to the layers below.
 bool TCustomLineWSocket::LinesReady() const {
-    return FLineMode && !FLineEnd.empty() && !SocksNegotiating() && !SslHandshaking();
+    return SplitsLines() && !SocksNegotiating() && !SslHandshaking();
 }
 
 // Receiving.
@@ -225,10 +241,10 @@ void TCustomLineWSocket::DeliverLines() {
 void TCustomLineWSocket::DeliverHeld() {
     if (LinesReady())
         return DeliverLines();
-    if (FLineMode)
+    if (SplitsLines())
         return;
     const SOCKET S = SocketHandle;
-    while (HeldCount() > 0 && !FLineMode) {
+    while (HeldCount() > 0 && !SplitsLines()) {
         const std::size_t Before = HeldCount();
         if (!RaiseDataAvailable(0) || S != SocketHandle || HeldCount() == Before)
             return;
@@ -237,11 +253,10 @@ void TCustomLineWSocket::DeliverHeld() {
         DeliverLines();
 }
 
+// The held bytes as they are, once the lines have ended.
 std::size_t TCustomLineWSocket::TakeFromBuffer(void* Buffer, std::size_t Size) {
-    const std::size_t n = std::min(Size, FLineMode ? FPendingLine : HeldCount());
+    const std::size_t n = std::min(Size, HeldCount());
     std::memcpy(Buffer, FLineBuffer.get() + FLineHead, n);
-    if (FLineMode)
-        FPendingLine -= n;
     Consume(n);
     return n;
 }
@@ -258,15 +273,14 @@ int TCustomLineWSocket::Receive(void* Buffer, int BufferSize) {
         std::memcpy(Buffer, Line, n);
         return static_cast<int>(n);
     }
-    const bool Serve = FLineMode ? FPendingLine > 0 : HeldCount() > 0;
-    if (!Serve || BufferSize <= 0)
+    if (SplitsLines() || HeldCount() == 0 || BufferSize <= 0)
         return TCustomSslWSocket::Receive(Buffer, BufferSize);
     NoteLayerRead();
     return static_cast<int>(TakeFromBuffer(Buffer, static_cast<std::size_t>(BufferSize)));
 }
 
 int TCustomLineWSocket::GetRcvdCount() {
-    if (FLineMode)
+    if (SplitsLines())
         return static_cast<int>(FPendingLine);
     const int Below = TCustomSslWSocket::GetRcvdCount();
     return static_cast<int>(HeldCount()) + std::max(Below, 0);
@@ -274,14 +288,14 @@ int TCustomLineWSocket::GetRcvdCount() {
 
 int TCustomLineWSocket::BufferedCount() {
     const int Below = TCustomSslWSocket::BufferedCount();
-    return static_cast<int>(FLineMode ? FPendingLine : HeldCount()) + Below;
+    return static_cast<int>(SplitsLines() ? FPendingLine : HeldCount()) + Below;
 }
 
 // The end of the connection: the rest comes as a last line, even without a line end.
 void TCustomLineWSocket::DoSessionClosed(Word Error) {
-    if (FLineMode && HeldCount() > 0 && !SocksNegotiating()) {
+    if (SplitsLines() && HeldCount() > 0 && !SocksNegotiating()) {
         FPendingLine = HeldCount();
-        while (FLineMode && FPendingLine > 0) {
+        while (SplitsLines() && FPendingLine > 0) {
             const std::size_t Before = FPendingLine;
             if (!RaiseDataAvailable(0) || FPendingLine == Before)
                 break;
