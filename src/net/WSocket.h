@@ -574,9 +574,11 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     void SetLineEcho(bool Value) { FLineEcho = Value; }
     bool LineEdit() const { return FLineEdit; }
     void SetLineEdit(bool Value) { FLineEdit = Value; }
-    // 0: no limit.
+    // 0: no limit. Also how much is held behind a line the owner has not taken before the
+    // network is left unread (HoldAhead when 0 or larger).
     std::size_t LineLimit() const { return FLineLimit; }
-    void SetLineLimit(std::size_t Value) { FLineLimit = Value; }
+    void SetLineLimit(std::size_t Value);
+    static constexpr std::size_t HoldAhead = 1024 * 1024;
 
     int Receive(void* Buffer, int BufferSize) override;
 
@@ -589,7 +591,7 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     // Applies backspace and tab to the Count bytes received at Start of the line buffer; both
     // may change (a backspace can take back bytes held from before).
     virtual void EditLine(std::size_t& Start, std::size_t& Count);
-    void HandshakeBegins() override { ++DeliveryGeneration; }
+    void HandshakeBegins() override;
     void DoLineTooLong();
 
   private:
@@ -597,6 +599,9 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     // Lines are cut at LineEnd; otherwise held bytes are served as they are.
     bool SplitsLines() const { return FLineMode && !FLineEnd.empty(); }
     void LinesStartOrEnd();
+    bool HoldsEnough() const;
+    bool DeliverHeldLines();
+    void ResumeReading();
     std::size_t HeldCount() const { return FLineTail - FLineHead; }
     void MakeRoom(std::size_t Wanted);
     void Consume(std::size_t Count);
@@ -623,6 +628,9 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     std::size_t FLineTail = 0;
     std::size_t FLineScanned = 0;  // the search for LineEnd goes on from here
     std::size_t FPendingLine = 0;  // bytes of the front line the owner has not read yet
+    // The network is left unread until the owner takes lines (HoldsEnough), and no read
+    // notification comes meanwhile: ResumeReading asks for one.
+    bool FReadingHeldBack = false;
     // Bumped by every change that may stop the bytes received from going to the owner as they
     // did: a handshake that starts, a change of line mode or line end, the end of the
     // connection. The delivery loop compares this one number after each line instead of

@@ -54,6 +54,19 @@ void TCustomLineWSocket::SetLineEnd(const std::string& Value) {
         LinesStartOrEnd();
 }
 
+void TCustomLineWSocket::SetLineLimit(std::size_t Value) {
+    FLineLimit = Value;
+    if (FReadingHeldBack && !HoldsEnough())
+        ResumeReading();
+}
+
+// The bytes received from now on belong to the handshake, which reads them itself.
+void TCustomLineWSocket::HandshakeBegins() {
+    ++DeliveryGeneration;
+    if (FReadingHeldBack)
+        ResumeReading();
+}
+
 // The unread part of a line stays at the front and is served first by the next reads, and so
 // are the bytes held behind it.
 void TCustomLineWSocket::LinesStartOrEnd() {
@@ -61,6 +74,8 @@ void TCustomLineWSocket::LinesStartOrEnd() {
     if (!SplitsLines())
         FPendingLine = 0;
     FLineScanned = FLineHead;
+    if (FReadingHeldBack)
+        ResumeReading();
     // Posted, never sent: a change inside a handler takes effect after it has returned.
     if (HeldCount() > 0)
         sys::PostMessage(WindowHandle, WM_SOCKET_LINE_DELIVER, 0, 0);
@@ -85,9 +100,40 @@ bool TCustomLineWSocket::LinesReady() const {
 
 // Receiving.
 
+// A slow owner slows the peer: while it leaves a line untaken, no more than LineLimit bytes
+// (HoldAhead at most) are held behind it, and the rest waits in the network, where TCP flow
+// control holds the peer back, instead of in this buffer.
+bool TCustomLineWSocket::HoldsEnough() const {
+    if (FPendingLine == 0)
+        return false;
+    const std::size_t Ahead = FLineLimit != 0 ? std::min(FLineLimit, HoldAhead) : HoldAhead;
+    return HeldCount() - FPendingLine >= Ahead;
+}
+
+// Lines held back while the owner had not taken the one before go before any more is read.
+// False when the handler ended the lines or the connection meanwhile.
+bool TCustomLineWSocket::DeliverHeldLines() {
+    const SOCKET S = SocketHandle;
+    DeliverLines();
+    return S == SocketHandle && LinesReady();
+}
+
+// The network was left unread, so no read notification comes by itself: one is posted.
+void TCustomLineWSocket::ResumeReading() {
+    FReadingHeldBack = false;
+    sys::PostMessage(WindowHandle, WM_SOCKET_SELECT, static_cast<sys::WPARAM>(SocketHandle),
+                     ws::WSAMAKESELECTREPLY(ws::FD_READ, 0));
+}
+
 bool TCustomLineWSocket::DoDataAvailable(Word Error) {
     if (!LinesReady())
         return TCustomSslWSocket::DoDataAvailable(Error);
+    if (FPendingLine == 0 && FLineScanned < FLineTail && !DeliverHeldLines())
+        return true;
+    if (HoldsEnough()) {
+        FReadingHeldBack = true;  // no read: the receive loop ends, nothing more is notified
+        return true;
+    }
     // One piece per pass, read without asking the count first: a read that finds nothing costs
     // what the question would. The receive loop comes back for the rest.
     MakeRoom(kLineReadPiece);
@@ -140,6 +186,8 @@ void TCustomLineWSocket::Consume(std::size_t Count) {
         FLineHead = FLineTail = FLineScanned = 0;  // empty: the next read starts at the front
     else
         FLineScanned = std::max(FLineScanned, FLineHead);
+    if (FReadingHeldBack && !HoldsEnough()) [[unlikely]]
+        ResumeReading();
 }
 
 // The end of the connection: a delivery loop running meanwhile stops.
@@ -147,6 +195,7 @@ void TCustomLineWSocket::FreeLineBuffer() {
     FLineBuffer.reset();
     FLineCapacity = FLineHead = FLineTail = FLineScanned = 0;
     FPendingLine = 0;
+    FReadingHeldBack = false;
     ++DeliveryGeneration;
 }
 
@@ -201,8 +250,8 @@ bool TCustomLineWSocket::TakeOverlongLine() {
 inline bool TCustomLineWSocket::OfferLine(SOCKET S) {
     const std::size_t Before = FPendingLine;
     if (!RaiseDataAvailable(0)) {
-        Consume(FPendingLine);  // nobody listens: the line is dropped
         FPendingLine = 0;
+        Consume(Before);  // nobody listens: the line is dropped
         return true;
     }
     return S == SocketHandle && FPendingLine != Before;
