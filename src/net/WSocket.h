@@ -441,6 +441,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
     void DoSessionConnected(sys::Word Error) override;
     void DoSessionClosed(sys::Word Error) override;
     void DoDataSent(sys::Word Error) override;
+    void InternalClose(bool Shut, sys::Word Error) override;
     virtual void DoSocksConnected(sys::Word Error);
     virtual void DoSocksError(int Error, const std::string& Msg);
     void DoSocksAuthState(TSocksAuthState AuthState);
@@ -469,6 +470,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
     TSocksPhase FSocksPhase = TSocksPhase::None;
     std::uint16_t FTargetPort = 0;          // host order
     std::optional<TSocksHandshake> FSocks;  // while the handshake runs
+    // Closed during the handshake, whose end is not told yet (and whether it was authenticating).
+    bool FSocksCut = false;
+    bool FSocksCutAuthenticating = false;
 };
 
 // The TLS layer: passes everything through while SslEnable is off. With SslEnable the handshake
@@ -560,18 +564,17 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     bool LineMode() const { return FLineMode; }
     virtual void SetLineMode(bool Value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& Value) {
-        FLineEnd = Value;
-        FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
-        ++DeliveryGeneration;      // an empty one stops the lines
-    }
+    // An empty one ends the lines as LineMode off does.
+    void SetLineEnd(const std::string& Value);
     bool LineEcho() const { return FLineEcho; }
     void SetLineEcho(bool Value) { FLineEcho = Value; }
     bool LineEdit() const { return FLineEdit; }
     void SetLineEdit(bool Value) { FLineEdit = Value; }
-    // 0: no limit.
+    // 0: no limit. Also how much is held behind a line the owner has not taken before the
+    // network is left unread (HoldAhead when 0 or larger).
     std::size_t LineLimit() const { return FLineLimit; }
-    void SetLineLimit(std::size_t Value) { FLineLimit = Value; }
+    void SetLineLimit(std::size_t Value);
+    static constexpr std::size_t HoldAhead = 1024 * 1024;
 
     int Receive(void* Buffer, int BufferSize) override;
 
@@ -584,11 +587,17 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     // Applies backspace and tab to the Count bytes received at Start of the line buffer; both
     // may change (a backspace can take back bytes held from before).
     virtual void EditLine(std::size_t& Start, std::size_t& Count);
-    void HandshakeBegins() override { ++DeliveryGeneration; }
+    void HandshakeBegins() override;
     void DoLineTooLong();
 
   private:
     bool LinesReady() const;
+    // Lines are cut at LineEnd; otherwise held bytes are served as they are.
+    bool SplitsLines() const { return FLineMode && !FLineEnd.empty(); }
+    void LinesStartOrEnd();
+    bool HoldsEnough() const;
+    bool DeliverHeldLines();
+    void ResumeReading();
     std::size_t HeldCount() const { return FLineTail - FLineHead; }
     void MakeRoom(std::size_t Wanted);
     void Consume(std::size_t Count);
@@ -615,6 +624,9 @@ class TCustomLineWSocket : public TCustomSslWSocket {
     std::size_t FLineTail = 0;
     std::size_t FLineScanned = 0;  // the search for LineEnd goes on from here
     std::size_t FPendingLine = 0;  // bytes of the front line the owner has not read yet
+    // The network is left unread until the owner takes lines (HoldsEnough), and no read
+    // notification comes meanwhile: ResumeReading asks for one.
+    bool FReadingHeldBack = false;
     // Bumped by every change that may stop the bytes received from going to the owner as they
     // did: a handshake that starts, a change of line mode or line end, the end of the
     // connection. The delivery loop compares this one number after each line instead of

@@ -39,12 +39,43 @@ bool EndsWith(const char* Last, const char* LineEnd, std::size_t Length) {
 void TCustomLineWSocket::SetLineMode(bool Value) {
     if (Value == FLineMode)
         return;
+    const bool Splits = SplitsLines();
     FLineMode = Value;
+    if (Splits != SplitsLines())
+        LinesStartOrEnd();
+}
+
+void TCustomLineWSocket::SetLineEnd(const std::string& Value) {
+    const bool Splits = SplitsLines();
+    FLineEnd = Value;
+    FLineScanned = FLineHead;  // held bytes are searched afresh for the new line end
     ++DeliveryGeneration;
-    // The unread part of a line stays at the front and is served first by the next reads.
-    if (!FLineMode)
+    if (Splits != SplitsLines())
+        LinesStartOrEnd();
+}
+
+void TCustomLineWSocket::SetLineLimit(std::size_t Value) {
+    FLineLimit = Value;
+    if (FReadingHeldBack && !HoldsEnough())
+        ResumeReading();
+}
+
+// The bytes received from now on belong to the handshake, which reads them itself.
+void TCustomLineWSocket::HandshakeBegins() {
+    ++DeliveryGeneration;
+    if (FReadingHeldBack)
+        ResumeReading();
+}
+
+// The unread part of a line stays at the front and is served first by the next reads, and so
+// are the bytes held behind it.
+void TCustomLineWSocket::LinesStartOrEnd() {
+    ++DeliveryGeneration;
+    if (!SplitsLines())
         FPendingLine = 0;
     FLineScanned = FLineHead;
+    if (FReadingHeldBack)
+        ResumeReading();
     // Posted, never sent: a change inside a handler takes effect after it has returned.
     if (HeldCount() > 0)
         sys::PostMessage(WindowHandle, WM_SOCKET_LINE_DELIVER, 0, 0);
@@ -64,14 +95,45 @@ void TCustomLineWSocket::WndProc(sys::TMessage& MsgRec) {
 // True while the owner sees the connection: not during the SOCKS or TLS handshake, whose bytes
 // belong to the layers below.
 bool TCustomLineWSocket::LinesReady() const {
-    return FLineMode && !FLineEnd.empty() && !SocksNegotiating() && !SslHandshaking();
+    return SplitsLines() && !SocksNegotiating() && !SslHandshaking();
 }
 
 // Receiving.
 
+// A slow owner slows the peer: while it leaves a line untaken, no more than LineLimit bytes
+// (HoldAhead at most) are held behind it, and the rest waits in the network, where TCP flow
+// control holds the peer back, instead of in this buffer.
+bool TCustomLineWSocket::HoldsEnough() const {
+    if (FPendingLine == 0)
+        return false;
+    const std::size_t Ahead = FLineLimit != 0 ? std::min(FLineLimit, HoldAhead) : HoldAhead;
+    return HeldCount() - FPendingLine >= Ahead;
+}
+
+// Lines held back while the owner had not taken the one before go before any more is read.
+// False when the handler ended the lines or the connection meanwhile.
+bool TCustomLineWSocket::DeliverHeldLines() {
+    const SOCKET S = SocketHandle;
+    DeliverLines();
+    return S == SocketHandle && LinesReady();
+}
+
+// The network was left unread, so no read notification comes by itself: one is posted.
+void TCustomLineWSocket::ResumeReading() {
+    FReadingHeldBack = false;
+    sys::PostMessage(WindowHandle, WM_SOCKET_SELECT, static_cast<sys::WPARAM>(SocketHandle),
+                     ws::WSAMAKESELECTREPLY(ws::FD_READ, 0));
+}
+
 bool TCustomLineWSocket::DoDataAvailable(Word Error) {
     if (!LinesReady())
         return TCustomSslWSocket::DoDataAvailable(Error);
+    if (FPendingLine == 0 && FLineScanned < FLineTail && !DeliverHeldLines())
+        return true;
+    if (HoldsEnough()) {
+        FReadingHeldBack = true;  // no read: the receive loop ends, nothing more is notified
+        return true;
+    }
     // One piece per pass, read without asking the count first: a read that finds nothing costs
     // what the question would. The receive loop comes back for the rest.
     MakeRoom(kLineReadPiece);
@@ -124,6 +186,8 @@ void TCustomLineWSocket::Consume(std::size_t Count) {
         FLineHead = FLineTail = FLineScanned = 0;  // empty: the next read starts at the front
     else
         FLineScanned = std::max(FLineScanned, FLineHead);
+    if (FReadingHeldBack && !HoldsEnough()) [[unlikely]]
+        ResumeReading();
 }
 
 // The end of the connection: a delivery loop running meanwhile stops.
@@ -131,6 +195,7 @@ void TCustomLineWSocket::FreeLineBuffer() {
     FLineBuffer.reset();
     FLineCapacity = FLineHead = FLineTail = FLineScanned = 0;
     FPendingLine = 0;
+    FReadingHeldBack = false;
     ++DeliveryGeneration;
 }
 
@@ -185,8 +250,8 @@ bool TCustomLineWSocket::TakeOverlongLine() {
 inline bool TCustomLineWSocket::OfferLine(SOCKET S) {
     const std::size_t Before = FPendingLine;
     if (!RaiseDataAvailable(0)) {
-        Consume(FPendingLine);  // nobody listens: the line is dropped
         FPendingLine = 0;
+        Consume(Before);  // nobody listens: the line is dropped
         return true;
     }
     return S == SocketHandle && FPendingLine != Before;
@@ -225,10 +290,10 @@ void TCustomLineWSocket::DeliverLines() {
 void TCustomLineWSocket::DeliverHeld() {
     if (LinesReady())
         return DeliverLines();
-    if (FLineMode)
+    if (SplitsLines())
         return;
     const SOCKET S = SocketHandle;
-    while (HeldCount() > 0 && !FLineMode) {
+    while (HeldCount() > 0 && !SplitsLines()) {
         const std::size_t Before = HeldCount();
         if (!RaiseDataAvailable(0) || S != SocketHandle || HeldCount() == Before)
             return;
@@ -237,11 +302,10 @@ void TCustomLineWSocket::DeliverHeld() {
         DeliverLines();
 }
 
+// The held bytes as they are, once the lines have ended.
 std::size_t TCustomLineWSocket::TakeFromBuffer(void* Buffer, std::size_t Size) {
-    const std::size_t n = std::min(Size, FLineMode ? FPendingLine : HeldCount());
+    const std::size_t n = std::min(Size, HeldCount());
     std::memcpy(Buffer, FLineBuffer.get() + FLineHead, n);
-    if (FLineMode)
-        FPendingLine -= n;
     Consume(n);
     return n;
 }
@@ -258,15 +322,14 @@ int TCustomLineWSocket::Receive(void* Buffer, int BufferSize) {
         std::memcpy(Buffer, Line, n);
         return static_cast<int>(n);
     }
-    const bool Serve = FLineMode ? FPendingLine > 0 : HeldCount() > 0;
-    if (!Serve || BufferSize <= 0)
+    if (SplitsLines() || HeldCount() == 0 || BufferSize <= 0)
         return TCustomSslWSocket::Receive(Buffer, BufferSize);
     NoteLayerRead();
     return static_cast<int>(TakeFromBuffer(Buffer, static_cast<std::size_t>(BufferSize)));
 }
 
 int TCustomLineWSocket::GetRcvdCount() {
-    if (FLineMode)
+    if (SplitsLines())
         return static_cast<int>(FPendingLine);
     const int Below = TCustomSslWSocket::GetRcvdCount();
     return static_cast<int>(HeldCount()) + std::max(Below, 0);
@@ -274,14 +337,14 @@ int TCustomLineWSocket::GetRcvdCount() {
 
 int TCustomLineWSocket::BufferedCount() {
     const int Below = TCustomSslWSocket::BufferedCount();
-    return static_cast<int>(FLineMode ? FPendingLine : HeldCount()) + Below;
+    return static_cast<int>(SplitsLines() ? FPendingLine : HeldCount()) + Below;
 }
 
 // The end of the connection: the rest comes as a last line, even without a line end.
 void TCustomLineWSocket::DoSessionClosed(Word Error) {
-    if (FLineMode && HeldCount() > 0 && !SocksNegotiating()) {
+    if (SplitsLines() && HeldCount() > 0 && !SocksNegotiating()) {
         FPendingLine = HeldCount();
-        while (FLineMode && FPendingLine > 0) {
+        while (SplitsLines() && FPendingLine > 0) {
             const std::size_t Before = FPendingLine;
             if (!RaiseDataAvailable(0) || FPendingLine == Before)
                 break;

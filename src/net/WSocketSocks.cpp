@@ -82,6 +82,7 @@ void TCustomSocksWSocket::Connect() {
         return;
     FSocksPhase = TSocksPhase::ServerConnect;
     FSocks.reset();
+    FSocksCut = false;
     HandshakeBegins();
     FBoundAddr.clear();
     FBoundPort.clear();
@@ -220,9 +221,11 @@ void TCustomSocksWSocket::SocksFailed(int Error, const std::string& Msg) {
 // A connection that ends during the handshake fails it first, so that an owner who waits for
 // OnSessionConnected hears of it.
 void TCustomSocksWSocket::DoSessionClosed(Word Error) {
-    if (FSocks && FSocks->Authenticating())
+    const bool Cut = FSocksCut;
+    FSocksCut = false;
+    if (FSocks ? FSocks->Authenticating() : Cut && FSocksCutAuthenticating)
         DoSocksAuthState(saFailed);
-    if (FSocksPhase != TSocksPhase::None) {
+    if (FSocksPhase != TSocksPhase::None || Cut) {
         FSocksPhase = TSocksPhase::None;
         FSocks.reset();
         const Word Failure = Error != 0 ? Error : static_cast<Word>(ws::WSAECONNABORTED);
@@ -230,6 +233,16 @@ void TCustomSocksWSocket::DoSessionClosed(Word Error) {
         DoSessionConnected(Failure);
     }
     TCustomWSocket::DoSessionClosed(Error);
+}
+
+// A send that finds the connection lost closes first and tells OnSessionClosed after, when the
+// close has reset the handshake already: remember that one was cut short.
+void TCustomSocksWSocket::InternalClose(bool Shut, Word Error) {
+    if (FSocksPhase != TSocksPhase::None) {
+        FSocksCut = true;
+        FSocksCutAuthenticating = FSocks && FSocks->Authenticating();
+    }
+    TCustomWSocket::InternalClose(Shut, Error);
 }
 
 // The handshake's own requests are nobody's business above this layer.

@@ -167,6 +167,53 @@ TEST(LineMode, LeavingLineModeInsideALineServesTheRestAndWhatFollowsFirst) {
     EXPECT_EQ(all, "abcdef\r\nxyz\r\n");
 }
 
+// Ending the lines inside a read, by switching LineMode off or by clearing LineEnd, leaves bytes
+// held behind the line: they come first, before anything the peer sends later, however the
+// owner reads.
+TEST(LineMode, EndingTheLinesServesTheHeldBytesBeforeLaterOnes) {
+    struct TCase {
+        const char* Name;
+        std::function<void(TWSocket&)> EndLines;
+        bool ReadString;  // ReceiveString, else Receive into a buffer
+    };
+    const TCase cases[] = {
+        {"line mode off, buffer", [](TWSocket& s) { s.SetLineMode(false); }, false},
+        {"line mode off, string", [](TWSocket& s) { s.SetLineMode(false); }, true},
+        {"line end cleared, buffer", [](TWSocket& s) { s.SetLineEnd(""); }, false},
+        {"line end cleared, string", [](TWSocket& s) { s.SetLineEnd(""); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        // "LATER" goes only once the client has ended the lines and said so.
+        testsupport::LoopbackServer server([](int fd) {
+            testsupport::WriteAll(fd, "one\r\ntwo\r\nthree");
+            char go[2];
+            if (::recv(fd, go, sizeof go, MSG_WAITALL) == sizeof go)
+                testsupport::WriteAll(fd, "LATER");
+            testsupport::ReadAll(fd);
+        });
+        TLineClient client;
+        std::string all;
+        client.s.OnDataAvailable = [&](sys::TObject*, sys::Word) {
+            char buf[64];
+            const int n = c.ReadString ? 0 : client.s.Receive(buf, sizeof buf);
+            const std::string got =
+                c.ReadString ? client.s.ReceiveString() : std::string(buf, n > 0 ? n : 0);
+            all += got;
+            if (got == "one\r\n") {
+                c.EndLines(client.s);
+                client.s.SendString("go");
+            }
+        };
+        client.s.SetAddr("127.0.0.1");
+        client.s.SetPort(server.PortText());
+        client.s.Connect();
+        EXPECT_TRUE(RunLoopUntil([&] { return all.size() >= 20; }));
+        EXPECT_EQ(all, "one\r\ntwo\r\nthreeLATER");
+        client.s.Close();
+    }
+}
+
 TEST(LineMode, EditingEchoesWhatTheUserSees) {
     struct TCase {
         const char* Name;

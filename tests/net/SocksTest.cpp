@@ -1,6 +1,7 @@
 // The SOCKS layer against a scripted fake SOCKS server: every reply code, answers split into
 // single bytes, bytes behind the answer, authentication, and the settings' rules.
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -382,6 +383,42 @@ TEST(Socks, ServerThatClosesDuringTheHandshakeFailsTheConnect) {
         (std::vector<std::string>{"SocksConnected(0)",
                                   "SocksError(10053) connection closed during the SOCKS handshake",
                                   "Connected(10053)", "Closed(0)"}));
+}
+
+// A server that resets the connection while the next step of the handshake goes out: the send
+// fails, and the owner still hears how the connect ended, then the close.
+TEST(Socks, ServerThatResetsWhileAStepIsSentFailsTheConnect) {
+    const std::string failure = "SocksError(10054) connection closed during the SOCKS handshake";
+    struct TCase {
+        const char* Name;
+        int Method;  // the server's choice, before its reset
+        std::vector<std::string> Events;
+    };
+    const TCase cases[] = {
+        {"connect request",
+         0,
+         {"SocksConnected(0)", "Auth(3)", failure, "Connected(10054)", "Closed(10054)"}},
+        {"user and password",
+         2,
+         {"SocksConnected(0)", "Auth(0)", "Auth(2)", failure, "Connected(10054)", "Closed(10054)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        LoopbackServer server([&](int fd) {
+            ReadExactly(fd, 3);
+            testsupport::WriteAll(fd, Bytes({5, c.Method}));
+            const linger reset{1, 0};  // the close that follows is a reset
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        });
+        TSocksClient client(server);
+        client.s.SetSocksAuthentication(socksAuthenticateUsercode);
+        client.s.SetSocksUsercode("bob");
+        client.s.SetSocksPassword("secret");
+        client.s.Connect();
+        ASSERT_TRUE(client.RunUntilClosed());
+        EXPECT_EQ(client.run.Events, c.Events);
+        EXPECT_EQ(client.s.State(), wsClosed);
+    }
 }
 
 TEST(Socks, RefusedConnectToTheSocksServerIsTheOwnersRefusedConnect) {
