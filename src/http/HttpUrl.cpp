@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "sys/AsciiText.h"
+
 namespace http {
 
 namespace {
@@ -258,6 +260,26 @@ std::string HttpDateText(double dateTime) {
                   static_cast<int>(date.year), static_cast<int>(seconds / 3600),
                   static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     return text;
+}
+
+std::string PercentDecoded(std::string_view text) {
+    const auto hex = [](char c) {
+        c = sys::LowerAscii(c);
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = i + 2 < text.size() && text[i] == '%' ? hex(text[i + 1]) : -1;
+        const int low = high >= 0 ? hex(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
 }
 
 }  // namespace http

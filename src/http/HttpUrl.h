@@ -46,6 +46,9 @@ bool HasControlBytes(std::string_view s);
 // off, and tabs and line breaks inside are removed (" http://a.test/x\ty\n" gives
 // "http://a.test/xy"). Other control bytes stay, for HasControlBytes to refuse.
 std::string TrimAddress(std::string_view url);
+// The text with its %-escapes decoded ("a%20b" gives "a b"); a "%" without two hex digits
+// after it stays as it is.
+std::string PercentDecoded(std::string_view text);
 
 // The 1-based position at which the last occurrence of sub in s begins; 0 when there is none
 // (and for an empty sub).

@@ -244,3 +244,15 @@ TEST(TrimAddressTest, DropsWhatABrowserDrops) {
         EXPECT_EQ(http::HasControlBytes(http::TrimAddress(c.in)), http::HasControlBytes(c.want));
     }
 }
+
+TEST(PercentDecoded, EscapesDecodedAndBrokenOnesKept) {
+    const struct {
+        const char* text;
+        const char* decoded;
+    } cases[] = {{"a%20b", "a b"}, {"%3a%3A", "::"},   {"100%", "100%"},
+                 {"%4", "%4"},     {"%zz%41", "%zzA"}, {"", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(http::PercentDecoded(c.text), c.decoded);
+    }
+}

@@ -43,29 +43,6 @@ bool Bypassed(const std::string& noProxy, const std::string& host) {
     return false;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = sys::LowerAscii(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// User and password in a proxy address may carry %-escapes (of "@" or ":", say).
-std::string PercentDecoded(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const int high = i + 2 < text.size() && text[i] == '%' ? HexValue(text[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-        if (low >= 0) {
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 TProxyRoute RouteOf(const std::string& proxy) {
     TProxyRoute route;
     const std::string text = sys::TrimBlanks(proxy);
@@ -87,8 +64,9 @@ TProxyRoute RouteOf(const std::string& proxy) {
     }
     route.Host = parts.Host;
     route.Port = parts.Port.empty() ? kDefaultProxyPort : parts.Port;
-    route.User = PercentDecoded(parts.User);
-    route.Password = PercentDecoded(parts.Pass);
+    // User and password may carry %-escapes (of "@" or ":", say).
+    route.User = http::PercentDecoded(parts.User);
+    route.Password = http::PercentDecoded(parts.Pass);
     return route;
 }
 

@@ -94,13 +94,6 @@ void AddRefusal(const TAnswer& answer, const char* label, TRowOutcome& outcome) 
     outcome.log.push_back("ReasonPhrase = " + answer.ReasonPhrase);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = sys::LowerAscii(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 }  // namespace
 
 TAnswer AnswerOf(const ICheckResult& result, bool aborted) {
@@ -202,19 +195,7 @@ std::string FilePathOf(std::string_view address) {
         if (host.empty() || sys::LowerAscii(host) == "localhost")
             url.remove_prefix(2 + host.size());
     }
-    url = url.substr(0, url.find_first_of("?#"));
-    std::string path;
-    for (std::size_t i = 0; i < url.size(); ++i) {
-        const int high = i + 2 < url.size() && url[i] == '%' ? HexValue(url[i + 1]) : -1;
-        const int low = high >= 0 ? HexValue(url[i + 2]) : -1;
-        if (low >= 0) {
-            path += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            path += url[i];
-        }
-    }
-    return path;
+    return http::PercentDecoded(url.substr(0, url.find_first_of("?#")));
 }
 
 void JudgeNotWeb(std::string_view url, TRowOutcome& outcome) {
