@@ -1,5 +1,7 @@
 #include "SocksHandshake.h"
 
+#include "WSocket.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -70,16 +72,6 @@ constexpr TFailureText kFailures[] = {
     {WSOCKS_RESOLVE_FAILED, "cannot resolve the host name"},
 };
 static_assert(std::size(kFailures) == fResolveFailed + 1);
-
-// The address of a target given as IPv6 text ("::1" or "[::1]"); nullopt for a name or IPv4.
-std::optional<in6_addr> IPv6Target(std::string Host) {
-    if (Host.size() >= 2 && Host.front() == '[' && Host.back() == ']')
-        Host = Host.substr(1, Host.size() - 2);
-    in6_addr Addr{};
-    if (Host.find(':') == std::string::npos || inet_pton(AF_INET6, Host.c_str(), &Addr) != 1)
-        return std::nullopt;
-    return Addr;
-}
 
 std::string PortBytes(std::uint16_t Port) {
     return {char(Port >> 8), char(Port & 0xFF)};
@@ -179,10 +171,10 @@ TSocksStep TSocksHandshake::SendSocks5Request(std::optional<TSocksAuthState> Not
     S.Action = TSocksAction::Send;
     S.AuthNote = Note;
     S.Bytes = {char(kSocks5Version), char(kConnectCommand), char(0)};
-    if (const auto V6 = IPv6Target(Req.Host)) {
+    if (in6_addr V6{}; ParseIPv6Text(Req.Host, V6)) {
         // An IPv6 address goes as its 16 bytes: as a name no server would take it.
         S.Bytes += char(kAddressIPv6);
-        S.Bytes.append(reinterpret_cast<const char*>(&*V6), sizeof *V6);
+        S.Bytes.append(reinterpret_cast<const char*>(&V6), sizeof V6);
     } else {
         S.Bytes += {char(kAddressName), char(Req.Host.size())};
         S.Bytes += Req.Host;

@@ -4,12 +4,14 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <iterator>
 #include <system_error>
 
 #include "ChromiumBookmarks.h"
 #include "FirefoxBookmarks.h"
 #include "HtmlBookmarks.h"
+#include "ShortcutProfile.h"
+#include "sys/AsciiText.h"
 #include "sys/UserFolders.h"
 
 namespace {
@@ -24,20 +26,6 @@ constexpr std::uintmax_t kHeadSize = 4096;
 bool IsFile(const fs::path& path) {
     std::error_code ec;
     return fs::is_regular_file(path, ec);
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
-std::string Trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
 }
 
 // A file's text, or its first bytes when it holds more than limit; a file whose text is
@@ -59,30 +47,37 @@ std::string ReadText(const std::string& path, std::uintmax_t limit) {
 
 // The profiles that a profiles.ini names: their Name= and their folder.
 std::vector<TBookmarkSource> FirefoxProfiles(const fs::path& base) {
-    std::ifstream in(base / "profiles.ini");
-    std::vector<TBookmarkSource> found;
-    std::map<std::string, std::string> section;
-    auto take = [&] {
-        if (section.contains("path")) {
-            const bool relative = !section.contains("isrelative") || section["isrelative"] != "0";
-            const fs::path folder = relative ? base / section["path"] : fs::path(section["path"]);
-            const std::string name = section.contains("name") ? section["name"] : section["path"];
-            if (IsFile(folder / "places.sqlite"))
-                found.push_back({"Firefox (" + name + ")", (folder / "places.sqlite").string()});
-        }
-        section.clear();
+    struct TProfile {
+        std::string section, name, path;
+        bool relative = true;
     };
-    for (std::string line; std::getline(in, line);) {
-        line = Trimmed(line);
-        if (line.starts_with('[')) {
-            take();
-            section["["] = Lower(line);
-        } else if (const auto equals = line.find('=');
-                   equals != std::string::npos && section["["].starts_with("[profile")) {
-            section[Lower(Trimmed(line.substr(0, equals)))] = Trimmed(line.substr(equals + 1));
-        }
+    std::ifstream in(base / "profiles.ini", std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    std::vector<TProfile> profiles;
+    profile::ForEachEntry(
+        text, [&](std::string_view section, std::string_view key, std::string_view value) {
+            if (!sys::LowerAscii(section).starts_with("profile"))
+                return true;
+            if (profiles.empty() || profiles.back().section != section)
+                profiles.push_back({std::string(section), {}, {}});
+            TProfile& p = profiles.back();
+            if (profile::SameName(key, "Path"))
+                p.path = value;
+            else if (profile::SameName(key, "Name"))
+                p.name = value;
+            else if (profile::SameName(key, "IsRelative"))
+                p.relative = value != "0";
+            return true;
+        });
+    std::vector<TBookmarkSource> found;
+    for (const TProfile& p : profiles) {
+        if (p.path.empty())
+            continue;
+        const fs::path folder = p.relative ? base / p.path : fs::path(p.path);
+        if (IsFile(folder / "places.sqlite"))
+            found.push_back({"Firefox (" + (p.name.empty() ? p.path : p.name) + ")",
+                             (folder / "places.sqlite").string()});
     }
-    take();
     return found;
 }
 
@@ -121,7 +116,7 @@ TBookmarkKind KindOfContent(std::string_view head) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first != std::string_view::npos && text[first] == '{')
         return TBookmarkKind::Chromium;
-    const std::string lower = Lower(text);
+    const std::string lower = sys::LowerAscii(text);
     if (lower.find("netscape-bookmark-file") != std::string::npos ||
         lower.find("<dl") != std::string::npos)
         return TBookmarkKind::Html;

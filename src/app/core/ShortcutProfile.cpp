@@ -5,11 +5,7 @@
 namespace profile {
 
 std::string_view Trimmed(std::string_view text) {
-    constexpr std::string_view kBlanks = " \t";
-    std::size_t first = text.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+    return sys::TrimmedView(text);
 }
 
 std::size_t LineEnd(std::string_view text) {
