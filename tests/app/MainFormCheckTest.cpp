@@ -154,6 +154,14 @@ class MainFormCheckTest : public testing::Test {
     }
 };
 
+// The window checks several rows at once by default; the tests of the run with one row at a
+// time (--jobs 1), whose buttons act on the one row in flight, ask for it.
+TProgramOptions OneRowAtATime() {
+    TProgramOptions options;
+    options.Jobs = 1;
+    return options;
+}
+
 }  // namespace
 
 TEST_F(MainFormCheckTest, RunOverAllRowsFillsRowsLogAndFile) {
@@ -187,7 +195,7 @@ TEST_F(MainFormCheckTest, RunOverAllRowsFillsRowsLogAndFile) {
         TScript().ReadRequest().Close(),
     });
     Shortcuts(server, 5);
-    TMainForm& form = Create();
+    TMainForm& form = Create(OneRowAtATime());
     ASSERT_EQ(form.Favorites.Count(), 5u);
     ExpectIdle();
 
@@ -227,7 +235,7 @@ TEST_F(MainFormCheckTest, AbortingOneSlowAnswerMarksItUncheckedAndChecksTheNextR
     testsupport::ScriptedServer server(
         {TScript::Answer(Ok200), SlowAnswer(abort), TScript::Answer(Ok200)});
     Shortcuts(server, 3);
-    TMainForm& form = Create();
+    TMainForm& form = Create(OneRowAtATime());
 
     form.CheckAllBtn->click();
 
@@ -247,7 +255,7 @@ TEST_F(MainFormCheckTest, StoppingDuringTheThirdOfFiveRowsLeavesTheLastTwoAndWri
     testsupport::ScriptedServer server(
         {TScript::Answer(Ok200), TScript::Answer(Ok200), SlowAnswer(stop)});
     StoreEarlierResults(Shortcuts(server, 5), "FAILED");
-    TMainForm& form = Create();
+    TMainForm& form = Create(OneRowAtATime());
     ASSERT_THAT(Statuses(), ElementsAre("FAILED", "FAILED", "FAILED", "FAILED", "FAILED"));
 
     form.CheckAllBtn->click();
@@ -264,7 +272,7 @@ TEST_F(MainFormCheckTest, ClosingTheWindowDuringARunEndsTheRowAndWritesTheFile) 
     TUserAction close([&] { Form->close(); });
     testsupport::ScriptedServer server({TScript::Answer(Ok200), SlowAnswer(close)});
     StoreEarlierResults(Shortcuts(server, 3), "FAILED");
-    TMainForm& form = Create();
+    TMainForm& form = Create(OneRowAtATime());
     form.show();
 
     form.CheckAllBtn->click();
@@ -468,7 +476,7 @@ TEST_F(MainFormCheckTest, RowsAndLogLinesShowDuringTheRunWithoutFurtherInput) {
     });
     testsupport::ScriptedServer server({TScript::Answer(Ok200), SlowAnswer(watch)});
     Shortcuts(server, 3);
-    TMainForm& form = Create();
+    TMainForm& form = Create(OneRowAtATime());
     noticed = std::make_unique<TNoticedRows>(form);
 
     form.CheckAllBtn->click();

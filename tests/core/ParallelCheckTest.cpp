@@ -155,6 +155,32 @@ TEST_F(ParallelCheckTest, AtMostTwoRequestsGoToOneHostAtATime) {
     EXPECT_THAT(Statuses(), testing::Each(std::string("OK")));
 }
 
+// A host whose two requests hang holds only its own rows: a row of another host starts at once,
+// however many rows of the busy host come before it, and its log block waits for theirs.
+TEST_F(ParallelCheckTest, ABusyHostDoesNotHoldTheRowsOfOthers) {
+    testsupport::CountingServer busy("HTTP/1.0 200 OK\r\n\r\n", 1s);
+    ScriptedServer other(TScript::Answer(kDated));
+    std::vector<std::string> urls;
+    for (int i = 0; i < 300; ++i)
+        urls.push_back(busy.Url("/p" + std::to_string(i)));
+    urls.push_back(other.Url("/other"));
+    Rows(urls);
+    int busyAnsweredWhenOtherEnded = -1;
+    RowWatcher watcher([&](std::size_t row) {
+        if (row == 300 && list[300].Datum != "CHECKING..." && busyAnsweredWhenOtherEnded < 0) {
+            busyAnsweredWhenOtherEnded = busy.Answered();
+            run.Break();
+        }
+    });
+    list.SetObserver(&watcher);
+    Jobs(8);
+    run.CheckNow(false);
+    list.SetObserver(nullptr);
+    EXPECT_EQ(busyAnsweredWhenOtherEnded, 0);
+    EXPECT_EQ(list[300].Datum, "2002/10/09; 10:10:10 GMT");
+    EXPECT_EQ(list[0].Datum, "???");
+}
+
 // "Diese Überprüfung Abbrechen" ends every row in flight and the run goes on; "Abbrechen" ends
 // them and starts no more. Either way the end steps run once.
 TEST_F(ParallelCheckTest, ButtonsActOnEveryRowInFlight) {

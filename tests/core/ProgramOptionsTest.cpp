@@ -20,7 +20,8 @@ TEST(ProgramOptionsTest, JobsAndTimeoutTakeWholeNumbersInTheirRange) {
         {{"--jobs=64", "--timeout", "5"}, 64, 5},
         {{"--timeout=3600"}, 8, 3600},
         {{"--jobs", "0"}, 0, 0},
-        {{"--jobs", "65"}, 0, 0},
+        {{"--jobs", "256"}, 256, 30},
+        {{"--jobs", "257"}, 0, 0},
         {{"--jobs", "8x"}, 0, 0},
         {{"--jobs", "-2"}, 0, 0},
         {{"--jobs"}, 0, 0},
@@ -42,8 +43,8 @@ TEST(ProgramOptionsTest, JobsAndTimeoutTakeWholeNumbersInTheirRange) {
     }
 }
 
-TEST(ProgramOptionsTest, TheWindowChecksOneRowAfterTheOtherUnlessToldOtherwise) {
-    EXPECT_EQ(JobsOf(ParseOptions(kWindowProgram, {}), kWindowProgram), 1);
+TEST(ProgramOptionsTest, TheWindowChecksEightRowsAtOnceUnlessToldOtherwise) {
+    EXPECT_EQ(JobsOf(ParseOptions(kWindowProgram, {}), kWindowProgram), 8);
     EXPECT_EQ(JobsOf(ParseOptions(kWindowProgram, {"--jobs", "16"}), kWindowProgram), 16);
     for (TProgramKind program : {kWindowProgram, kCheckProgram}) {
         SCOPED_TRACE(program == kWindowProgram ? "quorvane" : "quorvane-check");

@@ -19,7 +19,7 @@ TCheckRun::~TCheckRun() = default;
 void TCheckRun::SetJobs(int jobs, TCheckRequestFactory factory) {
     if (Checking)
         throw std::logic_error("the number of jobs cannot change during a run");
-    jobs_ = std::clamp(jobs, 1, 64);
+    jobs_ = std::clamp(jobs, 1, kMaxJobs);
     factory_ = std::move(factory);
 }
 

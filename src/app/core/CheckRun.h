@@ -34,10 +34,11 @@ class TCheckRun {
     // "Diese Überprüfung Abbrechen": the requests in flight end, the run goes on.
     void AbortCurrent();
 
-    // Requests in flight at once (1 to 64); above 1 the run needs the factory of the clients
+    // Requests in flight at once (1 to kMaxJobs); above 1 the run needs the factory of the clients
     // its rows use. Only while no run is in progress.
     void SetJobs(int jobs, TCheckRequestFactory factory);
     int Jobs() const { return jobs_; }
+    static constexpr int kMaxJobs = 256;
 
     // The run state, all false while idle. Plain fields, so that the window can hold them
     // under its own names; only the run and the two requests above change them.

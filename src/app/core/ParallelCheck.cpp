@@ -54,7 +54,7 @@ TParallelCheck::~TParallelCheck() {
 
 void TParallelCheck::Run(const std::vector<std::size_t>& rows) {
     rows_ = rows;
-    started_.assign(rows.size(), false);
+    Queue();
     auto& app = sys::Application::Instance();
     app.ProcessMessages();  // a stop that is already waiting comes first, as between rows
     for (;;) {
@@ -73,7 +73,33 @@ void TParallelCheck::Run(const std::vector<std::size_t>& rows) {
             view_.Log(line);
     }
     held_.clear();
-    waitingHosts_.clear();
+    pending_.clear();
+    ready_.clear();
+    readyEntry_.clear();
+}
+
+// Sorts the rows by the host and port they ask first; rows that need no request wait for the
+// run's first pass.
+void TParallelCheck::Queue() {
+    hostOf_.assign(rows_.size(), {});
+    urlOf_.assign(rows_.size(), {});
+    for (std::size_t order = 0; order < rows_.size(); ++order) {
+        const std::size_t row = rows_[order];
+        if (row >= list_.Count()) {  // a stray removal: nothing to check there
+            held_[order];
+            continue;
+        }
+        const std::string& url = list_[row].URL;
+        if (KindOfAddress(url) != TAddressKind::Web) {
+            local_.push_back(order);
+            continue;
+        }
+        urlOf_[order] = url;
+        hostOf_[order] = HostKey(url);
+        pending_[hostOf_[order]].push_back(order);
+    }
+    for (const auto& [host, orders] : pending_)
+        Refresh(host);
 }
 
 void TParallelCheck::AbortAll() {
@@ -112,6 +138,7 @@ bool TParallelCheck::HostFree(const std::string& host) const {
 }
 
 void TParallelCheck::StartRows() {
+    JudgeLocalRows();
     // Rows whose wait is over go first: they hold their host already.
     for (auto& [order, task] : tasks_) {
         if (task->step != TStep::Retry || InFlight() >= static_cast<std::size_t>(jobs_))
@@ -123,37 +150,43 @@ void TParallelCheck::StartRows() {
     }
 }
 
-// Starts the first row not yet started whose host is free, looking a bounded way ahead so that
-// the held log blocks stay few. False when there is none.
+void TParallelCheck::JudgeLocalRows() {
+    std::vector<std::size_t> local;
+    local.swap(local_);
+    for (std::size_t order : local)
+        JudgeWithoutRequest(order, rows_[order]);
+}
+
+// Starts the first row not yet started whose host is free. False when there is none.
 bool TParallelCheck::StartNext() {
-    while (firstUnstarted_ < rows_.size() && started_[firstUnstarted_])
-        ++firstUnstarted_;
-    const std::size_t end = std::min(rows_.size(), firstUnstarted_ + kLookAhead);
-    for (std::size_t order = firstUnstarted_; order < end; ++order) {
-        if (started_[order])
-            continue;
+    while (!ready_.empty()) {
+        const std::size_t order = *ready_.begin();
+        const std::string host = hostOf_[order];
+        pending_[host].pop_front();
+        Refresh(host);
         const std::size_t row = rows_[order];
-        if (row >= list_.Count()) {  // a stray removal: nothing to check there
-            started_[order] = true;
+        if (row >= list_.Count()) {  // removed meanwhile
             held_[order];
+            FlushLog();
             continue;
         }
-        if (JudgedWithoutRequest(order, row))
-            return true;
-        const std::string& url = list_[row].URL;
-        if (!HostFree(HostOfWaiting(order, url)))
+        if (list_[row].URL != urlOf_[order]) {  // changed meanwhile: queued anew
+            urlOf_[order] = list_[row].URL;
+            hostOf_[order] = HostKey(urlOf_[order]);
+            auto& queue = pending_[hostOf_[order]];
+            queue.insert(std::lower_bound(queue.begin(), queue.end(), order), order);
+            Refresh(hostOf_[order]);
             continue;
-        started_[order] = true;
+        }
         auto task = std::make_unique<TTask>();
         task->order = order;
         task->row = row;
-        task->url = url;
-        task->host = std::move(waitingHosts_[order].second);
-        waitingHosts_.erase(order);
-        const std::string& host = task->host;
+        task->url = urlOf_[order];
+        task->host = host;
         TTask& added = *task;
         tasks_[order] = std::move(task);
         ++perHost_[host];
+        Refresh(host);
         list_.SetDatum(row, std::string(rowtext::kChecking));
         Launch(added, false);
         return true;
@@ -161,16 +194,22 @@ bool TParallelCheck::StartNext() {
     return false;
 }
 
-// A row that waits in the look-ahead keeps its host, so that the rows behind a busy host are
-// not parsed again at every pass (a run of one site's rows would cost a parse of the whole
-// look-ahead per row); an address changed meanwhile is parsed anew.
-const std::string& TParallelCheck::HostOfWaiting(std::size_t order, const std::string& url) {
-    auto& [parsedUrl, host] = waitingHosts_[order];
-    if (host.empty() || parsedUrl != url) {
-        parsedUrl = url;
-        host = HostKey(url);
+void TParallelCheck::Refresh(const std::string& host) {
+    if (const auto entry = readyEntry_.find(host); entry != readyEntry_.end()) {
+        ready_.erase(entry->second);
+        readyEntry_.erase(entry);
     }
-    return host;
+    const auto queue = pending_.find(host);
+    if (queue == pending_.end())
+        return;
+    if (queue->second.empty()) {
+        pending_.erase(queue);
+        return;
+    }
+    if (!HostFree(host))
+        return;
+    ready_.insert(queue->second.front());
+    readyEntry_[host] = queue->second.front();
 }
 
 void TParallelCheck::Launch(TTask& task, bool headerGet) {
@@ -214,24 +253,25 @@ void TParallelCheck::WaitToRetry(TTask& task, const TNextStep& next) {
     task.outcome.log.push_back(RetryLine(wait));
     task.retried = true;
     task.step = TStep::Waiting;
-    if (next.SlowDown)
+    if (next.SlowDown) {
         throttled_[task.host] = true;
+        Refresh(task.host);
+    }
     task.request.reset();
     task.timer = nextTimer_++;
     sys::SetTimer(window_, task.timer, static_cast<unsigned>(wait.count()) + 1u);
 }
 
-bool TParallelCheck::JudgedWithoutRequest(std::size_t order, std::size_t row) {
+void TParallelCheck::JudgeWithoutRequest(std::size_t order, std::size_t row) {
     TRowOutcome outcome;
-    if (!JudgeWithoutRequest(list_[row].URL, outcome))
-        return false;
-    started_[order] = true;
-    waitingHosts_.erase(order);
-    list_.SetDatum(row, outcome.datum);
-    held_[order] = std::move(outcome);
-    view_.Progress(CheckProgress(++done_, rows_.size()));
+    if (row >= list_.Count() || !::JudgeWithoutRequest(list_[row].URL, outcome)) {
+        held_[order];  // removed, or changed into a web address meanwhile: left as it was
+    } else {
+        list_.SetDatum(row, outcome.datum);
+        held_[order] = std::move(outcome);
+        view_.Progress(CheckProgress(++done_, rows_.size()));
+    }
     FlushLog();
-    return true;
 }
 
 void TParallelCheck::WndProc(sys::TMessage& msg) {
@@ -254,6 +294,7 @@ void TParallelCheck::Finish(TTask& task) {
     held_[task.order] = std::move(task.outcome);
     if (--perHost_[task.host] <= 0)
         perHost_.erase(task.host);
+    Refresh(task.host);
     const std::size_t order = task.order;
     tasks_.erase(order);  // the row's client goes with it
     view_.Progress(CheckProgress(++done_, rows_.size()));

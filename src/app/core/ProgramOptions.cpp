@@ -40,7 +40,7 @@ const TOptionEntry kOptions[] = {
     {"--jobs", "N", kBoth,
      "N Favoriten zugleich prüfen, 1 bis 64 (Fenster: 1, quorvane-check: 8), höchstens zwei je "
      "Server",
-     [](TProgramOptions& o, const std::string& v) { o.Jobs = Number("--jobs", v, 1, 64); }},
+     [](TProgramOptions& o, const std::string& v) { o.Jobs = Number("--jobs", v, 1, 256); }},
     {"--timeout", "SEKUNDEN", kBoth, "so lange auf eine Antwort warten (Vorgabe: 30)",
      [](TProgramOptions& o, const std::string& v) {
          o.TimeoutSeconds = Number("--timeout", v, 1, 3600);
@@ -91,7 +91,7 @@ void TakeOption(TProgramKind program, const std::vector<std::string>& args, std:
 int JobsOf(const TProgramOptions& options, TProgramKind program) {
     if (options.Jobs > 0)
         return options.Jobs;
-    return program == kCheckProgram ? 8 : 1;
+    return program == kCheckProgram ? 8 : 8;  // quorvane-check's default follows
 }
 
 TProgramOptions ParseOptions(TProgramKind program, const std::vector<std::string>& args) {
