@@ -1,13 +1,15 @@
-// quorvane-check with several rows in flight, against the npm link checker linkinator.
+// quorvane-check with several rows in flight, against the npm link checker linkinator and curl.
 // Favourites point at loopback servers on 100 addresses (127.0.0.11 to 127.0.0.110), so that the
 // limit of two requests at a time to one host is not what is measured: most answer at once, some
 // accept the connection and never answer (each on a host and port of its own), some refuse it.
-// The same addresses go to quorvane-check with --jobs 1, 8, 32 and 64 and, as links of one local
-// page, to linkinator. Prints wall time, processor time, processor time per row and peak memory
+// The same addresses go to quorvane-check with --jobs 1, 8, 32 and 64 and with no --jobs at all
+// (its default), as links of one local page to linkinator, and to `curl --parallel
+// --parallel-max 64 -I`. Prints wall time, processor time, processor time per row and peak memory
 // of every run, and the ratios the parallel run is meant to reach.
 //
 // Usage: bench_parallel [--rows N] [--dead PERCENT] [--refused PERCENT] [--timeout SECONDS]
-//                       [--jobs 1,8,32,64] [--no-linkinator] [--check PATH]
+//                       [--jobs 1,8,32,64,0] [--no-linkinator] [--no-curl] [--check PATH]
+// In --jobs, 0 is the run without --jobs.
 // Defaults: 2,000 rows, 5 % never answering, 5 % refused, a time-out of 5 s, the quorvane-check
 // built beside this program. linkinator is installed with npm into build-bench/linkinator on the
 // first run; when that fails, the bench says so and goes on without it.
@@ -59,8 +61,9 @@ struct TOptions {
     double deadPercent = 5;
     double refusedPercent = 5;
     int timeout = 5;
-    std::vector<int> jobs{1, 8, 32, 64};
+    std::vector<int> jobs{1, 8, 32, 64, 0};
     bool linkinator = true;
+    bool curl = true;
     fs::path check;
 };
 
@@ -78,8 +81,8 @@ TOptions ParseOptions(int argc, char** argv) {
                     "quorvane-check";
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--no-linkinator") {
-            options.linkinator = false;
+        if (name == "--no-linkinator" || name == "--no-curl") {
+            (name == "--no-curl" ? options.curl : options.linkinator) = false;
             continue;
         }
         if (i + 1 >= argc)
@@ -477,9 +480,12 @@ double Limit(const TOptions& options, int timeout, int silentRows, int parallel)
            2.0 * timeout * silentRows / std::max(1, std::min(parallel, silentRows));
 }
 
+enum class TPeer { Check, Linkinator, Curl };
+
 struct TRow {
     std::string name;
-    int jobs = 0;  // 0 for linkinator
+    TPeer peer = TPeer::Check;
+    int jobs = 0;  // quorvane-check's --jobs; 0: none given
     TMeasure measure;
     std::string outcome;
 };
@@ -498,22 +504,24 @@ bool TakesJobOptions(const TScratch& scratch) {
 TRow RunCheck(const TOptions& options, const TScratch& scratch, int jobs, int silentRows,
               bool jobOptions) {
     scratch.ForgetResults();
-    TRow row{"--jobs " + std::to_string(jobs), jobs, {}, {}};
+    TRow row{jobs > 0 ? "--jobs " + std::to_string(jobs) : "default", TPeer::Check, jobs, {}, {}};
     std::vector<std::string> argv{scratch.program.string()};
+    if (jobOptions && jobs > 0)
+        argv.insert(argv.end(), {"--jobs", std::to_string(jobs)});
     if (jobOptions)
-        argv.insert(argv.end(),
-                    {"--jobs", std::to_string(jobs), "--timeout", std::to_string(options.timeout)});
-    row.measure = Measure(argv, scratch.home, scratch.root,
-                          scratch.root / ("check-" + std::to_string(jobs) + ".log"),
-                          jobOptions ? Limit(options, options.timeout, silentRows, jobs)
-                                     : Limit(options, kDefaultTimeout, silentRows, 1));
+        argv.insert(argv.end(), {"--timeout", std::to_string(options.timeout)});
+    // A default of fewer than 8 rows in flight is not expected: the limit assumes 8.
+    row.measure = Measure(
+        argv, scratch.home, scratch.root, scratch.root / ("check-" + std::to_string(jobs) + ".log"),
+        jobOptions ? Limit(options, options.timeout, silentRows, jobs > 0 ? jobs : 8)
+                   : Limit(options, kDefaultTimeout, silentRows, 1));
     row.outcome = LastLine(row.measure.output);
     return row;
 }
 
 TRow RunLinkinator(const TOptions& options, const TScratch& scratch, const fs::path& program,
                    int silentRows) {
-    TRow row{"linkinator", 0, {}, {}};
+    TRow row{"linkinator", TPeer::Linkinator, 0, {}, {}};
     row.measure = Measure({program.string(), scratch.page.string(), "--timeout",
                            std::to_string(options.timeout * 1000), "--format", "csv"},
                           scratch.home, scratch.root, scratch.root / "linkinator.csv",
@@ -522,20 +530,61 @@ TRow RunLinkinator(const TOptions& options, const TScratch& scratch, const fs::p
     return row;
 }
 
+constexpr int kCurlParallel = 64;
+
+// curl's transfers as a config file: every address asked with HEAD, its body (none) discarded.
+fs::path WriteCurlConfig(const TScratch& scratch, const std::vector<std::string>& urls) {
+    const fs::path config = scratch.root / "curl.conf";
+    std::ofstream out(config);
+    for (const std::string& url : urls)
+        out << "url = \"" << url << "\"\noutput = \"/dev/null\"\n";
+    return config;
+}
+
+// curl writes one status code per transfer, 000 for one without an answer; counts them.
+std::string CurlTally(const fs::path& file) {
+    std::ifstream in(file);
+    std::map<std::string, int> codes;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            ++codes[line];
+    std::string tally;
+    for (const auto& [code, count] : codes)
+        tally += (tally.empty() ? "" : ", ") + std::to_string(count) + " " + code;
+    return tally;
+}
+
+TRow RunCurl(const TOptions& options, const TScratch& scratch, const std::vector<std::string>& urls,
+             int silentRows) {
+    TRow row{"curl", TPeer::Curl, 0, {}, {}};
+    const fs::path config = WriteCurlConfig(scratch, urls);
+    row.measure = Measure(
+        {"curl", "--parallel", "--parallel-max", std::to_string(kCurlParallel), "-I", "-s", "-m",
+         std::to_string(options.timeout), "-w", "%{http_code}\n", "-K", config.string()},
+        scratch.home, scratch.root, scratch.root / "curl.log",
+        Limit(options, options.timeout, silentRows, kCurlParallel));
+    row.outcome = CurlTally(row.measure.output);
+    return row;
+}
+
+bool CurlFound() {
+    return ::system("curl --version >/dev/null 2>&1") == 0;
+}
+
 void PrintRow(const TRow& row, int rows) {
     const TMeasure& m = row.measure;
     std::string note = row.outcome;
     if (m.killed)
         note = "killed after the time limit; " + note;
-    else if (row.jobs > 0 && m.exitCode != 0 && m.exitCode != 2)  // 2: some rows FAILED
+    else if (row.peer == TPeer::Check && m.exitCode != 0 && m.exitCode != 2)  // 2: some FAILED
         note = "exit " + std::to_string(m.exitCode) + "; " + note;
     std::printf("%-11s | %8.2f %8.2f %10.3f %8.1f | %s\n", row.name.c_str(), m.wall, m.cpu,
                 m.cpu * 1000 / rows, m.peakMb, note.c_str());
 }
 
-const TRow* Find(const std::vector<TRow>& rows, int jobs) {
+const TRow* Find(const std::vector<TRow>& rows, TPeer peer, int jobs = 0) {
     for (const TRow& row : rows)
-        if (row.jobs == jobs)
+        if (row.peer == peer && row.jobs == jobs)
             return &row;
     return nullptr;
 }
@@ -544,28 +593,41 @@ void PrintRatio(const char* what, double value, const char* target, bool met) {
     std::printf("  %-44s %8.2f   target %-8s %s\n", what, value, target, met ? "met" : "MISSED");
 }
 
+// Wall time, processor time and memory of a quorvane-check run against a peer's.
+void PrintPeerRatios(const TRow& check, const TRow& peer, const char* wallTarget,
+                     double wallLimit) {
+    const TMeasure& q = check.measure;
+    const TMeasure& p = peer.measure;
+    const std::string pair = check.name + " / " + peer.name;
+    PrintRatio(("wall " + pair).c_str(), q.wall / p.wall, wallTarget, q.wall <= wallLimit * p.wall);
+    if (peer.peer != TPeer::Linkinator)
+        return;
+    PrintRatio(("CPU " + pair).c_str(), q.cpu / p.cpu, "< 1", q.cpu < p.cpu);
+    PrintRatio(("memory " + pair).c_str(), q.peakMb / p.peakMb, "< 1", q.peakMb < p.peakMb);
+}
+
 void PrintTargets(const std::vector<TRow>& rows) {
     std::printf("\nratios\n");
-    const TRow* one = Find(rows, 1);
-    const TRow* j32 = Find(rows, 32);
-    const TRow* j64 = Find(rows, 64);
-    const TRow* link = Find(rows, 0);
+    const TRow* one = Find(rows, TPeer::Check, 1);
+    const TRow* j32 = Find(rows, TPeer::Check, 32);
+    const TRow* j64 = Find(rows, TPeer::Check, 64);
+    const TRow* standard = Find(rows, TPeer::Check, 0);
+    const TRow* link = Find(rows, TPeer::Linkinator);
+    const TRow* curl = Find(rows, TPeer::Curl);
     if (one && j32) {
         const double speedUp = one->measure.wall / j32->measure.wall;
         PrintRatio("wall --jobs 1 / --jobs 32", speedUp, ">= 20", speedUp >= 20);
     }
-    if (j64 && link) {
-        const TMeasure& q = j64->measure;
-        const TMeasure& l = link->measure;
-        PrintRatio("wall --jobs 64 / linkinator", q.wall / l.wall, "<= 1", q.wall <= l.wall);
-        PrintRatio("CPU --jobs 64 / linkinator", q.cpu / l.cpu, "< 1", q.cpu < l.cpu);
-        PrintRatio("memory --jobs 64 / linkinator", q.peakMb / l.peakMb, "< 1",
-                   q.peakMb < l.peakMb);
-    }
+    if (standard && link)
+        PrintPeerRatios(*standard, *link, "<= 0.6", 0.6);
+    if (standard && curl)
+        PrintPeerRatios(*standard, *curl, "<= 1", 1);
+    if (j64 && link)
+        PrintPeerRatios(*j64, *link, "<= 1", 1);
     if (!one)
         return;
     for (const TRow& row : rows)
-        if (row.jobs > 1) {
+        if (row.peer == TPeer::Check && row.jobs != 1) {
             const double ratio = row.measure.cpu / one->measure.cpu;
             PrintRatio(("CPU per row " + row.name + " / --jobs 1").c_str(), ratio, "<= 1",
                        ratio <= 1);
@@ -595,7 +657,8 @@ int Bench(const TOptions& options) {
     int silentRows = 0;
     const std::vector<TKind> kinds = RowKinds(options, silentRows);
     TLoopbackServers servers(silentRows);
-    TScratch scratch(options.check, RowAddresses(kinds, servers));
+    const std::vector<std::string> urls = RowAddresses(kinds, servers);
+    TScratch scratch(options.check, urls);
     PrintHeader(options, silentRows, kinds);
     const bool jobOptions = TakesJobOptions(scratch);
     if (!jobOptions)
@@ -611,6 +674,12 @@ int Bench(const TOptions& options) {
         std::printf("%-11s | skipped: linkinator could not be installed\n", "linkinator");
     if (linkinator) {
         rows.push_back(RunLinkinator(options, scratch, *linkinator, silentRows));
+        PrintRow(rows.back(), options.rows);
+    }
+    if (options.curl && !CurlFound())
+        std::printf("%-11s | skipped: curl not found (apt-get install curl)\n", "curl");
+    else if (options.curl) {
+        rows.push_back(RunCurl(options, scratch, urls, silentRows));
         PrintRow(rows.back(), options.rows);
     }
     PrintTargets(rows);
