@@ -76,7 +76,9 @@ class LookupPool {
     }
 
   private:
-    static constexpr int kMaxThreads = 4;
+    // A check run has up to 256 rows in flight, each asking for its host's name: a name server
+    // that is slow for a few names must not keep the others waiting behind them.
+    static constexpr int kMaxThreads = 32;
 
     void Work() {
         for (;;) {
