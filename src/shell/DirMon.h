@@ -79,8 +79,9 @@ class TDirMon : public sys::TComponent {
   protected:
     // Asked on the worker before each folder of a walk (while opening the watches, or when a
     // new tree comes in): false cuts the walk short and ends the worker (ExitCode ECANCELED
-    // unless Stop asked for it). True until Stop. Subclasses that watch the walk call it from their
-    // own.
+    // unless Stop asked for it). True until Stop. Subclasses that watch the walk call it from
+    // their own, and stop a running monitor in their destructor, since the worker may call it
+    // until it ends.
     virtual bool KeepWalking();
     // On the worker: blocks until Stop has been called.
     void AwaitStopSignal();

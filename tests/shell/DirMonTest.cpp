@@ -279,6 +279,13 @@ class THeldMonitor : public TDirMon {
     std::shared_future<void> release;
     bool untilStop = false;  // hold until Stop rather than until release
 
+    // The worker calls KeepWalking of this class: it must end before this part goes.
+    ~THeldMonitor() override {
+        OnStop = nullptr;
+        if (Running())
+            Stop();
+    }
+
   protected:
     bool KeepWalking() override {
         if (std::this_thread::get_id() == creator_)
