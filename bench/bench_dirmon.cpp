@@ -148,6 +148,7 @@ void BM_IdleMonitor(benchmark::State& state) {
         mon.SetNotifyFilter(
             {dmcFileName, dmcDirName, dmcAttributes, dmcSize, dmcLastWrite, dmcSecurity});
         mon.SetDirectory(scratch.Path().string());
+        RunUntil([] { return false; }, 500);  // the worker opens the watches meanwhile
         double cpu0 = CpuSeconds();
         RunUntil([] { return false; }, 3000);
         state.counters["cpu_ms_in_3s"] = (CpuSeconds() - cpu0) * 1000;
