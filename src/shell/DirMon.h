@@ -6,10 +6,10 @@
 //
 // The worker ends on its own when the folder cannot be watched (ExitCode then tells why) or
 // when the folder is removed or moved away (after one last call, also when it was gone before
-// the worker came to watch it). It gives back its inotify
-// descriptor and watches at once, and the monitor stops running (without OnStop) when its
-// loop handles the worker's last message; a Stop before that completes as usual. Messages
-// queued before Stop may still raise OnDirChange afterwards.
+// the worker came to watch it). It gives back its inotify descriptor and watches at once, and
+// the monitor stops running (without OnStop) when its loop handles the worker's last message;
+// a Stop before that completes as usual. Messages queued before Stop may still raise
+// OnDirChange afterwards.
 //
 // Start returns at once: the worker opens the watches, folder after folder, and Stop cuts that
 // walk short between two folders. A change made after Start but before the worker watched its
