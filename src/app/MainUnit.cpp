@@ -22,6 +22,7 @@
 #include "app/core/BookmarkSources.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/ProgramDir.h"
+#include "shell/DirMon.h"
 #include "shell/ShellBrowser.h"
 #include "shell/ShellLink.h"
 #include "shell/SystemImageList.h"
@@ -31,6 +32,7 @@ TMainForm::TMainForm(const TProgramOptions& options, QWidget* parent)
     handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
     CreateComponents();
     CreateControls();
+    CreateReloadAction();
     ConnectHandlers();
     if (QScreen* screen = this->screen())
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
@@ -176,6 +178,7 @@ void TMainForm::FavoritenEinlesen() {
     // Without a line, an empty list would leave a newcomer guessing where it looked.
     const TFavoritesScan scan =
         ScanFavorites(Favorites, ShellBrowser1.get(), Options.FavoritesFolder);
+    WatchFavorites(scan.Root);
     for (const std::string& line : ScanNoteLines(scan))
         Memo1->appendPlainText(QString::fromStdString(line));
     const std::size_t bookmarks = AppendBookmarks(
@@ -192,6 +195,7 @@ void TMainForm::ShowRunState(bool running) {
     CheckBtn->setEnabled(!running);
     BreakBtn->setEnabled(running);
     AbortBtn->setEnabled(running);
+    ReloadWhenIdle(running);
 }
 
 // --- Deleting, visiting and sorting ------------------------------------------------------

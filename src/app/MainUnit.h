@@ -3,7 +3,8 @@
 //
 // The window's construction is in MainUnitLayout.cpp, its life cycle and the handlers in
 // MainUnit.cpp, the status bar (selection count, progress) in MainUnitStatus.cpp, deleting,
-// visiting and sorting in MainUnitEdit.cpp.
+// visiting and sorting in MainUnitEdit.cpp, the watch on the Favorites folder and the reload
+// in MainUnitWatch.cpp.
 #pragma once
 
 #include <QMainWindow>
@@ -17,6 +18,7 @@
 #include "app/core/ProgramOptions.h"
 #include "sys/Messages.h"
 
+class QAction;
 class QCheckBox;
 class QFrame;
 class QKeyEvent;
@@ -25,8 +27,10 @@ class QPainter;
 class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 class QTreeView;
+class TDirMon;
 class TDizShellLink;
 class TDizSystemImageList;
 class TFavoriteModel;
@@ -140,6 +144,15 @@ class TMainForm : public QMainWindow {
     void SBarPaintMore();
     void WMUser(sys::TMessage& message);
 
+    // --- The list follows the Favorites folder (MainUnitWatch.cpp) ------------------------
+    // Reads the Favorites folder again and brings the list in line, row by row: the other
+    // rows keep their verdicts, the view its selection. During a check run, which addresses
+    // its rows by position, it waits for the run's end. Nothing for rows a scan hook gave.
+    void ReloadFavorites();
+    // The folder whose shortcuts coming and going reload the list; empty when none is watched.
+    std::string WatchedFavoritesFolder() const;
+    QAction* ReloadAction = nullptr;  // "Liste neu einlesen"
+
     // --- Selection -----------------------------------------------------------------------
     bool RowSelected(std::size_t row) const;
     std::size_t SelectedCount() const;
@@ -172,6 +185,15 @@ class TMainForm : public QMainWindow {
     template <typename Handler>
     void Guarded(Handler handler);
     void WndProc(sys::TMessage& message);
+    // MainUnitWatch.cpp
+    void CreateReloadAction();
+    void WatchFavorites(const std::string& folder);
+    void ReloadWhenIdle(bool running);
+    void ScheduleReload();
 
     sys::HWND handle_ = 0;
+    std::unique_ptr<TDirMon> favoritesMon_;  // while a scanned Favorites folder exists
+    QTimer* reloadTimer_ = nullptr;          // gathers a burst of changes into one reload
+    bool reloadable_ = false;                // the rows came from a scan of the folder
+    bool reloadPending_ = false;             // a reload waits for the run's end
 };

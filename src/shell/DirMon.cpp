@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <ctime>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -36,11 +37,15 @@ constexpr sys::UINT WM_DIRMON_ENDED = sys::WM_USER + 2;
 // What the worker thread works with. Made before the thread starts and freed after it has
 // ended; the worker only reads it, apart from its exit code.
 struct TDirMon::TWorker {
+    TDirMon* monitor = nullptr;  // only for KeepWalking
     sys::HWND window = 0;
     std::atomic<bool>* posted = nullptr;
     int stopFd = -1;  // an eventfd: readable once the worker is to end
+    std::string folder;
+    bool nested = false;
+    std::uint32_t flags = 0;
+    timespec started{};  // the coarse clock at Start, which file times never fall behind
     sys::TChangeNotification notification;
-    int openError = 0;
     int exitCode = 0;
     std::atomic<bool> endedAlone{false};  // ended without the stop signal
     std::thread thread;
@@ -53,12 +58,33 @@ struct TDirMon::TWorker {
     // A worker that ends on its own gives back the notification and its watches at once: a
     // monitor nobody stops would otherwise hold them, and starve every other user of inotify.
     void Run() {
-        exitCode = openError ? openError : Watch();
+        exitCode = Open();
+        if (exitCode == 0)
+            exitCode = Watch();
+        if (exitCode == ECANCELED && StopSignalled())
+            exitCode = 0;  // a walk cut short by Stop
         notification.Close();
         if (exitCode == 0)
             return;  // told to stop: the thread that stops it reaps it
         endedAlone.store(true);
         sys::PostMessage(window, WM_DIRMON_ENDED, 0, 0);
+    }
+
+    // Watches the tree here rather than in Start, which a large tree would hold up. What
+    // changed between Start and the watch of its folder is reported as one change.
+    int Open() {
+        notification.SetKeepGoing([this] { return monitor->KeepWalking(); });
+        notification.SetReportChangesSince(started);
+        int error = notification.Open(folder, nested, flags);
+        // A folder gone before its watch came is reported as if it went afterwards.
+        if ((error == 0 && notification.ChangedSince()) || error == ENOENT)
+            Post();
+        return error;
+    }
+
+    bool StopSignalled() const {
+        pollfd stop{stopFd, POLLIN, 0};
+        return poll(&stop, 1, 0) > 0;
     }
 
     // Waits for a change or the stop signal, never with a time limit and never in a spin: a
@@ -140,20 +166,24 @@ void TDirMon::Start() {
     if (Running() || directory_.empty())
         return;
     auto worker = std::make_unique<TWorker>();
+    worker->monitor = this;
     worker->window = window_;
     worker->posted = &changePosted_;
     worker->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (worker->stopFd < 0)
         throw sys::Exception("CreateMutex failed");
-    // Opened here rather than by the worker, so that no change after Start returns is missed;
-    // a failure ends the worker at once with its error code.
-    worker->openError = worker->notification.Open(directory_, nested_, flags_);
+    worker->folder = directory_;
+    worker->nested = nested_;
+    worker->flags = flags_;
+    clock_gettime(CLOCK_REALTIME_COARSE, &worker->started);
+    // In place before the thread starts, since KeepWalking reads it there.
+    worker_ = std::move(worker);
     try {
-        worker->thread = std::thread([w = worker.get()] { w->Run(); });
+        worker_->thread = std::thread([w = worker_.get()] { w->Run(); });
     } catch (const std::system_error&) {
+        worker_.reset();
         throw sys::Exception("CreateThread failed");
     }
-    worker_ = std::move(worker);
     DoStart();
 }
 
@@ -162,6 +192,16 @@ void TDirMon::Stop() {
         throw sys::Exception("DirMon not started");
     EndWorker();
     DoStop();
+}
+
+bool TDirMon::KeepWalking() {
+    return !worker_->StopSignalled();
+}
+
+void TDirMon::AwaitStopSignal() {
+    pollfd stop{worker_->stopFd, POLLIN, 0};
+    while (poll(&stop, 1, -1) < 0 && errno == EINTR) {
+    }
 }
 
 void TDirMon::EndWorker() {

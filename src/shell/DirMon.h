@@ -5,12 +5,21 @@
 // a burst of changes gives a few calls, and none is lost.
 //
 // The worker ends on its own when the folder cannot be watched (ExitCode then tells why) or
-// when the folder is removed or moved away (after one last call). It gives back its inotify
-// descriptor and watches at once, and the monitor stops running (without OnStop) when its
-// loop handles the worker's last message; a Stop before that completes as usual. Messages
-// queued before Stop may still raise OnDirChange afterwards.
+// when the folder is removed or moved away (after one last call, also when it was gone before
+// the worker came to watch it). It gives back its inotify descriptor and watches at once, and
+// the monitor stops running (without OnStop) when its loop handles the worker's last message;
+// a Stop before that completes as usual. Messages queued before Stop may still raise
+// OnDirChange afterwards.
 //
-// Threads: everything but the worker belongs to the thread that made the monitor.
+// Start returns at once: the worker opens the watches, folder after folder, and Stop cuts that
+// walk short between two folders. A change made after Start but before the worker watched its
+// folder raises one OnDirChange once the walk is done; the worker judges that by the change
+// times of the folders (and, for the kinds other than names, of their entries), so a change of
+// another kind or one made within a clock tick before Start may raise it too. After the walk,
+// each change raises calls as above.
+//
+// Threads: everything but the worker and KeepWalking belongs to the thread that made the
+// monitor.
 // Re-entrancy: any handler may destroy the monitor or pump messages; a call that raises an
 // event touches nothing of a monitor that its handler destroyed.
 #pragma once
@@ -68,6 +77,14 @@ class TDirMon : public sys::TComponent {
     TNotifyEvent OnStop;
 
   protected:
+    // Asked on the worker before each folder of a walk (while opening the watches, or when a
+    // new tree comes in): false cuts the walk short and ends the worker (ExitCode ECANCELED
+    // unless Stop asked for it). True until Stop. Subclasses that watch the walk call it from
+    // their own, and stop a running monitor in their destructor, since the worker may call it
+    // until it ends.
+    virtual bool KeepWalking();
+    // On the worker: blocks until Stop has been called.
+    void AwaitStopSignal();
     // Exceptions of the handler are swallowed here.
     virtual void DoDirChange();
     virtual void DoStart();

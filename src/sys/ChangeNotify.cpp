@@ -69,6 +69,7 @@ int TChangeNotification::Open(const std::string& folder, bool subtree, std::uint
         return EINVAL;  // a notification of no kind of change is refused, as the shell does
     subtree_ = subtree;
     filter_ = filter;
+    changedSince_ = false;
     std::uint32_t metadata = filter & kMetadataKinds;
     tellKindsApart_ = metadata != 0 && metadata != kMetadataKinds;
     mask_ = InotifyMask(filter, subtree || tellKindsApart_);
@@ -85,6 +86,7 @@ int TChangeNotification::Open(const std::string& folder, bool subtree, std::uint
     std::uint32_t found = 0;
     std::unordered_set<int> seen;
     int error = ScanBelow(wd, found, seen);
+    checkSince_ = false;  // only the walk of Open looks at the times
     if (error)
         Close();  // the watches made before the failure would otherwise stay
     return error;
@@ -114,11 +116,13 @@ int TChangeNotification::AddWatch(const std::string& path, bool followLink) {
 // entries when kinds are told apart; found gets the kinds of the entries met. 0, or the
 // errno that ends the notification.
 int TChangeNotification::ScanBelow(int wd, std::uint32_t& found, std::unordered_set<int>& seen) {
-    if (!subtree_ && !tellKindsApart_)
+    if (!subtree_ && !tellKindsApart_ && !checkSince_)
         return 0;
     std::deque<int> todo{wd};
     seen.insert(wd);
     while (!todo.empty()) {
+        if (!KeepGoing())
+            return ECANCELED;
         auto it = folders_.find(todo.front());
         todo.pop_front();
         std::vector<TFolderEntry> entries;
@@ -126,12 +130,16 @@ int TChangeNotification::ScanBelow(int wd, std::uint32_t& found, std::unordered_
             continue;                         // gone again, or not readable: nothing to watch in it
         TWatchedFolder& folder = it->second;  // references survive insertions
         folder.stamps.clear();
+        if (checkSince_)
+            NoteChangesSince(folder, entries);
         for (const auto& entry : entries) {
             found |= entry.isFolder ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME;
             if (tellKindsApart_)
                 Remember(folder, entry.name);
             if (!entry.isFolder || !subtree_)
                 continue;
+            if (!KeepGoing())
+                return ECANCELED;  // a folder of many folders is cut short too
             std::string path = JoinName(folder.path, entry.name);
             int child = AddWatch(path, false);
             if (child < 0 && IsExhaustion(-child))
@@ -143,6 +151,36 @@ int TChangeNotification::ScanBelow(int wd, std::uint32_t& found, std::unordered_
         }
     }
     return 0;
+}
+
+// The folder's watch exists already: a change after this look is an event of its own.
+void TChangeNotification::NoteChangesSince(const TWatchedFolder& folder,
+                                           const std::vector<TFolderEntry>& entries) {
+    if (changedSince_)
+        return;
+    struct stat st {};
+    // Names coming and going change the folder's modification time.
+    if ((filter_ & kNameKinds) && StatEntry(folder.path, ".", st) && IsSince(st.st_mtim)) {
+        changedSince_ = true;
+        return;
+    }
+    if (!(filter_ & kMetadataKinds))
+        return;
+    // A size change shows in the modification time; the other kinds only in the change time.
+    bool bySize = (filter_ & kMetadataKinds) == FILE_NOTIFY_CHANGE_SIZE;
+    for (const auto& entry : entries) {
+        if (!StatEntry(folder.path, entry.name, st))
+            continue;
+        if (IsSince(bySize ? st.st_mtim : st.st_ctim)) {
+            changedSince_ = true;
+            return;
+        }
+    }
+}
+
+bool TChangeNotification::IsSince(const timespec& time) const {
+    return time.tv_sec > since_.tv_sec ||
+           (time.tv_sec == since_.tv_sec && time.tv_nsec >= since_.tv_nsec);
 }
 
 int TChangeNotification::Collect(bool& changed) {

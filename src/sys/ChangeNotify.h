@@ -12,6 +12,9 @@
 // and looks into a new folder at once, since files may appear in it before its watch exists.
 // Links below the root are not followed. The root itself may be reached through a link.
 //
+// A walk through the tree (at Open, after a lost queue, into a new folder) asks KeepGoing before
+// each folder it enters, so that another thread may cut a long walk short.
+//
 // Not thread-safe: one thread opens it, and one thread at a time collects its changes.
 #pragma once
 
@@ -20,9 +23,14 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
+
+#include "LongPath.h"
 
 namespace sys {
 
@@ -39,6 +47,18 @@ class TChangeNotification {
     ~TChangeNotification();
     TChangeNotification(const TChangeNotification&) = delete;
     TChangeNotification& operator=(const TChangeNotification&) = delete;
+
+    // Asked before each folder a walk enters; false ends the walk, and Open or Collect return
+    // ECANCELED. Open then holds nothing.
+    void SetKeepGoing(std::function<bool()> keepGoing) { keepGoing_ = std::move(keepGoing); }
+    // Makes the next Open look at the change times of what it watches: ChangedSince() then tells
+    // whether a folder (for the name kinds) or an entry (for the other kinds) changed at or after
+    // since, which may have come before its watch. Changes of other kinds may count too.
+    void SetReportChangesSince(const timespec& since) {
+        since_ = since;
+        checkSince_ = true;
+    }
+    bool ChangedSince() const { return changedSince_; }
 
     // 0, or the errno that kept the notification from opening: EINVAL for an empty filter,
     // EMFILE when the process or the user has no inotify instance left, ENOSPC when the user
@@ -83,6 +103,9 @@ class TChangeNotification {
     std::uint32_t KindsOfMetadataChange(TWatchedFolder& folder, std::uint32_t mask,
                                         const std::string& name);
     void Remember(TWatchedFolder& folder, const std::string& name);
+    bool KeepGoing() const { return !keepGoing_ || keepGoing_(); }
+    void NoteChangesSince(const TWatchedFolder& folder, const std::vector<TFolderEntry>& entries);
+    bool IsSince(const timespec& time) const;
 
     int fd_ = -1;
     int rootWd_ = -1;
@@ -91,6 +114,10 @@ class TChangeNotification {
     std::uint32_t filter_ = 0;
     std::uint32_t mask_ = 0;
     std::unordered_map<int, TWatchedFolder> folders_;
+    std::function<bool()> keepGoing_;
+    timespec since_{};
+    bool checkSince_ = false;
+    bool changedSince_ = false;
     alignas(8) std::array<char, 16384> buffer_{};
 };
 

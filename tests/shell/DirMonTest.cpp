@@ -6,15 +6,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AsNobody.h"
@@ -76,6 +79,9 @@ class DirMonTest : public ::testing::Test {
         mon->SetNested(nested);
         mon->SetDirectory(watched.string());
         ASSERT_TRUE(mon->Running());
+        // The walk's end may report what was made within a clock tick before the start.
+        RunIdle(100ms);
+        changes = 0;
     }
     bool AwaitChanges(int count) {
         return testsupport::RunLoopUntil([&] { return changes >= count; });
@@ -261,6 +267,104 @@ TEST_F(DirMonTest, ABurstOfAThousandChangesGivesAFewCalls) {
     ASSERT_TRUE(AwaitChanges(1));
     RunIdle(300ms);  // room for the calls that a call per change would bring
     EXPECT_LE(changes, 5);
+}
+
+// A monitor that holds its worker at one folder of the walk until the test lets it go on.
+class THeldMonitor : public TDirMon {
+  public:
+    int holdAt = 5;
+    std::atomic<int> asked{0};
+    std::atomic<bool> onCallingThread{false};
+    std::promise<void> reached;
+    std::shared_future<void> release;
+    bool untilStop = false;  // hold until Stop rather than until release
+
+    // The worker calls KeepWalking of this class: it must end before this part goes.
+    ~THeldMonitor() override {
+        OnStop = nullptr;
+        if (Running())
+            Stop();
+    }
+
+  protected:
+    bool KeepWalking() override {
+        if (std::this_thread::get_id() == creator_)
+            onCallingThread = true;
+        if (++asked == holdAt) {
+            reached.set_value();
+            if (untilStop)
+                AwaitStopSignal();
+            else
+                release.wait();
+        }
+        return TDirMon::KeepWalking();
+    }
+
+  private:
+    std::thread::id creator_ = std::this_thread::get_id();
+};
+
+class DirMonWalkTest : public DirMonTest {
+  protected:
+    static constexpr int kFolders = 400;
+    std::promise<void> releaser;
+    std::unique_ptr<THeldMonitor> held = std::make_unique<THeldMonitor>();
+
+    void SetUp() override {
+        DirMonTest::SetUp();
+        for (int i = 0; i < kFolders; ++i)
+            fs::create_directories(watched / ("d" + std::to_string(i)) / "below");
+        held->release = releaser.get_future().share();
+        held->SetNested(true);
+        held->OnDirChange = [this](sys::TObject*) { ++changes; };
+    }
+    void TearDown() override {
+        try {
+            releaser.set_value();
+        } catch (const std::future_error&) {
+        }
+    }
+    bool AwaitHold() {
+        return held->reached.get_future().wait_for(10s) == std::future_status::ready;
+    }
+};
+
+// Start leaves the whole walk to the worker: it returns while the worker is held at its first
+// folder, and no folder is asked about on the calling thread.
+TEST_F(DirMonWalkTest, StartReturnsBeforeTheWalk) {
+    held->holdAt = 1;
+    held->SetDirectory(watched.string());
+    EXPECT_TRUE(held->Running());
+    ASSERT_TRUE(AwaitHold());
+    EXPECT_EQ(held->asked, 1);
+    releaser.set_value();
+    // Made while the worker is busy with the walk, in a folder it may not have reached.
+    WriteFile(watched / ("d" + std::to_string(kFolders - 1)) / "below" / "new.url", "x");
+    EXPECT_TRUE(AwaitChanges(1));
+    EXPECT_FALSE(held->onCallingThread);
+    EXPECT_GT(held->asked, kFolders);  // the walk went through the whole tree
+    int seen = changes;
+    WriteFile(watched / "d0" / "below" / "after.url", "x");
+    EXPECT_TRUE(AwaitChanges(seen + 1));
+}
+
+// Stop in the middle of the walk ends it at the next folder, with the usual exit code, and a
+// new Start walks the whole tree again.
+TEST_F(DirMonWalkTest, StopDuringTheWalkEndsItAtTheNextFolder) {
+    held->holdAt = 5;
+    held->untilStop = true;
+    held->SetDirectory(watched.string());
+    ASSERT_TRUE(AwaitHold());
+    held->Stop();
+    EXPECT_EQ(held->asked, 5);
+    EXPECT_EQ(held->ExitCode(), 0);
+    EXPECT_EQ(changes, 0);
+    held->holdAt = 0;
+    held->Start();
+    WriteFile(watched / "d7" / "below" / "again.url", "x");
+    EXPECT_TRUE(AwaitChanges(1));
+    held->Stop();
+    EXPECT_GT(held->asked, kFolders);
 }
 
 TEST_F(DirMonTest, IdleCostsNothingAndStopIsPrompt) {

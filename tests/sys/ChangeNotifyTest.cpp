@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,50 @@ TEST_F(SubtreeTest, NewFoldersAreWatchedWithWhatCameBeforeTheirWatch) {
     EXPECT_TRUE(Changed(notification));
     fs::create_directory(root / "a" / "empty");
     EXPECT_FALSE(Changed(notification));  // a folder name is not a file name
+}
+
+// The walk asks before every folder; a no ends Open with ECANCELED, holding nothing.
+TEST_F(SubtreeTest, AWalkCutShortLeavesNothingOpen) {
+    for (int i = 0; i < 20; ++i)
+        fs::create_directories(root / std::to_string(i) / "x");
+    for (int allowed : {0, 1, 7, 30}) {
+        SCOPED_TRACE(allowed);
+        TChangeNotification cut;
+        int asked = 0;
+        cut.SetKeepGoing([&] { return ++asked <= allowed; });
+        EXPECT_EQ(cut.Open(root, true, kFileName), ECANCELED);
+        EXPECT_EQ(cut.Fd(), -1);
+        EXPECT_EQ(asked, allowed + 1);  // not one folder more
+    }
+}
+
+// Open tells whether something in the tree changed at or after a given time, per kind.
+TEST_F(SubtreeTest, OpenTellsOfChangesSinceATime) {
+    fs::create_directories(root / "sub");
+    WriteFile(root / "sub" / "f", "abc");
+    timespec past{0, 0};
+    timespec future{std::numeric_limits<time_t>::max() / 2, 0};
+    struct Case {
+        const char* what;
+        timespec since;
+        std::uint32_t filter;
+        bool changed;
+    } cases[] = {
+        {"names, long ago", past, kFileName, true},
+        {"names, to come", future, kFileName, false},
+        {"size, long ago", past, kSize, true},
+        {"attributes, to come", future, kAttributes, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TChangeNotification since;
+        since.SetReportChangesSince(c.since);
+        ASSERT_EQ(since.Open(root, true, c.filter), 0);
+        EXPECT_EQ(since.ChangedSince(), c.changed);
+    }
+    TChangeNotification plain;  // without a time, nothing is looked at
+    ASSERT_EQ(plain.Open(root, true, kFileName), 0);
+    EXPECT_FALSE(plain.ChangedSince());
 }
 
 TEST_F(SubtreeTest, OnlyTheFolderItselfWithoutSubtree) {

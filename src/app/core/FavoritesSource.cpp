@@ -32,7 +32,8 @@ TFavoritesScan ScanFavorites(TFavoriteList& list, TShellBrowser* browser,
         scan.Folder = Absolute(given);
         scanner.ReadFolder(scan.Folder);
     }
-    scan.FolderFound = !scanner.RootPath().empty();
+    scan.Root = scanner.RootPath();
+    scan.FolderFound = !scan.Root.empty();
     scan.Rows = list.Count() - before;
     scan.NoAddress = scanner.NoAddressFiles();
     scan.FoldersLimited = scanner.FoldersLimited();

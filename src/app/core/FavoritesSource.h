@@ -14,6 +14,7 @@ class TShellBrowser;
 struct TFavoritesScan {
     std::string Folder;  // where the scan looked
     bool FolderFound = false;
+    std::string Root;                    // the folder it read; empty when none was found
     std::size_t Rows = 0;                // shortcuts found
     std::vector<std::string> NoAddress;  // shortcut files that name no address
     bool FoldersLimited = false;  // a folder reached by many paths was walked only a few times

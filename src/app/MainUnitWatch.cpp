@@ -1,0 +1,110 @@
+// The list follows the Favorites folder: a directory monitor watches the folder the window
+// read, and shortcuts that come, go or are renamed there reload the list a moment after the
+// last change. F5 with nothing selected, Ctrl+R and the button beside the home page reload it
+// by hand. A reload merges the fresh scan into the list, so that nothing the user sees jumps.
+#include <QAction>
+#include <QHBoxLayout>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "MainUnit.h"
+#include "MessageBoxes.h"
+#include "app/core/FavoriteMerge.h"
+#include "app/core/FavoritesSource.h"
+#include "shell/DirMon.h"
+
+namespace {
+
+// Handlers run from Qt's event delivery, which exceptions must not unwind.
+template <typename Handler>
+void Reporting(QWidget* form, Handler handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowException(e, form->isVisible() ? form : nullptr);
+    }
+}
+
+// Long enough to gather a copy of many shortcuts into one reload, short enough to feel at once.
+constexpr int kReloadDelayMs = 250;
+}  // namespace
+
+void TMainForm::CreateReloadAction() {
+    ReloadAction = new QAction(style()->standardIcon(QStyle::SP_BrowserReload),
+                               QStringLiteral("Liste neu einlesen"), this);
+    ReloadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    ReloadAction->setShortcutContext(Qt::WindowShortcut);
+    ReloadAction->setToolTip(QStringLiteral("Liste neu einlesen (Strg+R, F5 ohne Auswahl)"));
+    addAction(ReloadAction);
+    connect(ReloadAction, &QAction::triggered, this,
+            [this] { Reporting(this, [this] { ReloadFavorites(); }); });
+
+    auto* button = new QToolButton;
+    button->setDefaultAction(ReloadAction);
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    if (auto* row = qobject_cast<QHBoxLayout*>(BottomPanel->layout()))
+        row->insertWidget(row->indexOf(wwwBtn) + 1, button, 0, Qt::AlignVCenter);
+
+    reloadTimer_ = new QTimer(this);
+    reloadTimer_->setSingleShot(true);
+    reloadTimer_->setInterval(kReloadDelayMs);
+    connect(reloadTimer_, &QTimer::timeout, this,
+            [this] { Reporting(this, [this] { ReloadFavorites(); }); });
+}
+
+// Names of files and folders: a shortcut made, removed or renamed anywhere below.
+void TMainForm::WatchFavorites(const std::string& folder) {
+    reloadable_ = true;
+    if (folder.empty()) {
+        favoritesMon_.reset();
+        return;
+    }
+    if (!favoritesMon_) {
+        favoritesMon_ = std::make_unique<TDirMon>();
+        favoritesMon_->SetNotifyFilter({dmcFileName, dmcDirName});
+        favoritesMon_->SetNested(true);
+        favoritesMon_->OnDirChange = [this](sys::TObject*) { ScheduleReload(); };
+    }
+    favoritesMon_->SetDirectory(folder);
+    if (!favoritesMon_->Running())
+        favoritesMon_->Start();  // again after the folder had gone and come back
+}
+
+std::string TMainForm::WatchedFavoritesFolder() const {
+    return favoritesMon_ && favoritesMon_->Running() ? favoritesMon_->Directory() : std::string();
+}
+
+void TMainForm::ScheduleReload() {
+    reloadTimer_->start();  // a burst restarts it: one reload after the last change
+}
+
+void TMainForm::ReloadFavorites() {
+    reloadTimer_->stop();
+    if (!reloadable_)
+        return;
+    if (Checking) {
+        reloadPending_ = true;
+        return;
+    }
+    reloadPending_ = false;
+    TFavoriteList fresh;
+    const TFavoritesScan scan = ScanFavorites(fresh, ShellBrowser1.get(), Options.FavoritesFolder);
+    std::vector<TFavoriteRow> rows = fresh.Rows();
+    MergeShortcutRows(Favorites, std::move(rows));
+    WatchFavorites(scan.Root);
+}
+
+// The run's end applies a reload that came during it, from the loop, once the run is over.
+void TMainForm::ReloadWhenIdle(bool running) {
+    if (!running && reloadPending_)
+        QTimer::singleShot(0, this, [this] {
+            if (reloadPending_)
+                Reporting(this, [this] { ReloadFavorites(); });
+        });
+}
