@@ -19,7 +19,7 @@ TCheckRun::~TCheckRun() = default;
 void TCheckRun::SetJobs(int jobs, TCheckRequestFactory factory) {
     if (Checking)
         throw std::logic_error("the number of jobs cannot change during a run");
-    jobs_ = std::clamp(jobs, 1, 64);
+    jobs_ = std::clamp(jobs, 1, 256);
     factory_ = std::move(factory);
 }
 
@@ -215,6 +215,7 @@ void TCheckRun::Decide(const TBlock& block) {
 }
 
 void TCheckRun::Show(const TBlock& block) {
+    view_.RowDone(block.row, block.outcome.report);
     view_.RowBlock(block.row, block.position, total_);
     for (const std::string& line : block.outcome.log)
         view_.Log(line);

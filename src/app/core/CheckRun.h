@@ -34,7 +34,7 @@ class TCheckRun {
     // "Diese Überprüfung Abbrechen": the requests in flight end, the run goes on.
     void AbortCurrent();
 
-    // Requests in flight at once (1 to 64); above 1 the run needs the factory of the clients
+    // Requests in flight at once (1 to 256); above 1 the run needs the factory of the clients
     // its rows use. Only while no run is in progress.
     void SetJobs(int jobs, TCheckRequestFactory factory);
     int Jobs() const { return jobs_; }
