@@ -176,6 +176,16 @@ TEST_F(QuorvaneCheckFormatTest, JsonAndCsvRecordsCarryEveryRowWithItsAnswer) {
          cafe,
          "/cafe",
          {{"verdict", "OK"}, {"status", "200"}, {"reason", "OK"}}},
+        // Nothing listens on port 1: a local failure, without a status.
+        {"refused.url",
+         "",
+         "refused",
+         "",
+         {{"verdict", "FAILED"},
+          {"status", "null"},
+          {"reason", "Connection refused (Error #10061)"},
+          {"url", "http://127.0.0.1:1/"},
+          {"final_url", "http://127.0.0.1:1/"}}},
         {"mail.url",
          "",
          "mail",
@@ -199,7 +209,7 @@ TEST_F(QuorvaneCheckFormatTest, JsonAndCsvRecordsCarryEveryRowWithItsAnswer) {
             record[key] = value;
         expected[row.name] = record;
     }
-    const std::string summary = "7 Einträge: 3 OK, 1 mit Datum, 1 FAILED, 1 BLOCKED, 1 SKIPPED\n";
+    const std::string summary = "8 Einträge: 3 OK, 1 mit Datum, 2 FAILED, 1 BLOCKED, 1 SKIPPED\n";
 
     TOutcome json = Run({"--format", "json"});
     EXPECT_EQ(json.exitCode, 2);
