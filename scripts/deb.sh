@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package of Quorvane (both programs, the menu entry, the icons) in build-deb
+# Builds the Debian package of Quorvane (both programs, the menu entry, the icons, the man pages,
+# the bash completion) in build-deb
 # and prints its path.   Usage: scripts/deb.sh   Install: sudo apt install ./build-deb/quorvane_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."

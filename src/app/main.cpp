@@ -29,7 +29,7 @@ std::optional<TProgramOptions> ReadOptions(const QStringList& arguments, int& ex
             return options;
         exitCode = 0;
     } catch (const EBadOption& error) {
-        std::fprintf(stderr, "quorvane: %s\n\n%s", error.what(), Usage(kWindowProgram).c_str());
+        std::fprintf(stderr, "%s\n", BadOptionLine(kWindowProgram, error).c_str());
         exitCode = 1;
     }
     return std::nullopt;

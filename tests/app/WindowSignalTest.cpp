@@ -83,8 +83,11 @@ TEST(WindowOptions, HelpAndABadOptionEndTheProgramBeforeAWindowOpens) {
     } cases[] = {
         {{"--help"}, 0, "Aufruf: quorvane [OPTION]..."},
         {{"--version"}, 0, "quorvane 1.0"},
-        {{"--results", "x"}, 1, "quorvane: unbekannte Option „--results“"},
-        {{"--favorites"}, 1, "quorvane: die Option --favorites braucht einen Wert (ORDNER)"},
+        {{"-V"}, 0, "quorvane 1.0"},
+        {{"--results", "x"}, 1, "quorvane: unbekannte Option „--results“; mehr mit --help"},
+        {{"--favorites"},
+         1,
+         "quorvane: die Option --favorites braucht einen Wert (ORDNER); mehr mit --help"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);

@@ -74,15 +74,34 @@ void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::str
     }
 }
 
-// A pipe, or a pseudo-terminal (err[0] its reading end, err[1] the program's terminal).
-bool ErrorChannel(bool terminal, int err[2]) {
+// A pipe, or a pseudo-terminal (fds[0] its reading end, fds[1] the program's terminal).
+bool OutputChannel(bool terminal, int fds[2]) {
     if (!terminal)
-        return ::pipe2(err, O_CLOEXEC) == 0;
-    if (::openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0)
+        return ::pipe2(fds, O_CLOEXEC) == 0;
+    if (::openpty(&fds[0], &fds[1], nullptr, nullptr, nullptr) != 0)
         return false;
-    ::fcntl(err[0], F_SETFD, FD_CLOEXEC);
-    ::fcntl(err[1], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
     return true;
+}
+
+// Writes the program's whole input and closes the pipe; the inputs of tests fit the pipe's
+// buffer, so this never waits for the program. The reading end stays open meanwhile, so that a
+// program that ended without reading costs no SIGPIPE.
+void Feed(int in[2], const std::string& input) {
+    const int fd = in[1];
+    for (std::size_t at = 0; at < input.size();) {
+        const ssize_t put = ::write(fd, input.data() + at, input.size() - at);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            ADD_FAILURE() << "the program's input could not be written";
+            break;
+        }
+        at += static_cast<std::size_t>(put);
+    }
+    ::close(in[1]);
+    ::close(in[0]);
 }
 
 }  // namespace
@@ -96,8 +115,9 @@ TProgramOutcome RunProgram(const TProgramRun& run) {
     std::vector<char*> argv = Pointers(arguments);
 
     TProgramOutcome outcome;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || !ErrorChannel(run.errorsToTerminal, err)) {
+    int out[2], err[2], in[2] = {-1, -1};
+    if (!OutputChannel(run.outputToTerminal, out) || !OutputChannel(run.errorsToTerminal, err) ||
+        (run.input && ::pipe2(in, O_CLOEXEC) != 0)) {
         ADD_FAILURE() << "no pipes for the program";
         return outcome;
     }
@@ -108,6 +128,8 @@ TProgramOutcome RunProgram(const TProgramRun& run) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);
+        if (in[0] >= 0)
+            ::dup2(in[0], STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         ::execve(run.program.c_str(), argv.data(), envp.data());
@@ -115,6 +137,8 @@ TProgramOutcome RunProgram(const TProgramRun& run) {
     }
     ::close(out[1]);
     ::close(err[1]);
+    if (run.input)
+        Feed(in, *run.input);
     if (run.started)
         run.started(child);
     std::string stdoutText;

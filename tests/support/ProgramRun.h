@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +29,10 @@ struct TProgramRun {
     // Standard error is a terminal (a pseudo-terminal, whose output is collected as errors),
     // for what a program shows only to a person watching.
     bool errorsToTerminal = false;
+    // Standard output is a terminal in the same way (its line ends arrive as CR LF).
+    bool outputToTerminal = false;
+    // What the program reads on standard input; without it the program inherits the test's.
+    std::optional<std::string> input;
     // Told the program's process id once it runs (to send it a signal, say).
     std::function<void(pid_t)> started;
 };

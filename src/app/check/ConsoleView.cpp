@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "app/core/ConsoleColor.h"
+#include "app/core/RowRecord.h"
 #include "app/core/RowText.h"
 
 namespace {
@@ -33,16 +35,24 @@ std::string ProgressText(std::size_t done, std::size_t total, std::size_t failed
     return text;
 }
 
-TConsoleView::TConsoleView(const TFavoriteList& list, bool quiet, std::FILE* out, std::FILE* err)
+TConsoleView::TConsoleView(const TFavoriteList& list, const TConsoleStyle& style, std::FILE* out,
+                           std::FILE* err)
     : list_(list),
-      quiet_(quiet),
+      style_(style),
       out_(out),
       err_(err),
-      progressLine_(::isatty(::fileno(err)) == 1) {}
+      progressLine_(::isatty(::fileno(err)) == 1) {
+    if (style_.Format == TOutputFormat::Csv)
+        Print(CsvHeader(), out_);
+}
 
 void TConsoleView::Log(const std::string& line) {
-    if (!quiet_)
+    if (style_.Format == TOutputFormat::Text && !style_.Quiet)
         PrintLine(line);
+}
+
+void TConsoleView::RowDone(std::size_t /*row*/, const TRowReport& report) {
+    report_ = report;
 }
 
 void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t total) {
@@ -51,11 +61,19 @@ void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t t
     const TFavoriteRow& favorite = list_[row];
     if (favorite.Datum == rowtext::kFailed)
         ++failed_;
-    if (!quiet_)
-        PrintLine(std::string(1, '[') + std::to_string(position) + "/" + std::to_string(total) +
-                  "] " + favorite.Pfad + favorite.Name + " <" + favorite.URL + ">");
-    else
-        DrawProgress();
+    switch (style_.Format) {
+        case TOutputFormat::Json:
+            return PrintLine(JsonRecord(RecordOf(favorite, report_)));
+        case TOutputFormat::Csv:
+            return Print(CsvRecord(RecordOf(favorite, report_)), out_);
+        case TOutputFormat::Text:
+            break;
+    }
+    if (style_.Quiet)
+        return DrawProgress();
+    PrintLine(Colored(favorite.Datum, "[" + std::to_string(position) + "/" + std::to_string(total) +
+                                          "] " + favorite.Pfad + favorite.Name + " <" +
+                                          favorite.URL + ">"));
 }
 
 void TConsoleView::RunStateChanged(bool checking) {
@@ -67,16 +85,29 @@ void TConsoleView::RunStateChanged(bool checking) {
 }
 
 void TConsoleView::PrintFailed() {
+    if (style_.Format != TOutputFormat::Text)
+        return;
     for (const TFavoriteRow& row : list_.Rows())
         if (row.Datum == rowtext::kFailed)
-            PrintLine("FAILED\t" + row.Datei + "\t" + row.URL);
+            PrintLine(Colored(row.Datum, std::string(rowtext::kFailed)) + "\t" + row.Datei + "\t" +
+                      row.URL);
 }
 
-void TConsoleView::PrintLine(const std::string& line) {
+void TConsoleView::PrintSummary(const std::string& line) {
+    Print(line + "\n", style_.Format == TOutputFormat::Text ? out_ : err_);
+}
+
+std::string TConsoleView::Colored(std::string_view datum, const std::string& text) const {
+    const std::string_view color = style_.Color ? VerdictColor(datum) : std::string_view();
+    if (color.empty())
+        return text;
+    return std::string(color) + text + std::string(kColorEnd);
+}
+
+void TConsoleView::Print(const std::string& text, std::FILE* to) {
     EraseProgress();
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    std::fwrite(text.data(), 1, text.size(), to);
+    std::fflush(to);
     DrawProgress();
 }
 

@@ -1,7 +1,9 @@
-// The headless program's view of a check run. Standard output gets, per row, a line naming it
-// and then its log block, as the window's log memo would receive it; at the end the FAILED rows
-// and the summary. When standard error is a terminal, a progress line there is drawn in place
-// and taken away before anything goes to standard output, so the two never mix on a screen.
+// The headless program's view of a check run. In the text format standard output gets, per
+// row, a line naming it and then its log block, as the window's log memo would receive it; at
+// the end the FAILED rows and the summary. In the json and csv formats it gets one record per
+// row instead, in row order, and the summary goes to standard error, so that standard output
+// holds the records alone. When standard error is a terminal, a progress line there is drawn
+// in place and taken away before anything else is written, so the two never mix on a screen.
 #pragma once
 
 #include <chrono>
@@ -9,32 +11,44 @@
 #include <string>
 
 #include "app/core/CheckRun.h"
+#include "app/core/ProgramOptions.h"
+
+struct TConsoleStyle {
+    TOutputFormat Format = TOutputFormat::Text;
+    bool Quiet = false;  // text: no row lines and no log, only the FAILED list and the summary
+    bool Color = false;  // text: row lines and FAILED in their verdict's colour
+};
 
 class TConsoleView : public ICheckRunView {
   public:
-    // quiet: no row lines and no log, only what PrintFailed and PrintLine write.
-    TConsoleView(const TFavoriteList& list, bool quiet, std::FILE* out = stdout,
+    // A csv view writes its header at once.
+    TConsoleView(const TFavoriteList& list, const TConsoleStyle& style, std::FILE* out = stdout,
                  std::FILE* err = stderr);
 
     void Log(const std::string& line) override;
+    void RowDone(std::size_t row, const TRowReport& report) override;
     void RowBlock(std::size_t row, std::size_t position, std::size_t total) override;
     void RunStateChanged(bool checking) override;
 
-    // One line per FAILED row in list order: "FAILED", the shortcut file's path and its
+    // Text: one line per FAILED row in list order: "FAILED", the shortcut file's path and its
     // address, separated by tabs, so that a script can act on the files.
     void PrintFailed();
-    // A line on standard output, out of the progress line's way.
-    void PrintLine(const std::string& line);
+    // The summary: the last line of standard output in text, else on standard error.
+    void PrintSummary(const std::string& line);
 
   private:
+    void Print(const std::string& text, std::FILE* to);
+    void PrintLine(const std::string& line) { Print(line + "\n", out_); }
+    std::string Colored(std::string_view datum, const std::string& text) const;
     void EraseProgress();
     void DrawProgress();
 
     const TFavoriteList& list_;
-    const bool quiet_;
+    const TConsoleStyle style_;
     std::FILE* out_;
     std::FILE* err_;
     const bool progressLine_;  // standard error is a terminal
+    TRowReport report_;        // of the row whose block comes next
     bool running_ = false;
     bool progressShown_ = false;
     std::size_t done_ = 0;

@@ -1,17 +1,24 @@
 // quorvane-check: the check run without a window, for a terminal or a script. Scans the
-// Favorites folder, reads the browsers' bookmarks, restores the result file, checks every row with
-// the window's own run, prints each row's log, the FAILED rows and a summary, and writes the result
-// file. Ctrl+C acts as "Abbrechen". The exit code tells a script how it went (see Usage).
+// Favorites folder, reads the browsers' bookmarks (or takes the addresses it was given),
+// restores the result file, checks every row with the window's own run, prints each row's log
+// or record, the FAILED rows and a summary, and writes the result file. Ctrl+C acts as
+// "Abbrechen". The exit code tells a script how it went (see Usage).
+#include <unistd.h>
+
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "ConsoleView.h"
+#include "app/core/AddressRows.h"
 #include "app/core/BookmarkSources.h"
 #include "app/core/CheckRun.h"
+#include "app/core/ConsoleColor.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/HttpCheckClient.h"
 #include "app/core/Interrupt.h"
@@ -62,19 +69,18 @@ bool Saved(Save&& save) {
     }
 }
 
-int CheckFavorites(const TProgramOptions& options) {
-    TFavoriteList list;
-    THttpCheckClients clients(options.TimeoutSeconds);
-    TConsoleView view(list, options.Quiet);
-    const std::string resultFile =
-        options.ResultFile.empty() ? ResultFilePath(ExecutableDir()) : options.ResultFile;
-    // A result file that cannot take the results is refused before the run, not after it.
-    if (!Saved([&] { RequirePlainResultFile(resultFile); }))
-        return kNotDone;
-    TCheckRun run(list, clients.Client, view, [&] { SaveURLs(list, resultFile); });
-    run.SetJobs(JobsOf(options, kCheckProgram), clients.Requests);
-    TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
+// Where the run's results are read from and written to; empty: nowhere. A run of addresses
+// from the command line keeps results only where --results says.
+std::string ResultTarget(const TProgramOptions& options) {
+    if (options.NoSave)
+        return {};
+    if (!options.ResultFile.empty() || !options.Addresses.empty())
+        return options.ResultFile;
+    return ResultFilePath(ExecutableDir());
+}
 
+// The Favorites folder's shortcuts and the bookmarks, into list; false when there is neither.
+bool CollectFavorites(TFavoriteList& list, const TProgramOptions& options) {
     const TFavoritesScan scan = ScanFavorites(list, nullptr, options.FavoritesFolder);
     for (const std::string& path : scan.NoAddress)
         ReportLine(NoAddressLine(path));
@@ -84,23 +90,55 @@ int CheckFavorites(const TProgramOptions& options) {
     if (std::string line = NoFavoritesLine(scan);
         !line.empty() && !BookmarksInstead(scan, options, bookmarks))
         ReportLine(line);
-    if (!scan.FolderFound && bookmarks == 0)
+    return scan.FolderFound || bookmarks > 0;
+}
+
+TConsoleStyle StyleOf(const TProgramOptions& options) {
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    return {
+        options.Format, options.Quiet,
+        options.Format == TOutputFormat::Text &&
+            ColorsWanted(options.Color, terminal, std::getenv("NO_COLOR"), std::getenv("TERM"))};
+}
+
+int CheckFavorites(const TProgramOptions& options) {
+    TFavoriteList list;
+    // Addresses come first: standard input is read to its end before Ctrl+C means "Abbrechen".
+    if (!options.Addresses.empty())
+        list.AppendRows(AddressRows(options.Addresses, std::cin));
+    THttpCheckClients clients(options.TimeoutSeconds);
+    TConsoleView view(list, StyleOf(options));
+    const std::string resultFile = ResultTarget(options);
+    const bool saving = !resultFile.empty();
+    // A result file that cannot take the results is refused before the run, not after it.
+    if (saving && !Saved([&] { RequirePlainResultFile(resultFile); }))
+        return kNotDone;
+    const auto save = [&] {
+        if (saving)
+            SaveURLs(list, resultFile);
+    };
+    TCheckRun run(list, clients.Client, view, save);
+    run.SetJobs(JobsOf(options, kCheckProgram), clients.Requests);
+    TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
+
+    if (options.Addresses.empty() && !CollectFavorites(list, options))
         return kNotDone;  // nothing to check; the stored results stay as they are
     try {
-        OpenURLs(list, resultFile);
+        if (saving)
+            OpenURLs(list, resultFile);
     } catch (const std::exception& error) {
         ReportError(error);
     }
     // A Ctrl+C during the scan stops the run before its first row; the file is written.
     const bool saved = Saved([&] {
         if (interrupt.Happened())
-            SaveURLs(list, resultFile);
+            save();
         else
             run.CheckNow(false);
     });
     view.PrintFailed();
     const TRunSummary summary = Summarize(list);
-    view.PrintLine(SummaryLine(summary));
+    view.PrintSummary(SummaryLine(summary));
     return ExitCode(saved, interrupt.Signal(), summary.Failed);
 }
 
@@ -114,8 +152,7 @@ int main(int argc, char** argv) {
     try {
         options = ParseOptions(kCheckProgram, std::vector<std::string>(argv + 1, argv + argc));
     } catch (const EBadOption& error) {
-        ReportLine(error.what());
-        std::fprintf(stderr, "\n%s", Usage(kCheckProgram).c_str());
+        std::fprintf(stderr, "%s\n", BadOptionLine(kCheckProgram, error).c_str());
         return kNotDone;
     }
     if (options.Help || options.Version) {

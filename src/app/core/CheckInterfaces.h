@@ -3,9 +3,11 @@
 // neither needs the other.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,9 @@ class ICheckResult {
     virtual const std::vector<std::string>& ResponseHeaderLines() const = 0;
     // The connection was reset or closed before an answer came: a fault that may pass.
     virtual bool ConnectionLost() const { return false; }
+    // The address the last request ended at, after the server's relocations; empty when the
+    // client cannot tell.
+    virtual std::string FinalUrl() const { return {}; }
 };
 
 // What the one-by-one run needs of the HTTP client.
@@ -58,6 +63,14 @@ class ICheckRequest : public ICheckResult {
 using TCheckRequestFactory =
     std::function<std::unique_ptr<ICheckRequest>(const TProxyEnv& proxies)>;
 
+// How a row's check ended, for views that list every row as a record.
+struct TRowReport {
+    std::optional<int> Status;          // the final answer's HTTP status; none without an answer
+    std::string Reason;                 // its reason phrase, or the local failure's text
+    std::string FinalUrl;               // where the last request ended, after relocations
+    std::chrono::milliseconds Took{0};  // from the row's first request to its verdict
+};
+
 // How a run shows itself.
 class ICheckRunView {
   public:
@@ -71,6 +84,8 @@ class ICheckRunView {
     // A row's log block follows: the row's verdict is in the list, position counts from 1
     // among the total rows of the run.
     virtual void RowBlock(std::size_t /*row*/, std::size_t /*position*/, std::size_t /*total*/) {}
+    // Comes just before the row's RowBlock: how its check ended.
+    virtual void RowDone(std::size_t /*row*/, const TRowReport& /*report*/) {}
 };
 
 // Percent of a run's rows that are done. The selection may grow while a run waits, so done can

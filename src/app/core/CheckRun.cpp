@@ -215,6 +215,7 @@ void TCheckRun::Decide(const TBlock& block) {
 }
 
 void TCheckRun::Show(const TBlock& block) {
+    view_.RowDone(block.row, block.outcome.report);
     view_.RowBlock(block.row, block.position, total_);
     for (const std::string& line : block.outcome.log)
         view_.Log(line);

@@ -25,6 +25,7 @@ class THttpCheckClient : public ICheckClient {
     const std::vector<std::string>& ResponseHeaderLines() const override {
         return client_.ResponseHeaderLines();
     }
+    std::string FinalUrl() const override { return client_.Location(); }
 
   private:
     THttpCli& client_;

@@ -18,6 +18,7 @@ class THttpCheckRequest : public ICheckRequest {
     const std::vector<std::string>& ResponseHeaderLines() const override {
         return check_.ResponseHeaderLines();
     }
+    std::string FinalUrl() const override { return check_.FinalUrl(); }
 
   private:
     THttpCli client_;

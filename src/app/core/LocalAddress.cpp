@@ -20,5 +20,6 @@ bool JudgeWithoutRequest(const std::string& url, TRowOutcome& outcome) {
     const bool exists = !path.empty() && ::stat(path.c_str(), &st) == 0;
     JudgeLocalFile(path, exists,
                    exists ? std::string() : std::strerror(path.empty() ? ENOENT : errno), outcome);
+    outcome.report.FinalUrl = url;
     return true;
 }

@@ -68,6 +68,7 @@ void TParallelCheck::Run(const std::vector<std::size_t>& rows) {
     // Rows that never started (after "Abbrechen") have no block: the held ones go out in order.
     nextToLog_ = rows_.size();
     for (auto& [order, outcome] : held_) {
+        view_.RowDone(rows_[order], outcome.report);
         view_.RowBlock(rows_[order], order + 1, rows_.size());
         for (const std::string& line : outcome.log)
             view_.Log(line);
@@ -303,6 +304,7 @@ void TParallelCheck::Finish(TTask& task) {
 
 void TParallelCheck::FlushLog() {
     for (auto it = held_.find(nextToLog_); it != held_.end(); it = held_.find(nextToLog_)) {
+        view_.RowDone(rows_[nextToLog_], it->second.report);
         view_.RowBlock(rows_[nextToLog_], nextToLog_ + 1, rows_.size());
         for (const std::string& line : it->second.log)
             view_.Log(line);

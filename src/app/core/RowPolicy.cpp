@@ -102,11 +102,29 @@ TAnswer AnswerOf(const ICheckResult& result, bool aborted) {
             result.StatusCode(),
             result.ReasonPhrase(),
             result.ResponseHeaderLines(),
-            !aborted && result.ConnectionLost()};
+            !aborted && result.ConnectionLost(),
+            result.FinalUrl()};
 }
+
+namespace {
+
+void Report(TRowOutcome& outcome, std::optional<int> status, std::string reason,
+            std::string finalUrl) {
+    outcome.report.Status = status;
+    outcome.report.Reason = std::move(reason);
+    outcome.report.FinalUrl = std::move(finalUrl);
+    outcome.report.Took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - outcome.begun);
+}
+
+}  // namespace
 
 void JudgeAnswer(const TAnswer& answer, TAsk ask, TRowOutcome& outcome) {
     const bool head = ask == TAsk::Head;
+    // A status that came with a local failure (the client's own 404) is no server's answer.
+    const bool answered = answer.ServerAnswered && !answer.Aborted && answer.StatusCode > 0;
+    Report(outcome, answered ? std::optional<int>(answer.StatusCode) : std::nullopt,
+           answer.ReasonPhrase, answer.FinalUrl);
     if (Alive(answer))
         return AddAnswer(answer, outcome);
     if (const auto why = BlockedBecause(answer)) {
@@ -200,7 +218,9 @@ std::string FilePathOf(std::string_view address) {
 
 void JudgeNotWeb(std::string_view url, TRowOutcome& outcome) {
     outcome.datum = rowtext::kSkipped;
-    outcome.log.push_back("Skipped: " + SchemeOf(url) + ": is no web address");
+    const std::string why = SchemeOf(url) + ": is no web address";
+    outcome.log.push_back("Skipped: " + why);
+    Report(outcome, std::nullopt, why, std::string(url));
 }
 
 void JudgeLocalFile(const std::string& path, bool exists, const std::string& error,
@@ -213,4 +233,5 @@ void JudgeLocalFile(const std::string& path, bool exists, const std::string& err
         outcome.datum = rowtext::kFailed;
         outcome.log.push_back("File not found: " + error);
     }
+    Report(outcome, std::nullopt, outcome.log.back(), {});
 }

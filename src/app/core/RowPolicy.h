@@ -20,6 +20,7 @@ struct TAnswer {
     std::string ReasonPhrase;
     std::span<const std::string> HeaderLines;  // the answer's lines, status line first
     bool ConnectionLost = false;  // reset or closed before an answer: worth one more try
+    std::string FinalUrl{};       // where the request ended, after relocations
 };
 
 // The answer of a client's last request; aborted is the run's say, since a client cannot tell
@@ -29,10 +30,14 @@ TAnswer AnswerOf(const ICheckResult& result, bool aborted);
 // Which request of a row an answer is for.
 enum class TAsk { Head, HeaderGet };
 
-// A row's verdict and the lines its check adds to the log, in order.
+// A row's verdict and the lines its check adds to the log, in order, and its report, which
+// every judgement below brings up to date.
 struct TRowOutcome {
     std::string datum;
     std::vector<std::string> log;
+    TRowReport report;
+    // An outcome is made when its row's check begins; the report's time counts from there.
+    std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
 };
 
 // Appends one request's block to the row's log and sets its verdict. An answer from 1 to 399:
