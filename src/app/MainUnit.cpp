@@ -57,6 +57,10 @@ void TMainForm::Guarded(Handler handler) {
     }
 }
 
+void TMainForm::GuardedCall(const std::function<void()>& handler) {
+    Guarded(handler);
+}
+
 void TMainForm::ConnectHandlers() {
     auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
         connect(sender, signal, this,
@@ -76,6 +80,7 @@ void TMainForm::ConnectHandlers() {
         StatusBar1DrawPanel(painter, panel, rect);
     };
     ConnectListView();
+    ConnectMenus();
     InstallCancelKey();
 }
 

@@ -55,9 +55,11 @@ void TMainForm::ListView1DblClick() {
     ShowBtnClick();
 }
 
-// Ctrl+A selects every row, also with Shift or Alt held; other keys keep the list's own
-// handling.
+// Ctrl+A selects every row, also with Shift or Alt held; the command keys go to their
+// handlers (MainUnitMenu.cpp); other keys keep the list's own handling.
 bool TMainForm::ListView1KeyDown(QKeyEvent* key) {
+    if (ListCommandKey(key))
+        return true;
     if (key->key() != Qt::Key_A || !(key->modifiers() & Qt::ControlModifier))
         return false;
     ListView1->selectAll();

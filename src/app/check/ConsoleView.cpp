@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "app/core/RowHeading.h"
 #include "app/core/RowText.h"
 
 namespace {
@@ -52,8 +53,7 @@ void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t t
     if (favorite.Datum == rowtext::kFailed)
         ++failed_;
     if (!quiet_)
-        PrintLine(std::string(1, '[') + std::to_string(position) + "/" + std::to_string(total) +
-                  "] " + favorite.Pfad + favorite.Name + " <" + favorite.URL + ">");
+        PrintLine(RowHeading(favorite, position, total));
     else
         DrawProgress();
 }

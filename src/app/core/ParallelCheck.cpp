@@ -229,7 +229,7 @@ bool TParallelCheck::JudgedWithoutRequest(std::size_t order, std::size_t row) {
     waitingHosts_.erase(order);
     list_.SetDatum(row, outcome.datum);
     held_[order] = std::move(outcome);
-    view_.Progress(CheckProgress(++done_, rows_.size()));
+    ReportProgress(view_, ++done_, rows_.size());
     FlushLog();
     return true;
 }
@@ -256,7 +256,7 @@ void TParallelCheck::Finish(TTask& task) {
         perHost_.erase(task.host);
     const std::size_t order = task.order;
     tasks_.erase(order);  // the row's client goes with it
-    view_.Progress(CheckProgress(++done_, rows_.size()));
+    ReportProgress(view_, ++done_, rows_.size());
     FlushLog();
 }
 
