@@ -26,6 +26,7 @@ class TMainFormCheck : public ICheckRunView {
     static constexpr std::chrono::milliseconds kFrame{25};
 
     explicit TMainFormCheck(TMainForm& form);
+    ~TMainFormCheck() override;
 
     THttpCheckClients Clients;
     THttpCli& HttpCli = Clients.Http;  // the window's HttpCli1
@@ -78,7 +79,8 @@ class TMainFormCheck : public ICheckRunView {
     std::vector<std::pair<std::string, qsizetype>> pendingMarks_;  // key, index in pendingLog_
     TRunSummary lastRun_;
     std::size_t followedRow_ = 0;
-    bool followPending_ = false;  // a block came since the list last followed
-    bool following_ = true;       // the user has not scrolled the row out of view
-    bool scrolling_ = false;      // the list scrolls for FollowCheckedRow
+    bool followPending_ = false;           // a block came since the list last followed
+    bool following_ = true;                // the user has not scrolled the row out of view
+    bool scrolling_ = false;               // the list scrolls for FollowCheckedRow
+    QMetaObject::Connection scrollWatch_;  // let go of when the view goes, before the list
 };

@@ -34,7 +34,13 @@ bool RowInView(QTreeView* list, std::size_t row) {
 
 }  // namespace
 
+TMainFormCheck::~TMainFormCheck() {
+    QObject::disconnect(scrollWatch_);
+}
+
 void TMainFormCheck::RowBlock(std::size_t row, std::size_t position, std::size_t total) {
+    if (row >= form_.Favorites.Count())
+        return;
     const TFavoriteRow& favorite = form_.Favorites[row];
     CountStatus(lastRun_, favorite.Datum);
     pendingMarks_.emplace_back(RowKey(favorite), pendingLog_.size());
@@ -108,11 +114,11 @@ void TMainFormCheck::ClearLog() {
 }
 
 void TMainFormCheck::WatchListScrolling() {
-    QObject::connect(form_.ListView1->verticalScrollBar(), &QScrollBar::valueChanged,
-                     form_.ListView1, [this] {
-                         if (!scrolling_ && form_.Checking)
-                             following_ = RowInView(form_.ListView1, followedRow_);
-                     });
+    scrollWatch_ = QObject::connect(form_.ListView1->verticalScrollBar(), &QScrollBar::valueChanged,
+                                    form_.ListView1, [this] {
+                                        if (!scrolling_ && form_.Checking)
+                                            following_ = RowInView(form_.ListView1, followedRow_);
+                                    });
 }
 
 // Rows are checked in list order: keeping the row after the last logged one in view shows
