@@ -1,7 +1,10 @@
 #include "ImageBtnUnit.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {}
 
@@ -91,6 +94,39 @@ void TImage::mouseMoveEvent(QMouseEvent* event) {
 
 TImageBtn::TImageBtn(QWidget* parent) : TImage(parent) {
     SetAutoSize(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void TImageBtn::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const int key = event->key();
+    if (plain && !event->isAutoRepeat() &&
+        (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        Click();
+        return;
+    }
+    TImage::keyPressEvent(event);
+}
+
+void TImageBtn::paintEvent(QPaintEvent* event) {
+    TImage::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QPainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.rect = rect().adjusted(1, 1, -1, -1);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+}
+
+void TImageBtn::focusInEvent(QFocusEvent* event) {
+    TImage::focusInEvent(event);
+    update();
+}
+
+void TImageBtn::focusOutEvent(QFocusEvent* event) {
+    TImage::focusOutEvent(event);
+    update();
 }
 
 void TImageBtn::ShowPressed() {

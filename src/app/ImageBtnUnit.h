@@ -51,6 +51,8 @@ class TImage : public QWidget {
     bool leftPressedInside_ = false;
 };
 
+// It takes the keyboard focus as a push button does: Space or Return clicks it, and a focus
+// frame shows where the focus is.
 class TImageBtn : public TImage {
   public:
     explicit TImageBtn(QWidget* parent = nullptr);
@@ -71,6 +73,11 @@ class TImageBtn : public TImage {
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) override;
     void MouseMove(Qt::KeyboardModifiers shift, int x, int y) override;
     void Click() override;
+
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
     QPixmap picture2_;

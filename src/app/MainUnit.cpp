@@ -59,6 +59,10 @@ void TMainForm::Guarded(Handler handler) {
     }
 }
 
+void TMainForm::GuardedCall(const std::function<void()>& handler) {
+    Guarded(handler);
+}
+
 void TMainForm::ConnectHandlers() {
     auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
         connect(sender, signal, this,
@@ -78,6 +82,7 @@ void TMainForm::ConnectHandlers() {
         StatusBar1DrawPanel(painter, panel, rect);
     };
     ConnectListView();
+    ConnectMenus();
     InstallCancelKey();
 }
 

@@ -3,8 +3,9 @@
 //
 // The window's construction is in MainUnitLayout.cpp, its life cycle and the handlers in
 // MainUnit.cpp, the status bar (selection count, progress) in MainUnitStatus.cpp, deleting,
-// visiting and sorting in MainUnitEdit.cpp, the watch on the Favorites folder and the reload
-// in MainUnitWatch.cpp.
+// visiting and sorting in MainUnitEdit.cpp, the list's keys and context menu in
+// MainUnitMenu.cpp, the log's row blocks and its menu in MainUnitLog.cpp, the watch on the
+// Favorites folder and the reload in MainUnitWatch.cpp.
 #pragma once
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "MainUnitCheck.h"
 #include "app/core/FavoriteList.h"
@@ -23,9 +25,11 @@ class QCheckBox;
 class QFrame;
 class QKeyEvent;
 class QLabel;
+class QMenu;
 class QPainter;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTabWidget;
 class QTimer;
 class QToolButton;
@@ -66,8 +70,10 @@ class TMainForm : public QMainWindow {
     QPushButton* DelBtn = nullptr;
     QPushButton* DelAllBtn = nullptr;
     QCheckBox* DelCheck = nullptr;
+    QSplitter* LogSplitter = nullptr;  // the list above, the log memo below
     QTreeView* ListView1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
+    QMenu* RowMenu = nullptr;  // the list's context menu
     QWidget* BottomPanel = nullptr;
     QToolButton* wwwBtn = nullptr;
     QWidget* ImageBtnGroup = nullptr;
@@ -88,6 +94,7 @@ class TMainForm : public QMainWindow {
     std::string ProgramDir;   // folder of the program file, ending with "/"
     int Progress = 0;         // percent shown by the progress panel; not clamped
     QRect ProgressRect;       // the progress panel's inside as last drawn
+    QString ProgressLabel;    // "12 / 300" on the progress bar while and after a run
 
     // The check run with the window's HTTP client (MainUnitCheck.cpp). Its run state goes by
     // the window's names below; all false while idle.
@@ -130,6 +137,21 @@ class TMainForm : public QMainWindow {
     bool ListView1KeyDown(QKeyEvent* key);
     void ListView1ColumnClick(int column);
 
+    // --- Keys and context menus (MainUnitMenu.cpp, MainUnitLog.cpp) ---------------------
+    // Return, Delete, F5, Shift+F5 and Ctrl+C in the list; false for any other key.
+    bool ListCommandKey(QKeyEvent* key);
+    // The selected rows' addresses, one per line in list order, to the clipboard.
+    void CopyAddresses();
+    // The file manager on the first selected row's shortcut; bookmarks have no file.
+    void ShowInFileManagerClick();
+    // Enables the row menu's entries for the selection and the run state.
+    void UpdateRowMenu();
+    // The log's context menu: copy, select all and "Log leeren"; the caller owns it.
+    QMenu* CreateLogMenu();
+    void ClearLog();
+    // The log scrolled to the current row's last block, if the log holds one.
+    void ShowCurrentRowBlock();
+
     // --- Bottom bar ----------------------------------------------------------------------
     void wwwBtnClick();
     void ueberbtnClick();
@@ -156,6 +178,8 @@ class TMainForm : public QMainWindow {
     // --- Selection -----------------------------------------------------------------------
     bool RowSelected(std::size_t row) const;
     std::size_t SelectedCount() const;
+    // The selected rows in list order.
+    std::vector<std::size_t> SelectedRows() const;
     // Esc: clicks the first enabled cancel button (BreakBtn, then AbortBtn).
     void CancelKeyPressed();
 
@@ -178,12 +202,16 @@ class TMainForm : public QMainWindow {
     void CreateStatusBar();
     void SetTabOrder();
     void SetHints();
+    // MainUnitMenu.cpp
+    void CreateRowMenu();
+    void ConnectMenus();
     // MainUnit.cpp
     void ConnectHandlers();
     void ConnectListView();
     void InstallCancelKey();
     template <typename Handler>
     void Guarded(Handler handler);
+    void GuardedCall(const std::function<void()>& handler);
     void WndProc(sys::TMessage& message);
     // MainUnitWatch.cpp
     void CreateReloadAction();

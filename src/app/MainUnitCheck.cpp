@@ -29,10 +29,12 @@ void TMainFormCheck::Log(const std::string& line) {
 // is written, whose failure shows a box.
 void TMainFormCheck::RunStateChanged(bool checking) {
     if (checking) {
+        RunStarted();
         form_.ListModel->DeferChanges([this] { ScheduleFrame(); });
     } else {
         ShowPending();
         form_.ListModel->StopDeferring();
+        RunEnded();
     }
     form_.ShowRunState(checking);
 }
@@ -55,6 +57,7 @@ void TMainFormCheck::ShowPending() {
     frame_.stop();
     AppendPendingLog();
     form_.ListModel->FlushChanges();
+    FollowCheckedRow();
     if (progressPending_) {
         progressPending_ = false;
         form_.RepaintProgress(progressShown_);
@@ -72,10 +75,13 @@ void TMainFormCheck::ScheduleFrame() {
 void TMainFormCheck::AppendPendingLog() {
     QStringList lines;
     lines.swap(pendingLog_);
+    QTextDocument* document = form_.Memo1->document();
     qsizetype first = 0;
-    if (form_.Memo1->document()->isEmpty())
+    if (document->isEmpty())
         while (first < lines.size() && lines[first].isEmpty())
             ++first;
+    // Appended lines start a block of their own, unless the memo is empty.
+    MarkBlocks(lines, document->isEmpty() ? 0 : document->blockCount(), first);
     if (first < lines.size())
         form_.Memo1->appendPlainText(lines.sliced(first).join(QChar::ParagraphSeparator));
 }

@@ -9,9 +9,14 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "app/core/CheckRun.h"
 #include "app/core/HttpCheckClient.h"
+#include "app/core/RunSummary.h"
 #include "http/HttpProt.h"
 
 class TMainForm;
@@ -21,6 +26,7 @@ class TMainFormCheck : public ICheckRunView {
     static constexpr std::chrono::milliseconds kFrame{25};
 
     explicit TMainFormCheck(TMainForm& form);
+    ~TMainFormCheck() override;
 
     THttpCheckClients Clients;
     THttpCli& HttpCli = Clients.Http;  // the window's HttpCli1
@@ -29,19 +35,52 @@ class TMainFormCheck : public ICheckRunView {
     void Log(const std::string& line) override;
     void RunStateChanged(bool checking) override;
     void Progress(int percent) override;
+    void RowsDone(std::size_t done, std::size_t total) override;
     bool IsSelected(std::size_t row) const override;
+    // Opens the row's block with the heading quorvane-check prints, and notes where it starts.
+    void RowBlock(std::size_t row, std::size_t position, std::size_t total) override;
+
+    // Scrolls the log to the last block of row; false when the log holds none.
+    bool ShowBlockOf(std::size_t row);
+    // Empties the log and forgets where the rows' blocks were.
+    void ClearLog();
+    // The list follows the row being checked until the user scrolls it out of view.
+    void WatchListScrolling();
+    // The counts of the rows the last run logged.
+    const TRunSummary& LastRun() const { return lastRun_; }
 
     // Shows at once what waits for the next frame; anything that reads the memo during a run
     // calls it first.
     void ShowPending();
 
   private:
+    // Where a row's last block starts: its heading's line in the memo, and the heading to
+    // confirm it by, since the user may have edited the memo since.
+    struct TBlockMark {
+        int line = 0;
+        QString heading;
+    };
+
     void ScheduleFrame();
     void AppendPendingLog();
+    void MarkBlocks(const QStringList& lines, int firstLine, qsizetype skipped);
+    void FollowCheckedRow();
+    void RunStarted();
+    void RunEnded();
 
     TMainForm& form_;
     QTimer frame_;
     QStringList pendingLog_;
     bool progressPending_ = false;
     int progressShown_ = 0;  // the bar on the screen while a change waits
+    // Blocks by row (its file, or its address for a row without one): rows are sorted and
+    // deleted between runs, their files stay.
+    std::unordered_map<std::string, TBlockMark> blocks_;
+    std::vector<std::pair<std::string, qsizetype>> pendingMarks_;  // key, index in pendingLog_
+    TRunSummary lastRun_;
+    std::size_t followedRow_ = 0;
+    bool followPending_ = false;           // a block came since the list last followed
+    bool following_ = true;                // the user has not scrolled the row out of view
+    bool scrolling_ = false;               // the list scrolls for FollowCheckedRow
+    QMetaObject::Connection scrollWatch_;  // let go of when the view goes, before the list
 };

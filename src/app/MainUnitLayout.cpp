@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -21,6 +22,7 @@
 #include "MainUnit.h"
 #include "Pictures.h"
 #include "StatusBar.h"
+#include "StatusDelegate.h"
 #include "shell/ShellBrowser.h"
 #include "shell/ShellLink.h"
 #include "shell/SystemIconTheme.h"
@@ -31,6 +33,8 @@ namespace {
 const QColor kStripColor(240, 202, 166);
 const QColor kLeftPanelColor(192, 220, 192);
 const QColor kMaroon(128, 0, 0);
+constexpr int kListHeight = 150;
+constexpr int kMemoHeight = 80;  // a row's block at a glance
 
 void Paint(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
@@ -55,6 +59,17 @@ QVBoxLayout* Column(QWidget* owner) {
     layout->setSpacing(0);
     return layout;
 }
+
+// The heights the list and the log ask the splitter for at first: the log shows a few lines,
+// the user drags it taller.
+class TListView : public QTreeView {
+  public:
+    QSize sizeHint() const override { return {QTreeView::sizeHint().width(), kListHeight}; }
+};
+class TLogMemo : public QPlainTextEdit {
+  public:
+    QSize sizeHint() const override { return {QPlainTextEdit::sizeHint().width(), kMemoHeight}; }
+};
 
 }  // namespace
 
@@ -107,6 +122,7 @@ QWidget* TMainForm::CreatePageControl() {
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->tabBar()->setAttribute(Qt::WA_Hover);  // hot-tracking tabs
     PageControl1->setIconSize(QSize(16, 16));
+    PageControl1->tabBar()->setFocusPolicy(Qt::NoFocus);  // one tab: nothing to switch to
     PageControl1->addTab(CreateTabSheet(), QIcon(LoadPicture("tab.gif")),
                          QStringLiteral("Quorvane"));
     return PageControl1;
@@ -122,14 +138,19 @@ QWidget* TMainForm::CreateTabSheet() {
     auto* right = new QVBoxLayout;
     right->setSpacing(0);
     right->addWidget(CreateButtonPanel());
-    // The list and the memo line up with the buttons' left and right edges.
+    // The list and the memo line up with the buttons' left and right edges; the user moves
+    // the border between them.
     auto* views = new QVBoxLayout;
     views->setContentsMargins(8, 6, 8, 8);
-    views->setSpacing(6);
     CreateListView();
-    views->addWidget(ListView1, 1);
     CreateMemo();
-    views->addWidget(Memo1);
+    LogSplitter = new QSplitter(Qt::Vertical);
+    LogSplitter->setObjectName(QStringLiteral("LogSplitter"));
+    LogSplitter->setChildrenCollapsible(false);
+    LogSplitter->addWidget(ListView1);
+    LogSplitter->addWidget(Memo1);
+    // The splitter keeps the parts' proportions: a larger window gives the log a share too.
+    views->addWidget(LogSplitter, 1);
     right->addLayout(views, 1);
     body->addLayout(right, 1);
     sheet->addLayout(body, 1);
@@ -185,15 +206,15 @@ QWidget* TMainForm::CreateButtonPanel() {
     ButtonPanel->setMinimumWidth(401);
     QWidget* p = ButtonPanel;
     CheckAllBtn = MakeButton(p, QStringLiteral("&Alle überprüfen"), "checkall.gif", 8, 8, 129);
-    BreakBtn = MakeButton(p, QStringLiteral("Abbrechen"), "break.gif", 144, 8, 113);
-    ShowBtn = MakeButton(p, QStringLiteral("Website besuchen..."), "show.gif", 264, 8, 129);
+    BreakBtn = MakeButton(p, QStringLiteral("A&bbrechen"), "break.gif", 144, 8, 113);
+    ShowBtn = MakeButton(p, QStringLiteral("&Website besuchen..."), "show.gif", 264, 8, 129);
     CheckBtn = MakeButton(p, QStringLiteral("&Überprüfen"), "check.gif", 8, 40, 129);
     AbortBtn =
-        MakeButton(p, QStringLiteral("Diese Überprüfung Abbrechen"), "abort.gif", 144, 40, 249);
+        MakeButton(p, QStringLiteral("&Diese Überprüfung Abbrechen"), "abort.gif", 144, 40, 249);
     DelBtn = MakeButton(p, QStringLiteral("&Löschen..."), "delete.gif", 8, 72, 129);
-    DelAllBtn = MakeButton(p, QStringLiteral("&Alle \"FAILED\" Einträge löschen..."),
+    DelAllBtn = MakeButton(p, QStringLiteral("Alle \"&FAILED\" Einträge löschen..."),
                            "deleteall.gif", 144, 72, 249);
-    DelCheck = new QCheckBox(QStringLiteral("Sicherheitsabfrage"), p);
+    DelCheck = new QCheckBox(QStringLiteral("&Sicherheitsabfrage"), p);
     DelCheck->setGeometry(8, 98, 129, 17);
     DelCheck->setChecked(true);
     BreakBtn->setEnabled(false);
@@ -202,7 +223,7 @@ QWidget* TMainForm::CreateButtonPanel() {
 }
 
 void TMainForm::CreateListView() {
-    ListView1 = new QTreeView;
+    ListView1 = new TListView;
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListModel = new TFavoriteModel(Favorites, this);
     ListModel->SetIconSource([this](int index) { return DizSystemImageList1->Icon(index); });
@@ -224,13 +245,15 @@ void TMainForm::CreateListView() {
     static const int widths[TFavoriteModel::ColumnCount] = {150, 100, 90, 100, 150};
     for (int column = 0; column < TFavoriteModel::ColumnCount; ++column)
         header->resizeSection(column, widths[column]);
+    ListView1->setItemDelegateForColumn(TFavoriteModel::colDatum, new TStatusDelegate(ListView1));
 }
 
 void TMainForm::CreateMemo() {
-    Memo1 = new QPlainTextEdit;
+    Memo1 = new TLogMemo;
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setFixedHeight(45);
+    Memo1->setMinimumHeight(45);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setTabChangesFocus(true);  // Tab goes on to the next control
 }
 
 QWidget* TMainForm::CreateBottomPanel() {
@@ -262,6 +285,8 @@ QWidget* TMainForm::CreateBottomPanel() {
     endebtn = new TImageBtn;
     endebtn->SetPicture(LoadPicture("exit.gif"));
     endebtn->SetPicture2(LoadPicture("exit_down.gif"));
+    ueberbtn->setAccessibleName(QStringLiteral("Info"));
+    endebtn->setAccessibleName(QStringLiteral("Beenden"));
     for (TImageBtn* button : {ueberbtn, endebtn}) {
         button->setCursor(Qt::PointingHandCursor);
         group->addWidget(button, 0, Qt::AlignVCenter);
@@ -275,13 +300,15 @@ void TMainForm::CreateStatusBar() {
     // 19 pixels, or what the panels' text needs in a larger font.
     StatusBar1->setFixedHeight(std::max(19, QFontMetrics(font()).height() + 6));
     StatusBar1->AddPanel(250);
-    StatusBar1->AddPanel(50, true);
+    StatusBar1->AddPanel(160, true);  // the progress bar with "12 / 300" on it
+    StatusBar1->AddPanel(0);          // the last run's counts, in the rest of the bar
     setStatusBar(StatusBar1);
 }
 
 void TMainForm::SetTabOrder() {
-    QWidget* order[] = {CheckAllBtn, BreakBtn, ShowBtn,   DelBtn, DelCheck, DelAllBtn,
-                        CheckBtn,    AbortBtn, ListView1, Memo1,  wwwBtn};
+    // The buttons row by row as they stand, then the list, the log and the bottom bar.
+    QWidget* order[] = {CheckAllBtn, BreakBtn,  ShowBtn, CheckBtn, AbortBtn, DelBtn, DelAllBtn,
+                        DelCheck,    ListView1, Memo1,   wwwBtn,   ueberbtn, endebtn};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }

@@ -41,16 +41,27 @@ void TMainForm::ListView1Change() {
         0, QString::number(SelectedCount()) + QStringLiteral(" Einträge ausgewählt"));
 }
 
+// The label reads white on the bar and in the window's text colour beside it.
 void TMainForm::StatusBar1DrawPanel(QPainter& painter, int panel, const QRect& rect) {
     if (panel != 1)
         return;
     ProgressRect = rect;
     // 64 bits: Progress is not clamped, and any WParam may arrive.
     long long width = static_cast<long long>(rect.width()) * Progress / 100;
-    if (width <= 0)
+    width = std::clamp<long long>(width, 0, rect.width());  // the bar stays inside its panel
+    const QRect bar(rect.left(), rect.top(), static_cast<int>(width), rect.height());
+    if (width > 0)
+        painter.fillRect(bar, kNavy);
+    if (ProgressLabel.isEmpty())
         return;
-    width = std::min<long long>(width, rect.width());  // the bar stays inside its panel
-    painter.fillRect(QRect(rect.left(), rect.top(), static_cast<int>(width), rect.height()), kNavy);
+    painter.setFont(StatusBar1->font());
+    painter.setPen(StatusBar1->palette().color(QPalette::WindowText));
+    painter.drawText(rect, Qt::AlignCenter, ProgressLabel);
+    if (width > 0) {
+        painter.setClipRect(bar, Qt::IntersectClip);
+        painter.setPen(Qt::white);
+        painter.drawText(rect, Qt::AlignCenter, ProgressLabel);
+    }
 }
 
 void TMainForm::SetProStatus(int percent) {

@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 
 namespace {
 constexpr int kGap = 2;      // between panels
@@ -29,7 +30,10 @@ QRect TStatusBar::PanelFrame(int index) const {
     int left = 0;
     for (int i = 0; i < index; ++i)
         left += panels_[i].Width;
-    return QRect(left, kGap, panels_.at(index).Width - kGap, height() - 2 * kGap);
+    int width = panels_.at(index).Width;
+    if (width <= 0)  // the rest of the bar, up to the size grip
+        width = std::max(kGap + 1, this->width() - left - height());
+    return QRect(left, kGap, width - kGap, height() - 2 * kGap);
 }
 
 QRect TStatusBar::PanelRect(int index) const {

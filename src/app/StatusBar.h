@@ -13,6 +13,7 @@ class TStatusBar : public QStatusBar {
 
     explicit TStatusBar(QWidget* parent = nullptr);
 
+    // A width of 0 gives the panel the rest of the bar; only the last panel may have it.
     void AddPanel(int width, bool ownerDraw = false);
     int PanelCount() const { return static_cast<int>(panels_.size()); }
     QString PanelText(int index) const { return panels_.at(index).Text; }

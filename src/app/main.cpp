@@ -1,10 +1,12 @@
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "DemoScene.h"
 #include "MainUnit.h"
 #include "Pictures.h"
 #include "QtHost.h"
@@ -63,6 +65,8 @@ int main(int argc, char** argv) {
         if (!closeOnSignal.Happened()) {
             shown = &form;
             form.show();
+            if (const QString scene = qEnvironmentVariable("QUORVANE_SCENE"); !scene.isEmpty())
+                QTimer::singleShot(0, &form, [&form, scene] { PlayDemoScene(form, scene); });
             app.Run();
         }
     }

@@ -166,3 +166,29 @@ TEST_F(ImageBtnTest, EmptyPressedPictureShowsNothingWhilePressedAndStillClicks) 
     EXPECT_EQ(Shown(), "normal");
     EXPECT_EQ(events, (Events{"down", "click", "up"}));
 }
+
+TEST_F(ImageBtnTest, TakesTheFocusAndClicksOnSpaceAndReturnOnly) {
+    EXPECT_EQ(button.focusPolicy(), Qt::StrongFocus);
+    const struct {
+        const char* name;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool autoRepeat;
+        bool clicks;
+    } cases[] = {
+        {"Space", Qt::Key_Space, Qt::NoModifier, false, true},
+        {"Return", Qt::Key_Return, Qt::NoModifier, false, true},
+        {"Enter on the keypad", Qt::Key_Enter, Qt::KeypadModifier, false, true},
+        {"a held Space repeats nothing", Qt::Key_Space, Qt::NoModifier, true, false},
+        {"Ctrl+Return", Qt::Key_Return, Qt::ControlModifier, false, false},
+        {"a letter", Qt::Key_X, Qt::NoModifier, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        events.clear();
+        QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, QString(), c.autoRepeat);
+        QApplication::sendEvent(&button, &press);
+        EXPECT_EQ(events,
+                  c.clicks ? std::vector<std::string>{"click"} : std::vector<std::string>{});
+    }
+}

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@
 #include "app/core/HttpCheckClient.h"
 #include "app/core/HttpCheckRequest.h"
 #include "app/core/ResultFile.h"
+#include "app/core/RowHeading.h"
 #include "sys/Application.h"
 #include "sys/Messages.h"
 
@@ -128,6 +130,18 @@ class MainFormCheckTest : public testing::Test {
                 lines.push_back(line.toStdString());
         return lines;
     }
+    // The memo without the runs' separators and the rows' headings: the answers' lines.
+    std::vector<std::string> AnswerLines() const {
+        std::vector<std::string> lines = MemoLines();
+        std::erase_if(lines, [](const std::string& line) {
+            return IsRunSeparator(line) || std::regex_match(line, std::regex(R"(\[\d+/\d+\] .*)"));
+        });
+        return lines;
+    }
+    static bool IsRunSeparator(const std::string& line) {
+        return std::regex_match(
+            line, std::regex(R"(──── Überprüfung \d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d ────)"));
+    }
     // The statuses the result file gives back to the window's rows, in list order.
     std::vector<std::string> Stored() const { return Stored(Form->Favorites.Rows()); }
     std::vector<std::string> Stored(const std::vector<TFavoriteRow>& rows) const {
@@ -204,18 +218,27 @@ TEST_F(MainFormCheckTest, RunOverAllRowsFillsRowsLogAndFile) {
 
     EXPECT_THAT(Statuses(),
                 ElementsAre(Date, "FAILED", "OK", "2002/01/09; 10:10:10 GMT", "FAILED"));
+    // One separator for the run, then each row's block under the heading quorvane-check
+    // prints; the row that waited to be asked again keeps its place.
+    auto heading = [&](int n) {
+        const std::string i = std::to_string(n);
+        return "[" + i + "/5] r" + i + " <" + server.Url("/r" + i) + ">";
+    };
+    const std::vector<std::string> memo = MemoLines();
+    ASSERT_FALSE(memo.empty());
+    EXPECT_TRUE(IsRunSeparator(memo[0])) << memo[0];
     EXPECT_THAT(
-        MemoLines(),
-        ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",
+        std::vector<std::string>(memo.begin() + 1, memo.end()),
+        ElementsAre(heading(1), "StatusCode = 200", "HTTP/1.0 200 OK",
                     "Last-Modified: Wed, 09 Oct 2002 10:10:10 GMT",  //
-                    "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found", "Trying GET",
-                    "GET Failed !", "StatusCode   = 404",
-                    "ReasonPhrase = Not Found",  //
-                    "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test", "StatusCode = 200",
-                    "HTTP/1.0 200 OK",
+                    heading(2), "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = Not Found",
+                    "Trying GET", "GET Failed !", "StatusCode   = 404",
+                    "ReasonPhrase = Not Found",                                         //
+                    heading(3), "StatusCode = 200", "HTTP/1.0 200 OK", "Server: test",  //
+                    heading(4), "StatusCode = 200", "HTTP/1.0 200 OK",
                     "Last-Modified: Wed, 09 Okt 2002 10:10:10 GMT",  //
-                    "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = No HTTP answer",
-                    "Trying again in 1 s",  //
+                    heading(5), "HEAD Failed !", "StatusCode   = 404",
+                    "ReasonPhrase = No HTTP answer", "Trying again in 1 s",  //
                     "HEAD Failed !", "StatusCode   = 404", "ReasonPhrase = No HTTP answer"));
     EXPECT_TRUE(during.checking);
     EXPECT_FALSE(during.checkBtn);
@@ -240,10 +263,10 @@ TEST_F(MainFormCheckTest, AbortingOneSlowAnswerMarksItUncheckedAndChecksTheNextR
     form.CheckAllBtn->click();
 
     EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "OK"));
-    EXPECT_THAT(MemoLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
-                                         "HEAD Failed !", "StatusCode   = 404",
-                                         "ReasonPhrase = Connection aborted on request",  //
-                                         "StatusCode = 200", "HTTP/1.0 200 OK"));
+    EXPECT_THAT(AnswerLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
+                                           "HEAD Failed !", "StatusCode   = 404",
+                                           "ReasonPhrase = Connection aborted on request",  //
+                                           "StatusCode = 200", "HTTP/1.0 200 OK"));
     EXPECT_EQ(server.Connections(), 3);
     EXPECT_FALSE(form.BreakRequested);
     ExpectIdle();
@@ -378,10 +401,15 @@ namespace {
 // The log a run without a window writes for the same rows: what the memo must read.
 std::vector<std::string> LogWithoutWindow(const std::vector<TFavoriteRow>& rows, int jobs) {
     struct TRecorder : ICheckRunView {
+        const TFavoriteList* list = nullptr;
         std::vector<std::string> lines;
         void Log(const std::string& line) override { lines.push_back(line); }
+        void RowBlock(std::size_t row, std::size_t position, std::size_t total) override {
+            lines.push_back(RowHeading((*list)[row], position, total));
+        }
     } view;
     TFavoriteList list;
+    view.list = &list;
     for (const auto& row : rows)
         list.Append(row);
     THttpCli http;
@@ -454,7 +482,10 @@ TEST_F(MainFormCheckTest, AFastRunEndsWithEveryVerdictShownAndEveryLogLineInOrde
             EXPECT_EQ(noticed[row], "FAILED") << "row " << row;
         }
         EXPECT_EQ(form.Progress, 100);
-        EXPECT_EQ(memo, LogWithoutWindow(form.Favorites.Rows(), jobs));
+        ASSERT_FALSE(memo.empty());
+        EXPECT_TRUE(IsRunSeparator(memo.front())) << memo.front();
+        EXPECT_EQ(std::vector<std::string>(memo.begin() + 1, memo.end()),
+                  LogWithoutWindow(form.Favorites.Rows(), jobs));
         ExpectIdle();
     }
 }
@@ -468,10 +499,10 @@ TEST_F(MainFormCheckTest, RowsAndLogLinesShowDuringTheRunWithoutFurtherInput) {
     // frame may bring the first row's verdict and log to the screen; then "Abbrechen".
     TUserAction watch([&] {
         shownInTime = testsupport::RunLoopUntil(
-            [&] { return MemoLines().size() == 2 && (*noticed)[0] == "OK"; },
+            [&] { return AnswerLines().size() == 2 && (*noticed)[0] == "OK"; },
             std::chrono::seconds(5));
         stillChecking = Form->Checking;
-        memoThen = MemoLines();
+        memoThen = AnswerLines();
         Form->BreakBtn->click();
     });
     testsupport::ScriptedServer server({TScript::Answer(Ok200), SlowAnswer(watch)});
@@ -485,9 +516,9 @@ TEST_F(MainFormCheckTest, RowsAndLogLinesShowDuringTheRunWithoutFurtherInput) {
     EXPECT_TRUE(stillChecking);
     EXPECT_THAT(memoThen, ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK"));
     EXPECT_THAT(Statuses(), ElementsAre("OK", "???", "???"));
-    EXPECT_THAT(MemoLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
-                                         "HEAD Failed !", "StatusCode   = 404",
-                                         "ReasonPhrase = Connection aborted on request"));
+    EXPECT_THAT(AnswerLines(), ElementsAre("StatusCode = 200", "HTTP/1.0 200 OK",  //
+                                           "HEAD Failed !", "StatusCode   = 404",
+                                           "ReasonPhrase = Connection aborted on request"));
     EXPECT_EQ((*noticed)[1], "???");
     EXPECT_TRUE(form.BreakRequested);
     ExpectIdle();

@@ -96,11 +96,15 @@ class View : public ICheckRunView {
     std::vector<std::string> log;
     std::vector<bool> states;
     std::vector<int> progress;
+    std::vector<std::string> counts;  // "done/total"
     std::set<std::size_t> selected;
 
     void Log(const std::string& line) override { log.push_back(line); }
     void RunStateChanged(bool checking) override { states.push_back(checking); }
     void Progress(int percent) override { progress.push_back(percent); }
+    void RowsDone(std::size_t done, std::size_t total) override {
+        counts.push_back(std::to_string(done) + "/" + std::to_string(total));
+    }
     bool IsSelected(std::size_t row) const override { return selected.count(row) > 0; }
 };
 
@@ -179,6 +183,7 @@ TEST_F(CheckRunTest, RowsGetOutcomesAndTheLogGetsEveryAnswer) {
                             "Last-Modified: Fri, 01 Mar 1996 08:00:00 GMT"));
     EXPECT_THAT(view.states, ElementsAre(true, false));
     EXPECT_THAT(view.progress, ElementsAre(0, 16, 33, 50, 66, 83, 100));
+    EXPECT_THAT(view.counts, ElementsAre("0/6", "1/6", "2/6", "3/6", "4/6", "5/6", "6/6"));
     EXPECT_FALSE(run.Checking);
     EXPECT_EQ(Stored(), Statuses());
 }

@@ -31,6 +31,7 @@ class View : public ICheckRunView {
     std::vector<std::string> log;
     std::vector<bool> states;
     std::vector<int> progress;
+    std::string lastCount;  // "done/total"
     std::function<void(const std::string&)> onLog;
     void Log(const std::string& line) override {
         log.push_back(line);
@@ -39,6 +40,9 @@ class View : public ICheckRunView {
     }
     void RunStateChanged(bool checking) override { states.push_back(checking); }
     void Progress(int percent) override { progress.push_back(percent); }
+    void RowsDone(std::size_t done, std::size_t total) override {
+        lastCount = std::to_string(done) + "/" + std::to_string(total);
+    }
 };
 
 class ParallelCheckTest : public testing::Test {
@@ -108,6 +112,7 @@ TEST_F(ParallelCheckTest, LogReadsAsTheOneByOneRunWhileAnswersComeOutOfOrder) {
         statuses.push_back(Statuses());
         EXPECT_THAT(view.states, ElementsAre(true, false));
         EXPECT_EQ(view.progress.back(), 100);
+        EXPECT_EQ(view.lastCount, std::to_string(urls.size()) + "/" + std::to_string(urls.size()));
     }
     EXPECT_EQ(logs[1], logs[0]);
     EXPECT_EQ(statuses[1], statuses[0]);

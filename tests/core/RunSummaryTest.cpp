@@ -33,3 +33,17 @@ TEST(RunSummary, CountsEveryKindOfStatus) {
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(SummaryLine(Summarize(cases[i].list)), cases[i].line) << "case " << i;
 }
+
+TEST(RunSummary, LastRunLineFoldsDatesIntoOkAndNamesOnlyKindsThatOccur) {
+    const struct {
+        TFavoriteList list;
+        const char* line;
+    } cases[] = {
+        {ListOf({}), "Letzte Prüfung: 0 OK, 0 FAILED"},
+        {ListOf({"OK", "2002/10/09; 10:10:10 GMT", "FAILED"}), "Letzte Prüfung: 2 OK, 1 FAILED"},
+        {ListOf({"BLOCKED", "SKIPPED", "SKIPPED", "???", "OK"}),
+         "Letzte Prüfung: 1 OK, 0 FAILED, 1 BLOCKED, 2 SKIPPED, 1 ungeprüft"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(LastRunLine(Summarize(cases[i].list)), cases[i].line) << "case " << i;
+}

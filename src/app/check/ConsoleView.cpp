@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "app/core/ConsoleColor.h"
+#include "app/core/RowHeading.h"
 #include "app/core/RowRecord.h"
 #include "app/core/RowText.h"
 
@@ -71,9 +72,7 @@ void TConsoleView::RowBlock(std::size_t row, std::size_t position, std::size_t t
     }
     if (style_.Quiet)
         return DrawProgress();
-    PrintLine(Colored(favorite.Datum, "[" + std::to_string(position) + "/" + std::to_string(total) +
-                                          "] " + favorite.Pfad + favorite.Name + " <" +
-                                          favorite.URL + ">"));
+    PrintLine(Colored(favorite.Datum, RowHeading(favorite, position, total)));
 }
 
 void TConsoleView::RunStateChanged(bool checking) {

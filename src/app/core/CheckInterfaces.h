@@ -80,6 +80,8 @@ class ICheckRunView {
     virtual void RunStateChanged(bool /*checking*/) {}
     // Percent of the rows to check that are done: 0 at the start, then after every row.
     virtual void Progress(int /*percent*/) {}
+    // The same as counts, for a view that names them: done of total rows, with Progress.
+    virtual void RowsDone(std::size_t /*done*/, std::size_t /*total*/) {}
     virtual bool IsSelected(std::size_t /*row*/) const { return false; }
     // A row's log block follows: the row's verdict is in the list, position counts from 1
     // among the total rows of the run.
@@ -94,4 +96,10 @@ inline int CheckProgress(std::size_t done, std::size_t total) {
     if (done >= total)
         return 100;
     return static_cast<int>(static_cast<unsigned long long>(done) * 100 / total);
+}
+
+// Tells view that done of total rows are finished, as percent and as counts.
+inline void ReportProgress(ICheckRunView& view, std::size_t done, std::size_t total) {
+    view.Progress(CheckProgress(done, total));
+    view.RowsDone(done, total);
 }

@@ -29,7 +29,8 @@ void TCheckRun::CheckNow(bool selectedOnly) {
     Start();
     try {
         const std::vector<std::size_t> rows = RowsToCheck(selectedOnly);
-        view_.Progress(0);
+        view_.Progress(0);  // also for no rows at all
+        view_.RowsDone(0, rows.size());
         if (jobs_ > 1 && factory_) {
             TParallelCheck parallel(
                 list_, view_, BreakRequested, [this] { return factory_(proxies_); }, jobs_,
@@ -104,7 +105,7 @@ void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
         TBlock block = CheckRow(row, i + 1);
         if (!block.waiting) {
             Decide(block);
-            view_.Progress(CheckProgress(++done, rows.size()));
+            ReportProgress(view_, ++done, rows.size());
         }
         if (held.empty() && !block.waiting)
             Show(block);
@@ -117,7 +118,7 @@ void TCheckRun::CheckOneByOne(const std::vector<std::size_t>& rows) {
         if (block.waiting) {
             AskAgain(block);
             Decide(block);
-            view_.Progress(CheckProgress(++done, rows.size()));
+            ReportProgress(view_, ++done, rows.size());
         }
         Show(block);
     }

@@ -270,7 +270,7 @@ void TParallelCheck::JudgeWithoutRequest(std::size_t order, std::size_t row) {
     } else {
         list_.SetDatum(row, outcome.datum);
         held_[order] = std::move(outcome);
-        view_.Progress(CheckProgress(++done_, rows_.size()));
+        ReportProgress(view_, ++done_, rows_.size());
     }
     FlushLog();
 }
@@ -298,7 +298,7 @@ void TParallelCheck::Finish(TTask& task) {
     Refresh(task.host);
     const std::size_t order = task.order;
     tasks_.erase(order);  // the row's client goes with it
-    view_.Progress(CheckProgress(++done_, rows_.size()));
+    ReportProgress(view_, ++done_, rows_.size());
     FlushLog();
 }
 

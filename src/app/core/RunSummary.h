@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "FavoriteList.h"
 
@@ -17,6 +18,11 @@ struct TRunSummary {
 };
 
 TRunSummary Summarize(const TFavoriteList& list);
+// Counts one row's status text into summary (Rows included).
+void CountStatus(TRunSummary& summary, std::string_view datum);
 // "5 Einträge: 2 OK, 1 mit Datum, 1 FAILED", with ", 1 BLOCKED", ", 1 SKIPPED" and
 // ", 1 ungeprüft" when there are such rows.
 std::string SummaryLine(const TRunSummary& summary);
+// "Letzte Prüfung: 280 OK, 12 FAILED, 3 BLOCKED, 5 SKIPPED": rows with a date count as OK;
+// BLOCKED, SKIPPED and ", 2 ungeprüft" (aborted rows) only when there are such rows.
+std::string LastRunLine(const TRunSummary& summary);
