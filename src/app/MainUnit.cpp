@@ -5,9 +5,7 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
-#include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
 #include <utility>
@@ -31,11 +29,13 @@ TMainForm::TMainForm(const TProgramOptions& options, QWidget* parent)
     handle_ = sys::AllocateHWnd([this](sys::TMessage& message) { WndProc(message); });
     CreateComponents();
     CreateControls();
+    CreateSourceControls();
     ConnectHandlers();
-    if (QScreen* screen = this->screen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                        screen->availableGeometry()));
+    RestoreWindowSettings();
+    ApplyRememberedSource();
     Guarded([this] { FormCreate(); });
+    RestoreSortState();
+    ShowListState();
 }
 
 TMainForm::~TMainForm() {
@@ -149,6 +149,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (isVisible())
+        SaveWindowSettings();
     Guarded([this] { FormClose(); });
     event->accept();
 }
@@ -192,6 +194,7 @@ void TMainForm::ShowRunState(bool running) {
     CheckBtn->setEnabled(!running);
     BreakBtn->setEnabled(running);
     AbortBtn->setEnabled(running);
+    ShowListState();
 }
 
 // --- Deleting, visiting and sorting ------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "MainUnitCheck.h"
+#include "ResultFileReport.h"
 #include "app/core/FavoriteList.h"
 #include "app/core/ProgramOptions.h"
 #include "sys/Messages.h"
@@ -146,6 +147,29 @@ class TMainForm : public QMainWindow {
     // Esc: clicks the first enabled cancel button (BreakBtn, then AbortBtn).
     void CancelKeyPressed();
 
+    // --- Source of the favourites (MainUnitFirstStart.cpp) -------------------------------
+    // Over the empty list: what the window reads and the way to another folder or file.
+    QWidget* FirstStartPanel = nullptr;
+    QLabel* FirstStartLabel = nullptr;
+    QPushButton* ChooseFolderBtn = nullptr;
+    QPushButton* ChooseBookmarksBtn = nullptr;
+    QPushButton* SourceBtn = nullptr;  // in the bottom bar: the source, changed at any time
+    void ChooseFolderClick();
+    void ChooseBookmarkFileClick();
+    void DefaultSourceClick();
+    // Reads the list again from the current source, with the stored results; refused during
+    // a run.
+    void ReloadFavorites();
+    // The first-start panel and the buttons that need rows, as the list is now.
+    void ShowListState();
+
+    // --- Remembered between starts (MainUnitSettings.cpp) --------------------------------
+    void SaveWindowSettings();
+    void RestoreWindowSettings();  // place, size, columns and splitters
+    void RestoreSortState();       // once the rows are there
+
+    TResultFileReport ResultReport;  // problems with urls.dat, each told once
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -165,6 +189,10 @@ class TMainForm : public QMainWindow {
     void CreateStatusBar();
     void SetTabOrder();
     void SetHints();
+    // MainUnitFirstStart.cpp
+    void CreateSourceControls();
+    void ApplyRememberedSource();
+    void ApplySort();
     // MainUnit.cpp
     void ConnectHandlers();
     void ConnectListView();
