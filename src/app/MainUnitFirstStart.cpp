@@ -97,10 +97,11 @@ void TMainForm::ShowListState() {
     if (!FirstStartPanel)
         return;
     const bool empty = Favorites.Empty();
-    FirstStartPanel->setVisible(empty && !Checking);
+    const bool running = BreakBtn->isEnabled();  // as ShowRunState left it
+    FirstStartPanel->setVisible(empty && !running);
     for (QPushButton* button : {CheckAllBtn, ShowBtn, DelBtn, DelAllBtn})
         button->setEnabled(!empty);
-    CheckBtn->setEnabled(!empty && !Checking);
+    CheckBtn->setEnabled(!empty && !running);
 }
 
 // A source given on the command line wins over the remembered one.
