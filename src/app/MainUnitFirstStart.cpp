@@ -82,8 +82,7 @@ void TMainForm::CreateSourceControls() {
         bottom->insertWidget(bottom->indexOf(ImageBtnGroup), SourceBtn, 0, Qt::AlignVCenter);
 
     connect(ChooseFolderBtn, &QPushButton::clicked, this, [this] { ChooseFolderClick(); });
-    connect(ChooseBookmarksBtn, &QPushButton::clicked, this,
-            [this] { ChooseBookmarkFileClick(); });
+    connect(ChooseBookmarksBtn, &QPushButton::clicked, this, [this] { ChooseBookmarkFileClick(); });
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(ListModel, signal, this, [this] { ShowListState(); });
     connect(ListModel, &QAbstractItemModel::modelReset, this, [this] { ShowListState(); });

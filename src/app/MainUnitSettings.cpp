@@ -59,7 +59,8 @@ void TMainForm::RestoreWindowSettings() {
     placement.Centred = !remembered.isValid();
     placement.Wanted = placement.Centred ? QRect(QPoint(), size()) : remembered;
     placement.Minimum = minimumSizeHint();
-    QScreen* screen = placement.Centred ? this->screen() : QGuiApplication::screenAt(remembered.center());
+    QScreen* screen =
+        placement.Centred ? this->screen() : QGuiApplication::screenAt(remembered.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (screen)

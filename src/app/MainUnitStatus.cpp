@@ -38,9 +38,9 @@ std::size_t TMainForm::SelectedCount() const {
 
 void TMainForm::ListView1Change() {
     const std::size_t count = SelectedCount();
-    StatusBar1->SetPanelText(0, QString::number(count) + (count == 1
-                                                              ? QStringLiteral(" Eintrag ausgewählt")
-                                                              : QStringLiteral(" Einträge ausgewählt")));
+    StatusBar1->SetPanelText(
+        0, QString::number(count) + (count == 1 ? QStringLiteral(" Eintrag ausgewählt")
+                                                : QStringLiteral(" Einträge ausgewählt")));
 }
 
 void TMainForm::StatusBar1DrawPanel(QPainter& painter, int panel, const QRect& rect) {

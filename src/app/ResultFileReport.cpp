@@ -13,12 +13,13 @@ std::string FileAndReason(const std::string& path, const EResultFileError& error
 }  // namespace
 
 std::string ResultReadFailedText(const std::string& path, const EResultFileError& error) {
-    std::string text = "Die gespeicherten Ergebnisse konnten nicht gelesen werden." +
-                       FileAndReason(path, error);
+    std::string text =
+        "Die gespeicherten Ergebnisse konnten nicht gelesen werden." + FileAndReason(path, error);
     // An error that names the file is one a save would raise as well.
     if (!error.Path.empty())
-        text += "\n\nNeue Ergebnisse können dort erst gespeichert werden, wenn an dieser Stelle "
-                "eine gewöhnliche Datei angelegt werden kann.";
+        text +=
+            "\n\nNeue Ergebnisse können dort erst gespeichert werden, wenn an dieser Stelle "
+            "eine gewöhnliche Datei angelegt werden kann.";
     return text;
 }
 

@@ -32,8 +32,9 @@ TShellOpenHandler& Current() {
 
 std::string CannotOpenText(const std::string& target, const std::string& reason) {
     const bool address = IsAddress(QUrl(QString::fromStdString(target), QUrl::StrictMode));
-    std::string text = address ? "Die Adresse\n" + target + "\nkonnte nicht im Browser geöffnet werden"
-                               : "„" + target + "“ konnte nicht geöffnet werden";
+    std::string text = address
+                           ? "Die Adresse\n" + target + "\nkonnte nicht im Browser geöffnet werden"
+                           : "„" + target + "“ konnte nicht geöffnet werden";
     text += reason.empty() ? "." : ": " + reason + ".";
     return text +
            "\n\nDer Desktop öffnet Adressen und Dateien mit xdg-open aus dem Paket xdg-utils. "

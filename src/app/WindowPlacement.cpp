@@ -11,8 +11,7 @@ int Clamp(int wanted, int size, int low, int high) {
 
 }  // namespace
 
-QRect FitToScreen(const TPlacement& placement, const QRect& available,
-                  const TFrameMargins& frame) {
+QRect FitToScreen(const TPlacement& placement, const QRect& available, const TFrameMargins& frame) {
     const QRect& wanted = placement.Wanted;
     const QSize& minimum = placement.Minimum;
     const int roomWidth = available.width() - frame.Left - frame.Right;

@@ -47,8 +47,8 @@ class FirstStartTest : public MainFormTest {
     }
 
     void ExpectRowButtonsEnabled(bool enabled) const {
-        for (QPushButton* button : {Form->CheckAllBtn, Form->CheckBtn, Form->ShowBtn,
-                                    Form->DelBtn, Form->DelAllBtn}) {
+        for (QPushButton* button :
+             {Form->CheckAllBtn, Form->CheckBtn, Form->ShowBtn, Form->DelBtn, Form->DelAllBtn}) {
             SCOPED_TRACE(Plain(button->text()).toStdString());
             EXPECT_EQ(button->isEnabled(), enabled);
         }

@@ -354,10 +354,11 @@ TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedOnce) {
     });
     Form = std::make_unique<TMainForm>();
     EXPECT_TRUE(Boxes->Shown.empty());  // nothing there to read is no problem
-    const std::string failure = "Die neuen Ergebnisse konnten nicht gespeichert werden.\n\n"
-                                "Datei: " +
-                                (dir.Path() / "plain/data").string() +
-                                "/quorvane/urls.dat\nGrund: Ein Teil des Pfades ist kein Ordner.";
+    const std::string failure =
+        "Die neuen Ergebnisse konnten nicht gespeichert werden.\n\n"
+        "Datei: " +
+        (dir.Path() / "plain/data").string() +
+        "/quorvane/urls.dat\nGrund: Ein Teil des Pfades ist kein Ordner.";
 
     Form->CheckAllBtn->click();
     EXPECT_THAT(Statuses(), ElementsAre("OK"));

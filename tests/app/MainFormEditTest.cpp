@@ -207,8 +207,8 @@ TEST_F(EditWindowTest, AFileThatCannotBeMovedKeepsItsRowWithOneMessage) {
 }
 
 TEST_F(EditWindowTest, DeleteAllFailedTakesOnlyExactlyFailedAndAsksWhenTheCheckBoxSays) {
-    const std::vector<std::string> statuses = {"FAILED", "failed", "???",
-                                               "2002/10/09; 10:10:10 GMT", "FAILED", "OK"};
+    const std::vector<std::string> statuses = {
+        "FAILED", "failed", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"};
     TMainForm& form = CreateWith(statuses);
     Boxes->Answers = {TMsgAnswer::No};
     form.DelAllBtn->click();

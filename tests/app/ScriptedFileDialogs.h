@@ -36,8 +36,7 @@ class TScriptedFileDialogs : public IFileDialogs {
 class TScriptedFileDialogsScope {
   public:
     TScriptedFileDialogsScope()
-        : dialogs_(std::make_shared<TScriptedFileDialogs>()),
-          previous_(SetFileDialogs(dialogs_)) {}
+        : dialogs_(std::make_shared<TScriptedFileDialogs>()), previous_(SetFileDialogs(dialogs_)) {}
     ~TScriptedFileDialogsScope() { SetFileDialogs(previous_); }
     TScriptedFileDialogs* operator->() { return dialogs_.get(); }
 

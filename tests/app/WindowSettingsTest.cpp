@@ -35,25 +35,43 @@ TEST(WindowPlacement, TheWindowIsFittedIntoTheAvailableArea) {
          {},
          {9, 0, 622, 376}},
         {"the frame counts", {{0, 0, 622, 489}, true, small}, scaled, frame, {9, 28, 622, 346}},
-        {"off to the right and below", {{1800, 1000, 700, 500}, false, small}, fullHd, {},
+        {"off to the right and below",
+         {{1800, 1000, 700, 500}, false, small},
+         fullHd,
+         {},
          {1220, 540, 700, 500}},
-        {"above and left of the screen", {{-300, -50, 700, 500}, false, small}, fullHd, frame,
+        {"above and left of the screen",
+         {{-300, -50, 700, 500}, false, small},
+         fullHd,
+         frame,
          {2, 28, 700, 500}},
-        {"larger than the screen", {{0, 0, 5000, 4000}, false, small}, fullHd, {},
+        {"larger than the screen",
+         {{0, 0, 5000, 4000}, false, small},
+         fullHd,
+         {},
          {0, 0, 1920, 1040}},
-        {"smaller than the layout allows", {{10, 10, 100, 100}, false, small}, fullHd, {},
+        {"smaller than the layout allows",
+         {{10, 10, 100, 100}, false, small},
+         fullHd,
+         {},
          {10, 10, 610, 330}},
-        {"on a second screen", {{2000, 100, 800, 600}, false, small}, right, {},
+        {"on a second screen",
+         {{2000, 100, 800, 600}, false, small},
+         right,
+         {},
          {2000, 100, 800, 600}},
-        {"a second screen gone: on the first", {{2000, 100, 800, 600}, false, small}, fullHd, {},
+        {"a second screen gone: on the first",
+         {{2000, 100, 800, 600}, false, small},
+         fullHd,
+         {},
          {1120, 100, 800, 600}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QRect fitted = FitToScreen(c.placement, c.available, c.frame);
         EXPECT_EQ(fitted, c.expected);
-        const QRect outer = fitted.adjusted(-c.frame.Left, -c.frame.Top, c.frame.Right,
-                                            c.frame.Bottom);
+        const QRect outer =
+            fitted.adjusted(-c.frame.Left, -c.frame.Top, c.frame.Right, c.frame.Bottom);
         EXPECT_TRUE(c.available.contains(outer));
     }
 }
@@ -119,8 +137,8 @@ TEST_F(WindowSettingsTest, ARememberedPlaceOffTheScreenIsFittedBackOntoIt) {
     }
     TMainForm& form = Create(3);
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    EXPECT_TRUE(available.contains(form.geometry())) << form.geometry().x() << ","
-                                                     << form.geometry().y();
+    EXPECT_TRUE(available.contains(form.geometry()))
+        << form.geometry().x() << "," << form.geometry().y();
     EXPECT_EQ(form.ListView1->header()->sectionSize(0), 150);  // the layout's widths
     EXPECT_EQ(form.SortColumn, 0);
     EXPECT_FALSE(form.ListView1->header()->isSortIndicatorShown());

@@ -73,25 +73,25 @@ TEST(FavoriteEdit, PromptsCarryTheirExactTextsCaptionsButtonsAndIcons) {
     } questions[] = {
         {AskDeleteSelectedPrompt(1),
          "Wollen Sie die markierte Datei wirklich löschen? Sie wird in den Papierkorb "
-          "verschoben."},
+         "verschoben."},
         {AskDeleteSelectedPrompt(12),
          "Wollen Sie die 12 markierten Dateien wirklich löschen? Sie werden in den Papierkorb "
-          "verschoben."},
+         "verschoben."},
         {AskDeleteFailedPrompt(1),
          "Wollen Sie die eine Datei wirklich löschen, die mit FAILED markiert ist? Sie wird in "
-          "den Papierkorb verschoben."},
+         "den Papierkorb verschoben."},
         {AskDeleteFailedPrompt(3),
          "Wollen Sie wirklich alle 3 Dateien löschen, die mit FAILED markiert sind? Sie werden "
-          "in den Papierkorb verschoben."},
+         "in den Papierkorb verschoben."},
     };
     for (const auto& q : questions) {
         SCOPED_TRACE(q.text);
         EXPECT_EQ(q.shown,
                   (TPrompt{q.text, "Dateien löschen", TMsgButtons::YesNo, TMsgIcon::Question}));
     }
-    EXPECT_EQ(NoFailedFilesPrompt(), (TPrompt{"Keine Datei ist mit FAILED markiert.",
-                                              "Dateien löschen", TMsgButtons::Ok,
-                                              TMsgIcon::Information}));
+    EXPECT_EQ(NoFailedFilesPrompt(),
+              (TPrompt{"Keine Datei ist mit FAILED markiert.", "Dateien löschen", TMsgButtons::Ok,
+                       TMsgIcon::Information}));
     EXPECT_EQ(CannotDeleteSelectedPrompt(),
               (TPrompt{"Konnte Datei nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None}));
     EXPECT_EQ(
@@ -185,10 +185,18 @@ TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAsksWhenTold) {
          TMsgAnswer::Yes,
          {"b", "c", "d", "e", "g"},
          {AskDeleteFailedPrompt(2)}},
-        {"No keeps them", {"FAILED", "FAILED"}, true, TMsgAnswer::No, {"a", "b"},
+        {"No keeps them",
+         {"FAILED", "FAILED"},
+         true,
+         TMsgAnswer::No,
+         {"a", "b"},
          {AskDeleteFailedPrompt(2)}},
         {"without the question", {"FAILED", "OK"}, false, TMsgAnswer::No, {"b"}, {}},
-        {"none there: told, not asked", {"OK", "???"}, true, TMsgAnswer::Yes, {"a", "b"},
+        {"none there: told, not asked",
+         {"OK", "???"},
+         true,
+         TMsgAnswer::Yes,
+         {"a", "b"},
          {NoFailedFilesPrompt()}},
         {"an empty list", {}, true, TMsgAnswer::Yes, {}, {NoFailedFilesPrompt()}},
     };

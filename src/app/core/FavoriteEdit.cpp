@@ -58,8 +58,8 @@ TPrompt AskDeleteSelectedPrompt(std::size_t files, std::size_t bookmarks) {
         files == 1 ? "Wollen Sie die markierte Datei wirklich löschen?" + std::string(kToTrashOne)
                    : "Wollen Sie die " + std::to_string(files) +
                          " markierten Dateien wirklich löschen?" + kToTrashMany;
-    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question},
-                         bookmarks, "markierte");
+    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question}, bookmarks,
+                         "markierte");
 }
 
 TPrompt AskDeleteFailedPrompt(std::size_t files, std::size_t bookmarks) {
@@ -68,13 +68,13 @@ TPrompt AskDeleteFailedPrompt(std::size_t files, std::size_t bookmarks) {
                          std::string(kToTrashOne)
                    : "Wollen Sie wirklich alle " + std::to_string(files) +
                          " Dateien löschen, die mit FAILED markiert sind?" + kToTrashMany;
-    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question},
-                         bookmarks, "mit FAILED markierte");
+    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question}, bookmarks,
+                         "mit FAILED markierte");
 }
 
 TPrompt NoFailedFilesPrompt(std::size_t bookmarks) {
-    return WithBookmarks({"Keine Datei ist mit FAILED markiert.", kDeleteCaption,
-                          TMsgButtons::Ok, TMsgIcon::Information},
+    return WithBookmarks({"Keine Datei ist mit FAILED markiert.", kDeleteCaption, TMsgButtons::Ok,
+                          TMsgIcon::Information},
                          bookmarks, "mit FAILED markierte");
 }
 

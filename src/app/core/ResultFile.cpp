@@ -206,7 +206,7 @@ void RequirePlainOrMissing(const std::string& fileName, const std::string& targe
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         RaiseCannotSave(fileName, S_ISDIR(st.st_mode) ? "Sie ist ein Ordner, keine Datei"
-                                                       : "Sie ist keine gewöhnliche Datei");
+                                                      : "Sie ist keine gewöhnliche Datei");
 }
 
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
