@@ -16,6 +16,7 @@
 #include "FavoriteModel.h"
 #include "FileDialogs.h"
 #include "MainUnit.h"
+#include "MessageBoxes.h"
 #include "app/core/ListSort.h"
 #include "sys/UserFolders.h"
 
@@ -38,6 +39,19 @@ QPushButton* PanelButton(const QString& text, QWidget* parent) {
 
 QString Home() {
     return QString::fromStdString(sys::HomeDirectory());
+}
+
+// A handler of this file as a slot: an exception goes to the standard error box, never
+// through Qt's event delivery.
+template <typename Handler>
+auto Slot(TMainForm* form, Handler handler) {
+    return [form, handler] {
+        try {
+            (form->*handler)();
+        } catch (const std::exception& e) {
+            ShowException(e, form);
+        }
+    };
 }
 
 }  // namespace
@@ -71,12 +85,13 @@ void TMainForm::CreateSourceControls() {
     SourceBtn->setToolTip(QStringLiteral("Woher die Favoriten kommen: Ordner oder Lesezeichen"));
     SourceBtn->setAutoDefault(false);
     auto* menu = new QMenu(SourceBtn);
-    menu->addAction(QStringLiteral("&Ordner wählen..."), this, [this] { ChooseFolderClick(); });
+    menu->addAction(QStringLiteral("&Ordner wählen..."), this,
+                    Slot(this, &TMainForm::ChooseFolderClick));
     menu->addAction(QStringLiteral("&Lesezeichen-Datei öffnen..."), this,
-                    [this] { ChooseBookmarkFileClick(); });
+                    Slot(this, &TMainForm::ChooseBookmarkFileClick));
     menu->addSeparator();
     menu->addAction(QStringLiteral("&Standard: ~/Favorites und Browser"), this,
-                    [this] { DefaultSourceClick(); });
+                    Slot(this, &TMainForm::DefaultSourceClick));
     SourceBtn->setMenu(menu);
     if (auto* bottom = qobject_cast<QHBoxLayout*>(BottomPanel->layout()))
         bottom->insertWidget(bottom->indexOf(ImageBtnGroup), SourceBtn, 0, Qt::AlignVCenter);
@@ -156,11 +171,17 @@ void TMainForm::ReloadFavorites() {
     if (Checking)
         return;
     ListView1->clearSelection();
-    ListModel->BeginBulk();
-    Favorites.Clear();
-    FavoritenEinlesen();
-    OpenURLs();
-    ListModel->EndBulk();
+    {
+        // The view sees the new list once, also when reading it fails half-way.
+        struct TBulk {
+            TFavoriteModel* model;
+            ~TBulk() { model->EndBulk(); }
+        } bulk{ListModel};
+        ListModel->BeginBulk();
+        Favorites.Clear();
+        FavoritenEinlesen();
+        OpenURLs();
+    }
     ApplySort();
     ListView1Change();
     ShowListState();
