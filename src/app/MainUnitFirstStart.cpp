@@ -22,14 +22,13 @@
 
 namespace {
 
+const char kFirstStartHeadline[] = "Noch keine Favoriten gefunden.";
 const char kFirstStartText[] =
-    "Noch keine Favoriten gefunden.\n\n"
-    "Quorvane prüft Internet-Verknüpfungen (*.url, *.desktop) aus dem Ordner ~/Favorites und "
-    "die Lesezeichen von Firefox und Chromium. Hier gab es keine davon.\n\n"
-    "Wählen Sie einen Ordner mit Verknüpfungen, etwa einen von Windows kopierten "
-    "Favoritenordner, oder eine Lesezeichen-Datei (places.sqlite, Bookmarks oder einen "
-    "HTML-Export). Die Wahl gilt auch beim nächsten Start; ändern können Sie sie jederzeit "
-    "mit „Quelle...“ unten im Fenster.";
+    "Gesucht wurde in ~/Favorites (Internet-Verknüpfungen *.url, *.desktop) und in den "
+    "Lesezeichen von Firefox und Chromium. Wählen Sie einen Ordner mit Verknüpfungen, etwa einen "
+    "von Windows kopierten Favoritenordner, oder eine Lesezeichen-Datei (places.sqlite, "
+    "Bookmarks, HTML-Export). Die Wahl gilt auch bei den nächsten Starts; „Quelle...“ unten im "
+    "Fenster ändert sie.";
 
 QPushButton* PanelButton(const QString& text, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -63,10 +62,12 @@ void TMainForm::CreateSourceControls() {
     FirstStartPanel->setObjectName(QStringLiteral("FirstStartPanel"));
     FirstStartPanel->setAutoFillBackground(true);
     auto* column = new QVBoxLayout(FirstStartPanel);
-    FirstStartLabel = new QLabel(QString::fromUtf8(kFirstStartText), FirstStartPanel);
-    FirstStartLabel->setWordWrap(true);
-    FirstStartLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    column->addWidget(FirstStartLabel);
+    // Headline and buttons first: in a small window the explanation is what gets cut.
+    auto* headline = new QLabel(QString::fromUtf8(kFirstStartHeadline), FirstStartPanel);
+    QFont bold = headline->font();
+    bold.setBold(true);
+    headline->setFont(bold);
+    column->addWidget(headline);
     auto* buttons = new QHBoxLayout;
     ChooseFolderBtn = PanelButton(QStringLiteral("&Ordner wählen..."), FirstStartPanel);
     ChooseBookmarksBtn =
@@ -75,6 +76,10 @@ void TMainForm::CreateSourceControls() {
     buttons->addWidget(ChooseBookmarksBtn);
     buttons->addStretch(1);
     column->addLayout(buttons);
+    FirstStartLabel = new QLabel(QString::fromUtf8(kFirstStartText), FirstStartPanel);
+    FirstStartLabel->setWordWrap(true);
+    FirstStartLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    column->addWidget(FirstStartLabel);
     column->addStretch(1);
     auto* viewportLayout = new QVBoxLayout(ListView1->viewport());
     viewportLayout->setContentsMargins(0, 0, 0, 0);
