@@ -183,7 +183,7 @@ void TMainForm::FavoritenEinlesen() {
     const std::size_t bookmarks = AppendBookmarks(
         Favorites, Options,
         [this](const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); });
-    if (std::string line = NoFavoritesLine(scan);
+    if (std::string line = NoFavoritesLine(scan, kWindowProgram);
         !line.empty() && !BookmarksInstead(scan, Options, bookmarks))
         Memo1->appendPlainText(QString::fromStdString(line));
 }
