@@ -5,9 +5,7 @@
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
-#include <QStyle>
 #include <QToolButton>
 #include <QTreeView>
 #include <utility>
@@ -33,11 +31,14 @@ TMainForm::TMainForm(const TProgramOptions& options, QWidget* parent)
     CreateComponents();
     CreateControls();
     CreateReloadAction();
+    CreateSourceControls();
+    SetTabOrder();  // once every control is made
     ConnectHandlers();
-    if (QScreen* screen = this->screen())
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                        screen->availableGeometry()));
+    RestoreWindowSettings();
+    ApplyRememberedSource();
     Guarded([this] { FormCreate(); });
+    RestoreSortState();
+    ShowListState();
 }
 
 TMainForm::~TMainForm() {
@@ -156,6 +157,8 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (isVisible())
+        SaveWindowSettings();
     Guarded([this] { FormClose(); });
     event->accept();
 }
@@ -189,7 +192,7 @@ void TMainForm::FavoritenEinlesen() {
     const std::size_t bookmarks = AppendBookmarks(
         Favorites, Options,
         [this](const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); });
-    if (std::string line = NoFavoritesLine(scan);
+    if (std::string line = NoFavoritesLine(scan, kWindowProgram);
         !line.empty() && !BookmarksInstead(scan, Options, bookmarks))
         Memo1->appendPlainText(QString::fromStdString(line));
 }
@@ -201,6 +204,7 @@ void TMainForm::ShowRunState(bool running) {
     BreakBtn->setEnabled(running);
     AbortBtn->setEnabled(running);
     ReloadWhenIdle(running);
+    ShowListState();
 }
 
 // --- Deleting, visiting and sorting ------------------------------------------------------

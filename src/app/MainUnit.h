@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "MainUnitCheck.h"
+#include "ResultFileReport.h"
 #include "app/core/FavoriteList.h"
 #include "app/core/ProgramOptions.h"
 #include "sys/Messages.h"
@@ -173,7 +174,8 @@ class TMainForm : public QMainWindow {
     void ReloadFavorites();
     // The folder whose shortcuts coming and going reload the list; empty when none is watched.
     std::string WatchedFavoritesFolder() const;
-    QAction* ReloadAction = nullptr;  // "Liste neu einlesen"
+    QAction* ReloadAction = nullptr;   // "Liste neu einlesen"
+    QToolButton* ReloadBtn = nullptr;  // in the bottom bar
 
     // --- Selection -----------------------------------------------------------------------
     bool RowSelected(std::size_t row) const;
@@ -182,6 +184,29 @@ class TMainForm : public QMainWindow {
     std::vector<std::size_t> SelectedRows() const;
     // Esc: clicks the first enabled cancel button (BreakBtn, then AbortBtn).
     void CancelKeyPressed();
+
+    // --- Source of the favourites (MainUnitFirstStart.cpp) -------------------------------
+    // Over the empty list: what the window reads and the way to another folder or file.
+    QWidget* FirstStartPanel = nullptr;
+    QLabel* FirstStartLabel = nullptr;
+    QPushButton* ChooseFolderBtn = nullptr;
+    QPushButton* ChooseBookmarksBtn = nullptr;
+    QPushButton* SourceBtn = nullptr;  // in the bottom bar: the source, changed at any time
+    void ChooseFolderClick();
+    void ChooseBookmarkFileClick();
+    void DefaultSourceClick();
+    // Reads the list again from a source just chosen, with the stored results; refused during
+    // a run.
+    void ReadSourceAnew();
+    // The first-start panel and the buttons that need rows, as the list is now.
+    void ShowListState();
+
+    // --- Remembered between starts (MainUnitSettings.cpp) --------------------------------
+    void SaveWindowSettings();
+    void RestoreWindowSettings();  // place, size, columns and splitters
+    void RestoreSortState();       // once the rows are there
+
+    TResultFileReport ResultReport;  // problems with urls.dat, each told once
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -205,6 +230,10 @@ class TMainForm : public QMainWindow {
     // MainUnitMenu.cpp
     void CreateRowMenu();
     void ConnectMenus();
+    // MainUnitFirstStart.cpp
+    void CreateSourceControls();
+    void ApplyRememberedSource();
+    void ApplySort();
     // MainUnit.cpp
     void ConnectHandlers();
     void ConnectListView();

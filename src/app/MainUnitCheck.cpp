@@ -109,10 +109,22 @@ void TMainForm::FormClose() {
 }
 
 // Beside the program, or in the user's data folder when the program's folder is read-only.
+// Something other than a file at that place is told at start, once, as it will refuse saves.
 void TMainForm::OpenURLs() {
-    ::OpenURLs(Favorites, ResultFilePath(ProgramDir));
+    const std::string path = ResultFilePath(ProgramDir);
+    try {
+        RequirePlainResultFile(path);
+        ::OpenURLs(Favorites, path);
+    } catch (const EResultFileError& e) {
+        ResultReport.ReadFailed(isVisible() ? this : nullptr, path, e);
+    }
 }
 
 void TMainForm::SaveURLs() {
-    ::SaveURLs(Favorites, ResultFilePath(ProgramDir));
+    const std::string path = ResultFilePath(ProgramDir);
+    try {
+        ::SaveURLs(Favorites, path);
+    } catch (const EResultFileError& e) {
+        ResultReport.SaveFailed(isVisible() ? this : nullptr, path, e);
+    }
 }

@@ -86,7 +86,9 @@ void TMainForm::DelAllBtnClick() {
     if (Checking)
         return;
     TFormPrompter prompter(this);
-    DeleteFailed(Favorites, RecycleBin(), prompter);
+    DeleteFailed(
+        Favorites, RecycleBin(), prompter, DelCheck->isChecked(),
+        [this](const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); });
 }
 
 void TMainForm::ListView1ColumnClick(int column) {

@@ -112,7 +112,6 @@ void TMainForm::CreateControls() {
     layout->addWidget(CreateBottomPanel());
     setCentralWidget(central);
     CreateStatusBar();
-    SetTabOrder();
     SetHints();
     resize(622, 489);
 }
@@ -306,11 +305,20 @@ void TMainForm::CreateStatusBar() {
 }
 
 void TMainForm::SetTabOrder() {
-    // The buttons row by row as they stand, then the list, the log and the bottom bar.
-    QWidget* order[] = {CheckAllBtn, BreakBtn,  ShowBtn, CheckBtn, AbortBtn, DelBtn, DelAllBtn,
-                        DelCheck,    ListView1, Memo1,   wwwBtn,   ueberbtn, endebtn};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
+    // The buttons row by row as they stand, then the list (with the first-start buttons over
+    // it), the log and the bottom bar; controls not made yet are left out.
+    QWidget* order[] = {CheckAllBtn, BreakBtn,  ShowBtn,  CheckBtn,        AbortBtn,
+                        DelBtn,      DelAllBtn, DelCheck, ChooseFolderBtn, ChooseBookmarksBtn,
+                        ListView1,   Memo1,     wwwBtn,   ReloadBtn,       SourceBtn,
+                        ueberbtn,    endebtn};
+    QWidget* previous = nullptr;
+    for (QWidget* widget : order) {
+        if (!widget)
+            continue;
+        if (previous)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void TMainForm::SetHints() {

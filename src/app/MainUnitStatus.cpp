@@ -37,8 +37,10 @@ std::size_t TMainForm::SelectedCount() const {
 }
 
 void TMainForm::ListView1Change() {
+    const std::size_t count = SelectedCount();
     StatusBar1->SetPanelText(
-        0, QString::number(SelectedCount()) + QStringLiteral(" Einträge ausgewählt"));
+        0, QString::number(count) + (count == 1 ? QStringLiteral(" Eintrag ausgewählt")
+                                                : QStringLiteral(" Einträge ausgewählt")));
 }
 
 // The label reads white on the bar and in the window's text colour beside it.

@@ -44,12 +44,12 @@ void TMainForm::CreateReloadAction() {
     connect(ReloadAction, &QAction::triggered, this,
             [this] { Reporting(this, [this] { ReloadFavorites(); }); });
 
-    auto* button = new QToolButton;
-    button->setDefaultAction(ReloadAction);
-    button->setAutoRaise(true);
-    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ReloadBtn = new QToolButton;
+    ReloadBtn->setDefaultAction(ReloadAction);
+    ReloadBtn->setAutoRaise(true);
+    ReloadBtn->setToolButtonStyle(Qt::ToolButtonIconOnly);
     if (auto* row = qobject_cast<QHBoxLayout*>(BottomPanel->layout()))
-        row->insertWidget(row->indexOf(wwwBtn) + 1, button, 0, Qt::AlignVCenter);
+        row->insertWidget(row->indexOf(wwwBtn) + 1, ReloadBtn, 0, Qt::AlignVCenter);
 
     reloadTimer_ = new QTimer(this);
     reloadTimer_->setSingleShot(true);

@@ -7,20 +7,19 @@
 #include <vector>
 
 #include "DemoScene.h"
+#include "DisplayCheck.h"
 #include "MainUnit.h"
 #include "Pictures.h"
 #include "QtHost.h"
 #include "app/core/Interrupt.h"
 #include "app/core/ProgramOptions.h"
 #include "sys/Application.h"
+#include "sys/OpenFileLimit.h"
 
 namespace {
 
 // The options left after Qt took its own; nullopt when the program should end with exitCode.
-std::optional<TProgramOptions> ReadOptions(const QStringList& arguments, int& exitCode) {
-    std::vector<std::string> args;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        args.push_back(arguments[i].toLocal8Bit().toStdString());
+std::optional<TProgramOptions> ReadOptions(const std::vector<std::string>& args, int& exitCode) {
     try {
         TProgramOptions options = ParseOptions(kWindowProgram, args);
         if (options.Help)
@@ -37,14 +36,37 @@ std::optional<TProgramOptions> ReadOptions(const QStringList& arguments, int& ex
     return std::nullopt;
 }
 
+std::optional<TProgramOptions> ReadOptions(const QStringList& arguments, int& exitCode) {
+    std::vector<std::string> args;
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        args.push_back(arguments[i].toLocal8Bit().toStdString());
+    return ReadOptions(args, exitCode);
+}
+
+// Without a display, --help and --version still answer and a bad option is still named; a
+// start of the window ends with one line instead of Qt's abort.
+std::optional<int> EndWithoutDisplay(int argc, char** argv) {
+    const std::string line = NoDisplayLine(CurrentDisplayEnv(argc, argv));
+    if (line.empty())
+        return std::nullopt;
+    int exitCode = 0;
+    if (!ReadOptions(std::vector<std::string>(argv + 1, argv + argc), exitCode))
+        return exitCode;
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> exitCode = EndWithoutDisplay(argc, argv))
+        return *exitCode;
     QApplication qtApp(argc, argv);
     int exitCode = 0;
     const std::optional<TProgramOptions> options = ReadOptions(QApplication::arguments(), exitCode);
     if (!options)
         return exitCode;
+    sys::RaiseOpenFileLimit();  // a run of --jobs 256 holds a socket per row
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setOrganizationName(QStringLiteral("Bramwick"));
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));

@@ -316,8 +316,11 @@ TEST_F(MainFormCheckTest, NothingToCheckReturnsToIdleAndWritesTheFile) {
         SCOPED_TRACE("an empty list");
         TMainForm& form = Create();
         ASSERT_EQ(form.Favorites.Count(), 0u);
-        form.CheckAllBtn->click();
-        ExpectIdle();
+        EXPECT_FALSE(form.CheckAllBtn->isEnabled());  // nothing to check on an empty list
+        EXPECT_FALSE(form.CheckBtn->isEnabled());
+        form.CheckAllBtnClick();  // the handler itself copes as well
+        EXPECT_FALSE(form.Checking);
+        EXPECT_FALSE(form.BreakBtn->isEnabled());
         EXPECT_EQ(fs::file_size(resultFile), 0u);
     }
     {
@@ -352,8 +355,10 @@ TEST_F(MainFormCheckTest, ADamagedResultFileIsReportedOnceAndReplacedByTheNextSa
     dir.Write("bin/urls.dat", bytes);
     TMainForm& form = Create();
     ASSERT_EQ(Boxes->Shown.size(), 1u);
-    EXPECT_EQ(Boxes->Shown[0].Text.toStdString(), "Versuch hinter dem Dateiende zu lesen.");
-    EXPECT_EQ(Boxes->Shown[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(Boxes->Shown[0].Text.toStdString(),
+              "Die gespeicherten Ergebnisse konnten nicht gelesen werden.\n\nDatei: " +
+                  resultFile.string() + "\nGrund: Versuch hinter dem Dateiende zu lesen.");
+    EXPECT_EQ(Boxes->Shown[0].Icon, TMsgIcon::Warning);
     std::vector<std::string> expected(2, "???");
     for (std::size_t i = 0; i < 2; ++i)
         if (form.Favorites[i].Datei == paths[0])
@@ -363,11 +368,13 @@ TEST_F(MainFormCheckTest, ADamagedResultFileIsReportedOnceAndReplacedByTheNextSa
     const std::vector<TFavoriteRow> rows = form.Favorites.Rows();
     Form.reset();  // the save at the end replaces the damaged file
     EXPECT_EQ(Stored(rows), expected);
+    EXPECT_EQ(Boxes->Shown.size(), 1u);
 }
 
 // A result file that cannot be written anywhere (no program folder, and a data folder below a
-// plain file) is reported by the run's end and by the window's end; neither passes silently.
-TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedEveryTime) {
+// plain file) is reported by the first save that fails, the run's end, with the file and the
+// reason; the window's end fails the same way and keeps quiet.
+TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedOnce) {
     testsupport::ScriptedServer server(TScript::Answer(Ok200));
     Shortcuts(server, 1);
     dir.Write("plain", "not a folder");
@@ -377,9 +384,12 @@ TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedEveryTime) {
         TFavoriteScanner(form.Favorites).FavoritenEinlesen();
     });
     Form = std::make_unique<TMainForm>();
-    const std::string failure = "Die Ergebnisdatei " + (dir.Path() / "plain/data").string() +
-                                "/quorvane/urls.dat kann nicht gespeichert werden: Ein Teil "
-                                "des Pfades ist kein Ordner.";
+    EXPECT_TRUE(Boxes->Shown.empty());  // nothing there to read is no problem
+    const std::string failure =
+        "Die neuen Ergebnisse konnten nicht gespeichert werden.\n\n"
+        "Datei: " +
+        (dir.Path() / "plain/data").string() +
+        "/quorvane/urls.dat\nGrund: Ein Teil des Pfades ist kein Ordner.";
 
     Form->CheckAllBtn->click();
     EXPECT_THAT(Statuses(), ElementsAre("OK"));
@@ -388,8 +398,29 @@ TEST_F(MainFormCheckTest, AResultFileThatCannotBeWrittenIsReportedEveryTime) {
     EXPECT_EQ(Boxes->Shown[0].Icon, TMsgIcon::Error);
     ExpectIdle();
     Form.reset();
-    ASSERT_EQ(Boxes->Shown.size(), 2u);
-    EXPECT_EQ(Boxes->Shown[1].Text.toStdString(), failure);
+    EXPECT_EQ(Boxes->Shown.size(), 1u);
+}
+
+// A folder where the result file belongs can be neither read nor written: one box at start
+// says both, and neither a run's save nor the window's end repeats it.
+TEST_F(MainFormCheckTest, AFolderInPlaceOfTheResultFileIsToldOnceAtStart) {
+    testsupport::ScriptedServer server(TScript::Answer(Ok200));
+    Shortcuts(server, 1);
+    fs::create_directories(resultFile);
+    Create();
+    ASSERT_EQ(Boxes->Shown.size(), 1u);
+    const std::string text = Boxes->Shown[0].Text.toStdString();
+    EXPECT_THAT(text, testing::StartsWith(
+                          "Die gespeicherten Ergebnisse konnten nicht gelesen werden.\n\nDatei: " +
+                          resultFile.string() + "\nGrund: Sie ist ein Ordner, keine Datei."));
+    EXPECT_THAT(text, testing::HasSubstr("Neue Ergebnisse können dort erst gespeichert werden"));
+    EXPECT_THAT(text, testing::Not(testing::HasSubstr("Is a directory")));
+
+    Form->CheckAllBtn->click();
+    EXPECT_THAT(Statuses(), ElementsAre("OK"));
+    Form.reset();
+    EXPECT_EQ(Boxes->Shown.size(), 1u);
+    EXPECT_TRUE(fs::is_directory(resultFile));
 }
 
 // --- The window keeps up with a fast run ------------------------------------------------------

@@ -13,16 +13,20 @@
 #include "ScopedHome.h"
 #include "TempDir.h"
 #include "app/FavoriteModel.h"
+#include "app/core/FavoriteEdit.h"
 #include "app/core/FavoriteScan.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const QString kAskSelected =
-    QString::fromUtf8("Wollen Sie die markierten Dateien wirklich löschen?");
-const QString kAskFailed =
-    QString::fromUtf8("Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?");
+// The texts themselves are pinned by the delete logic's own tests.
+QString AskSelected(std::size_t files) {
+    return QString::fromStdString(AskDeleteSelectedPrompt(files).Text);
+}
+QString AskFailed(std::size_t files) {
+    return QString::fromStdString(AskDeleteFailedPrompt(files).Text);
+}
 
 void ExpectQuestion(const TMessageBoxRequest& box, const QString& text) {
     EXPECT_EQ(box.Text, text);
@@ -152,7 +156,7 @@ TEST_F(EditWindowTest, DeleteSelectedWithAndWithoutTheQuestion) {
         form.DelBtn->click();
         EXPECT_EQ(Boxes->Shown.size(), c.questions);
         if (c.questions && !Boxes->Shown.empty()) {
-            ExpectQuestion(Boxes->Shown[0], kAskSelected);
+            ExpectQuestion(Boxes->Shown[0], AskSelected(2));
         }
         EXPECT_EQ(Names(), c.remaining);
         for (std::string name : {"a", "b", "c", "d", "e"}) {
@@ -198,14 +202,14 @@ TEST_F(EditWindowTest, AFileThatCannotBeMovedKeepsItsRowWithOneMessage) {
     form.DelAllBtn->click();
     EXPECT_EQ(Names(), "ab");  // d went; b's file is gone, so its row stays
     ASSERT_EQ(Boxes->Shown.size(), 2u);
-    ExpectQuestion(Boxes->Shown[0], kAskFailed);
+    ExpectQuestion(Boxes->Shown[0], AskFailed(2));
     ExpectReport(Boxes->Shown[1], "Konnte Datei " + File("b").string() + " nicht löschen!");
 }
 
-TEST_F(EditWindowTest, DeleteAllFailedTakesOnlyExactlyFailedAndAlwaysAsks) {
-    TMainForm& form =
-        CreateWith({"FAILED", "failed", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"});
-    form.DelCheck->setChecked(false);  // the question does not depend on it
+TEST_F(EditWindowTest, DeleteAllFailedTakesOnlyExactlyFailedAndAsksWhenTheCheckBoxSays) {
+    const std::vector<std::string> statuses = {
+        "FAILED", "failed", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"};
+    TMainForm& form = CreateWith(statuses);
     Boxes->Answers = {TMsgAnswer::No};
     form.DelAllBtn->click();
     EXPECT_EQ(Names(), "abcdef");
@@ -214,13 +218,26 @@ TEST_F(EditWindowTest, DeleteAllFailedTakesOnlyExactlyFailedAndAlwaysAsks) {
     EXPECT_EQ(Names(), "bcdf");
     EXPECT_TRUE(fs::exists(Trashed("a")));
     EXPECT_TRUE(fs::exists(Trashed("e")));
-    // With none left it still asks.
-    Boxes->Answers = {TMsgAnswer::Yes};
-    form.DelAllBtn->click();
-    ASSERT_EQ(Boxes->Shown.size(), 3u);
+    ASSERT_EQ(Boxes->Shown.size(), 2u);
     for (const auto& box : Boxes->Shown)
-        ExpectQuestion(box, kAskFailed);
+        ExpectQuestion(box, AskFailed(2));
+    // With none left there is nothing to ask; the box says so.
+    Boxes->Shown.clear();
+    form.DelAllBtn->click();
+    ASSERT_EQ(Boxes->Shown.size(), 1u);
+    EXPECT_EQ(Boxes->Shown[0].Text, QString::fromUtf8("Keine Datei ist mit FAILED markiert."));
+    EXPECT_EQ(Boxes->Shown[0].Buttons, TMsgButtons::Ok);
     EXPECT_EQ(Names(), "bcdf");
+
+    // "Sicherheitsabfrage" unticked: no question, as for "Löschen...".
+    fs::remove_all(Home.Home() / ".local");
+    Refill(statuses);
+    form.DelCheck->setChecked(false);
+    Boxes->Shown.clear();
+    form.DelAllBtn->click();
+    EXPECT_TRUE(Boxes->Shown.empty());
+    EXPECT_EQ(Names(), "bcdf");
+    EXPECT_TRUE(fs::exists(Trashed("a")));
 }
 
 TEST_F(EditWindowTest, CtrlAThenDeleteEmptiesTheList) {

@@ -99,7 +99,7 @@ TEST_F(MainFormTest, EscInTheMemoStaysWithTheMemo) {
 }
 
 TEST_F(MainFormTest, RunStateSwitchesTheCheckAndCancelButtons) {
-    TMainForm& form = Create();
+    TMainForm& form = Create(1);
     form.ShowRunState(true);
     EXPECT_FALSE(form.CheckBtn->isEnabled());
     EXPECT_TRUE(form.CheckAllBtn->isEnabled());

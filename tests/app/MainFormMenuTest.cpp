@@ -111,16 +111,34 @@ TEST_F(MainFormTest, TabWalksEveryControlInReadingOrder) {
         return seen;
     };
     // Idle, the cancel buttons are disabled and left out; the walk comes round again.
-    std::vector<QWidget*> idle{form.CheckAllBtn, form.ShowBtn,  form.CheckBtn,  form.DelBtn,
-                               form.DelAllBtn,   form.DelCheck, form.ListView1, form.Memo1,
-                               form.wwwBtn,      form.ueberbtn, form.endebtn,   form.CheckAllBtn};
-    EXPECT_EQ(walk(11), idle);
+    std::vector<QWidget*> idle{form.CheckAllBtn, form.ShowBtn,    form.CheckBtn,  form.DelBtn,
+                               form.DelAllBtn,   form.DelCheck,   form.ListView1, form.Memo1,
+                               form.wwwBtn,      form.ReloadBtn,  form.SourceBtn, form.ueberbtn,
+                               form.endebtn,     form.CheckAllBtn};
+    EXPECT_EQ(walk(13), idle);
     form.ShowRunState(true);
     std::vector<QWidget*> running{form.CheckAllBtn, form.BreakBtn, form.ShowBtn,
                                   form.AbortBtn,    form.DelBtn,   form.DelAllBtn};
     std::vector<QWidget*> seen = walk(5);
     EXPECT_EQ(seen, running);
     form.ShowRunState(false);
+}
+
+// With no rows the check buttons are disabled and the first-start buttons stand over the list.
+TEST_F(MainFormTest, TabReachesTheFirstStartButtons) {
+    TMainForm& form = CreateShown();
+    form.DelCheck->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> seen;
+    for (int i = 0; i < 10; ++i) {
+        seen.push_back(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    seen.push_back(QApplication::focusWidget());
+    const std::vector<QWidget*> expected{
+        form.DelCheck, form.ChooseFolderBtn, form.ChooseBookmarksBtn, form.ListView1, form.Memo1,
+        form.wwwBtn,   form.ReloadBtn,       form.SourceBtn,          form.ueberbtn,  form.endebtn,
+        form.DelCheck};
+    EXPECT_EQ(seen, expected);
 }
 
 TEST_F(MainFormTest, ImageButtonsWorkFromTheKeyboard) {
@@ -152,7 +170,9 @@ TEST_F(MainFormTest, EveryButtonHasItsOwnAltKey) {
         EXPECT_TRUE(added) << mnemonic.toStdString() << " for " << button->text().toStdString()
                            << " and " << at->second.toStdString();
     }
-    EXPECT_EQ(owners.size(), std::size(buttons));
+    // The source buttons (Ordner wählen, Lesezeichen-Datei öffnen, Quelle) open dialogs and a
+    // menu: their keys only have to be their own.
+    EXPECT_EQ(owners.size(), std::size(buttons) + 3);
     // No rows: the buttons' work is done at once, and nothing asks.
     form.ListView1->setFocus();
     ASSERT_TRUE(testsupport::RunLoopUntil([&] { return form.ListView1->hasFocus(); }));

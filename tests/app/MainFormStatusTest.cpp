@@ -70,7 +70,7 @@ TEST_F(MainFormTest, SelectionCountForOneAllAndNoRows) {
     list->scrollTo(list->model()->index(3, 1));
     QRect row3 = list->visualRect(list->model()->index(3, 1));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row3.center());
-    EXPECT_EQ(Panel1(form), "1 Einträge ausgewählt");
+    EXPECT_EQ(Panel1(form), "1 Eintrag ausgewählt");
     EXPECT_TRUE(form.RowSelected(3));
 
     // Ctrl+A is one change of the list, counted once.

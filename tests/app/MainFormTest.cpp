@@ -79,7 +79,7 @@ TEST_F(MainFormTest, PageControlStripAndLeftPanel) {
 }
 
 TEST_F(MainFormTest, ButtonAreaControlsAtTheirPlaces) {
-    TMainForm& form = Create();
+    TMainForm& form = Create(1);  // an empty list disables the buttons that act on rows
     struct Expected {
         QPushButton* button;
         const char* caption;
@@ -310,13 +310,14 @@ TEST_F(MainFormTest, EveryWritersShortcutIsARowAndVisitingOpensTheAddressItShows
 }
 
 // A newcomer without ~/Favorites learns from the log where the window looked and how to
-// point it elsewhere; so does one whose folder holds no shortcut.
+// point it elsewhere with the window's own buttons; so does one whose folder holds no shortcut.
 TEST_F(MainFormTest, NoFavoritesFolderOrNoShortcutStartsEmptyWithOneLineInTheLog) {
     TempHome home;
     const QString folder = QString::fromStdString(home.dir.Path().string()) + "/Favorites";
     const QString hint =
-        " Einen anderen Ordner wählen Sie mit --favorites ORDNER, etwa einen von einer "
-        "Windows-Festplatte kopierten oder dort eingehängten Favoritenordner.";
+        " Einen anderen Ordner wählen Sie mit „Ordner wählen...“ oder später mit „Quelle...“, "
+        "etwa einen von einer Windows-Festplatte kopierten oder dort eingehängten "
+        "Favoritenordner.";
     TMainForm::SetScanHook(nullptr);
     Form = std::make_unique<TMainForm>();
     EXPECT_EQ(Form->ListView1->model()->rowCount(), 0);

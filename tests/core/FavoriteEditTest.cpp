@@ -67,12 +67,31 @@ using Names = std::vector<std::string>;
 }  // namespace
 
 TEST(FavoriteEdit, PromptsCarryTheirExactTextsCaptionsButtonsAndIcons) {
-    EXPECT_EQ(AskDeleteSelectedPrompt(),
-              (TPrompt{"Wollen Sie die markierten Dateien wirklich löschen?", "Dateien löschen",
-                       TMsgButtons::YesNo, TMsgIcon::Question}));
-    EXPECT_EQ(AskDeleteFailedPrompt(),
-              (TPrompt{"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?",
-                       "Dateien löschen", TMsgButtons::YesNo, TMsgIcon::Question}));
+    const struct {
+        TPrompt shown;
+        std::string text;
+    } questions[] = {
+        {AskDeleteSelectedPrompt(1),
+         "Wollen Sie die markierte Datei wirklich löschen? Sie wird in den Papierkorb "
+         "verschoben."},
+        {AskDeleteSelectedPrompt(12),
+         "Wollen Sie die 12 markierten Dateien wirklich löschen? Sie werden in den Papierkorb "
+         "verschoben."},
+        {AskDeleteFailedPrompt(1),
+         "Wollen Sie die eine Datei wirklich löschen, die mit FAILED markiert ist? Sie wird in "
+         "den Papierkorb verschoben."},
+        {AskDeleteFailedPrompt(3),
+         "Wollen Sie wirklich alle 3 Dateien löschen, die mit FAILED markiert sind? Sie werden "
+         "in den Papierkorb verschoben."},
+    };
+    for (const auto& q : questions) {
+        SCOPED_TRACE(q.text);
+        EXPECT_EQ(q.shown,
+                  (TPrompt{q.text, "Dateien löschen", TMsgButtons::YesNo, TMsgIcon::Question}));
+    }
+    EXPECT_EQ(NoFailedFilesPrompt(),
+              (TPrompt{"Keine Datei ist mit FAILED markiert.", "Dateien löschen", TMsgButtons::Ok,
+                       TMsgIcon::Information}));
     EXPECT_EQ(CannotDeleteSelectedPrompt(),
               (TPrompt{"Konnte Datei nicht löschen!", "", TMsgButtons::Ok, TMsgIcon::None}));
     EXPECT_EQ(
@@ -123,7 +142,7 @@ TEST(FavoriteEdit, DeleteSelectedTable) {
         EXPECT_EQ(removed, c.trashed.size());
         EXPECT_EQ(prompter.shown.size(), c.questions);
         if (c.questions && !prompter.shown.empty()) {
-            EXPECT_EQ(prompter.shown[0], AskDeleteSelectedPrompt());
+            EXPECT_EQ(prompter.shown[0], AskDeleteSelectedPrompt(c.selected.size()));
         }
     }
 }
@@ -137,7 +156,7 @@ TEST(FavoriteEdit, FilesThatCannotBeMovedKeepTheirRowsWithOneReportEach) {
     DeleteSelected(list, Selected({0, 1, 2}), true, trash, prompter);
     EXPECT_EQ(NamesOf(list), (Names{"a", "c", "d"}));
     EXPECT_EQ(prompter.shown,
-              (std::vector<TPrompt>{AskDeleteSelectedPrompt(), CannotDeleteSelectedPrompt(),
+              (std::vector<TPrompt>{AskDeleteSelectedPrompt(3), CannotDeleteSelectedPrompt(),
                                     CannotDeleteSelectedPrompt()}));
 
     prompter = FakePrompter{};
@@ -146,25 +165,40 @@ TEST(FavoriteEdit, FilesThatCannotBeMovedKeepTheirRowsWithOneReportEach) {
     EXPECT_EQ(NamesOf(list), (Names{"a", "c"}));
     // The later row is visited first.
     EXPECT_EQ(prompter.shown,
-              (std::vector<TPrompt>{AskDeleteFailedPrompt(), CannotDeleteFailedPrompt("/f/c.url"),
+              (std::vector<TPrompt>{AskDeleteFailedPrompt(3), CannotDeleteFailedPrompt("/f/c.url"),
                                     CannotDeleteFailedPrompt("/f/a.url")}));
 }
 
-TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAlwaysAsks) {
+TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAsksWhenTold) {
     struct Case {
         const char* what;
         std::vector<std::string> datum;
+        bool askFirst;
         TMsgAnswer answer;
         Names remaining;
+        std::vector<TPrompt> shown;
     };
     const std::vector<Case> cases = {
         {"only exact FAILED goes",
          {"FAILED", "failed", "FAILED ", "???", "2002/10/09; 10:10:10 GMT", "FAILED", "OK"},
+         true,
          TMsgAnswer::Yes,
-         {"b", "c", "d", "e", "g"}},
-        {"No keeps them", {"FAILED", "FAILED"}, TMsgAnswer::No, {"a", "b"}},
-        {"asks even when there is none", {"OK", "???"}, TMsgAnswer::Yes, {"a", "b"}},
-        {"asks on an empty list", {}, TMsgAnswer::Yes, {}},
+         {"b", "c", "d", "e", "g"},
+         {AskDeleteFailedPrompt(2)}},
+        {"No keeps them",
+         {"FAILED", "FAILED"},
+         true,
+         TMsgAnswer::No,
+         {"a", "b"},
+         {AskDeleteFailedPrompt(2)}},
+        {"without the question", {"FAILED", "OK"}, false, TMsgAnswer::No, {"b"}, {}},
+        {"none there: told, not asked",
+         {"OK", "???"},
+         true,
+         TMsgAnswer::Yes,
+         {"a", "b"},
+         {NoFailedFilesPrompt()}},
+        {"an empty list", {}, true, TMsgAnswer::Yes, {}, {NoFailedFilesPrompt()}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,9 +206,9 @@ TEST(FavoriteEdit, DeleteFailedTakesOnlyRowsExactlyFailedAndAlwaysAsks) {
         FakeTrash trash;
         FakePrompter prompter;
         prompter.answers = {c.answer};
-        DeleteFailed(list, trash, prompter);
+        DeleteFailed(list, trash, prompter, c.askFirst);
         EXPECT_EQ(NamesOf(list), c.remaining);
-        EXPECT_EQ(prompter.shown, std::vector<TPrompt>{AskDeleteFailedPrompt()});
+        EXPECT_EQ(prompter.shown, c.shown);
         EXPECT_EQ(trash.asked.size(), c.datum.size() - c.remaining.size());
     }
 }
@@ -206,7 +240,8 @@ TFavoriteList WithBookmarks(const std::vector<std::string>& datum, std::set<std:
 
 TEST(FavoriteEdit, BookmarkRowsAreNeverDeletedAndTheUserIsToldHowMany) {
     const std::string both =
-        "Wollen Sie die markierten Dateien wirklich löschen?\n\n"
+        "Wollen Sie die markierte Datei wirklich löschen? Sie wird in den Papierkorb "
+        "verschoben.\n\n"
         "2 markierte Lesezeichen bleiben unverändert: Lesezeichen löschen "
         "Sie im Browser.";
     const std::string one =
@@ -262,7 +297,8 @@ TEST(FavoriteEdit, DeleteFailedLeavesFailedBookmarksAndSaysSo) {
     EXPECT_EQ(DeleteFailed(list, trash, prompter), 1u);
     ASSERT_EQ(prompter.shown.size(), 1u);
     EXPECT_EQ(prompter.shown[0].Text,
-              "Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?\n\n2 mit "
+              "Wollen Sie die eine Datei wirklich löschen, die mit FAILED markiert ist? Sie wird "
+              "in den Papierkorb verschoben.\n\n2 mit "
               "FAILED markierte Lesezeichen bleiben unverändert: Lesezeichen löschen Sie im "
               "Browser.");
     EXPECT_EQ(NamesOf(list), (std::vector<std::string>{"b", "c", "d"}));

@@ -125,6 +125,31 @@ TEST_F(QuorvaneCheckTest, CtrlCDuringTheThirdOfFiveRowsStopsWritesTheFileAndExit
     EXPECT_EQ(Stored(paths), expected);
 }
 
+// `quorvane-check | head -n 1`: the reader goes away after the first line. The run stops as
+// after Ctrl+C, the results so far are written, and the exit code is a broken pipe's.
+TEST_F(QuorvaneCheckTest, AReaderThatStopsEarlyEndsTheRunWithTheResultsWritten) {
+    const std::string ok = "HTTP/1.0 200 OK\r\n\r\n";
+    std::vector<testsupport::TScript> answers(12, testsupport::TScript::Answer(ok));
+    testsupport::ScriptedServer server(answers);
+    auto paths = Shortcuts(server, 12);
+    StoreEarlierResults(paths, "FAILED");
+    testsupport::TProgramRun run;
+    run.args = {"--jobs", "1"};
+    run.outputLines = 1;
+
+    TOutcome outcome = RunAs(run);
+
+    EXPECT_EQ(outcome.exitCode, 128 + SIGPIPE);
+    EXPECT_EQ(outcome.errors, "");
+    ASSERT_EQ(outcome.lines.size(), 1u);
+    EXPECT_EQ(outcome.lines[0], RowLine(server, 0, 1, 12));
+    // Every row the run reached is stored with its answer; the others keep their result.
+    const auto stored = Stored(paths);
+    EXPECT_EQ(stored.at(PathOf(paths, RequestedPath(server, 0))), "OK");
+    for (const auto& [path, status] : stored)
+        EXPECT_THAT(status, testing::AnyOf("OK", "FAILED", "???")) << path;
+}
+
 // What a script sees: the exit code, and standard output with only the FAILED list and the
 // summary under --quiet.
 TEST_F(QuorvaneCheckTest, ExitCodesTellTheScriptHowTheRunWent) {
@@ -317,7 +342,7 @@ TEST_F(QuorvaneCheckTest, HelpVersionAndBadOptions) {
 
 TEST_F(QuorvaneCheckTest, HelpDocumentsEveryExitCode) {
     TOutcome outcome = Run({"--help"});
-    for (const char* code : {"  0 ", "  2 ", "  1 ", "  130 "})
+    for (const char* code : {"  0 ", "  2 ", "  1 ", "  130 "})  // 130 names 141 too
         EXPECT_THAT(outcome.lines, testing::Contains(testing::StartsWith(code))) << code;
 }
 

@@ -42,9 +42,24 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
     return pointers;
 }
 
+// The length of text's first lines lines, line ends included; 0 while it has fewer.
+std::size_t EndOfLine(const std::string& text, std::size_t lines) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < lines; ++i) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            return 0;
+        at = end + 1;
+    }
+    return at;
+}
+
 // Reads both pipes to their end within the bound; a program still running then is killed.
-void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::string& out,
+// True when it closed outFd itself, for a reader that stops early.
+bool Drain(pid_t pid, int outFd, int errFd, const TProgramRun& run, std::string& out,
            std::string& err) {
+    const std::chrono::seconds bound = run.bound;
+    bool closedOutput = false;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     int open = 2;
@@ -57,7 +72,7 @@ void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::str
         if (ready <= 0) {
             ::kill(pid, SIGKILL);
             ADD_FAILURE() << "the program did not end within " << bound.count() << " s";
-            return;
+            return closedOutput;
         }
         for (pollfd& p : fds) {
             if (p.fd < 0 || !p.revents)
@@ -70,8 +85,16 @@ void Drain(pid_t pid, int outFd, int errFd, std::chrono::seconds bound, std::str
             } else {
                 (p.fd == outFd ? out : err).append(buffer, static_cast<std::size_t>(got));
             }
+            if (p.fd == outFd && run.outputLines && EndOfLine(out, *run.outputLines)) {
+                out.resize(EndOfLine(out, *run.outputLines));
+                ::close(outFd);  // the program's next write finds no reader
+                p.fd = -1;
+                --open;
+                closedOutput = true;
+            }
         }
     }
+    return closedOutput;
 }
 
 // A pipe, or a pseudo-terminal (fds[0] its reading end, fds[1] the program's terminal).
@@ -142,8 +165,8 @@ TProgramOutcome RunProgram(const TProgramRun& run) {
     if (run.started)
         run.started(child);
     std::string stdoutText;
-    Drain(child, out[0], err[0], run.bound, stdoutText, outcome.errors);
-    ::close(out[0]);
+    if (!Drain(child, out[0], err[0], run, stdoutText, outcome.errors))
+        ::close(out[0]);
     ::close(err[0]);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {

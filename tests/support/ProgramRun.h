@@ -31,6 +31,9 @@ struct TProgramRun {
     bool errorsToTerminal = false;
     // Standard output is a terminal in the same way (its line ends arrive as CR LF).
     bool outputToTerminal = false;
+    // The reader of standard output closes its end after this many lines, as `| head` does;
+    // the lines up to there are collected.
+    std::optional<std::size_t> outputLines;
     // What the program reads on standard input; without it the program inherits the test's.
     std::optional<std::string> input;
     // Told the program's process id once it runs (to send it a signal, say).

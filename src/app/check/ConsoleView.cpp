@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "app/core/ConsoleColor.h"
 #include "app/core/RowHeading.h"
 #include "app/core/RowRecord.h"
@@ -104,9 +106,16 @@ std::string TConsoleView::Colored(std::string_view datum, const std::string& tex
 }
 
 void TConsoleView::Print(const std::string& text, std::FILE* to) {
+    if (to == out_ && outputClosed_)
+        return;
     EraseProgress();
     std::fwrite(text.data(), 1, text.size(), to);
     std::fflush(to);
+    if (to == out_ && std::ferror(to) && errno == EPIPE) {
+        outputClosed_ = true;
+        if (OnOutputClosed)
+            OnOutputClosed();
+    }
     DrawProgress();
 }
 

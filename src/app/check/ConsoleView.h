@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "app/core/CheckRun.h"
@@ -36,6 +37,12 @@ class TConsoleView : public ICheckRunView {
     // The summary: the last line of standard output in text, else on standard error.
     void PrintSummary(const std::string& line);
 
+    // Standard output was closed by its reader (`quorvane-check | head`): nothing more goes
+    // there. OnOutputClosed runs once, from inside whatever was being printed, so it must only
+    // post the reaction, not run it.
+    bool OutputClosed() const { return outputClosed_; }
+    std::function<void()> OnOutputClosed;
+
   private:
     void Print(const std::string& text, std::FILE* to);
     void PrintLine(const std::string& line) { Print(line + "\n", out_); }
@@ -51,6 +58,7 @@ class TConsoleView : public ICheckRunView {
     TRowReport report_;        // of the row whose block comes next
     bool running_ = false;
     bool progressShown_ = false;
+    bool outputClosed_ = false;
     std::size_t done_ = 0;
     std::size_t total_ = 0;
     std::size_t failed_ = 0;

@@ -22,6 +22,7 @@
 #include "app/core/FavoritesSource.h"
 #include "app/core/HttpCheckClient.h"
 #include "app/core/Interrupt.h"
+#include "app/core/JobLimit.h"
 #include "app/core/ProgramDir.h"
 #include "app/core/ProgramOptions.h"
 #include "app/core/ResultFile.h"
@@ -29,6 +30,7 @@
 #include "app/core/RunSummary.h"
 #include "shell/ShellNamespace.h"
 #include "sys/Application.h"
+#include "sys/OpenFileLimit.h"
 
 namespace {
 
@@ -93,6 +95,22 @@ bool CollectFavorites(TFavoriteList& list, const TProgramOptions& options) {
     return scan.FolderFound || bookmarks > 0;
 }
 
+// Rows in flight: as many as asked for, when the process may open the sockets they need.
+int JobsAllowed(const TProgramOptions& options) {
+    const int asked = JobsOf(options, kCheckProgram);
+    const long openFiles = sys::RaiseOpenFileLimit();
+    const int granted = JobsWithinFileLimit(asked, openFiles);
+    if (granted < asked && options.Jobs > 0)  // the default adapts silently
+        ReportLine(FewerJobsLine(asked, granted, openFiles));
+    return granted;
+}
+
+// Gives a window handle back when the function that made it ends.
+struct TDeallocate {
+    sys::HWND window;
+    ~TDeallocate() { sys::DeallocateHWnd(window); }
+};
+
 TConsoleStyle StyleOf(const TProgramOptions& options) {
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     return {
@@ -118,8 +136,12 @@ int CheckFavorites(const TProgramOptions& options) {
             SaveURLs(list, resultFile);
     };
     TCheckRun run(list, clients.Client, view, save);
-    run.SetJobs(JobsOf(options, kCheckProgram), clients.Requests);
+    run.SetJobs(JobsAllowed(options), clients.Requests);
     TInterrupt interrupt({SIGINT, SIGTERM}, [&run](int) { run.Break(); });
+    // A reader that went away (`| head`) stops the run as Ctrl+C does; the results are written.
+    const sys::HWND stopper = sys::AllocateHWnd([&run](sys::TMessage&) { run.Break(); });
+    const TDeallocate stopperGoes{stopper};
+    view.OnOutputClosed = [stopper] { sys::PostMessage(stopper, sys::WM_USER, 0, 0); };
 
     if (options.Addresses.empty() && !CollectFavorites(list, options))
         return kNotDone;  // nothing to check; the stored results stay as they are
@@ -139,12 +161,15 @@ int CheckFavorites(const TProgramOptions& options) {
     view.PrintFailed();
     const TRunSummary summary = Summarize(list);
     view.PrintSummary(SummaryLine(summary));
-    return ExitCode(saved, interrupt.Signal(), summary.Failed);
+    return ExitCode(saved, view.OutputClosed() ? SIGPIPE : interrupt.Signal(), summary.Failed);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard output is noticed by the failed write, not by a signal that would end
+    // the program before the results are written.
+    std::signal(SIGPIPE, SIG_IGN);
     // Names sort in the user's collation, with the user's letter case rules.
     std::setlocale(LC_COLLATE, "");
     std::setlocale(LC_CTYPE, "");

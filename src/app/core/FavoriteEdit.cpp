@@ -5,6 +5,8 @@
 namespace {
 
 const char kDeleteCaption[] = "Dateien löschen";
+const char kToTrashOne[] = " Sie wird in den Papierkorb verschoben.";
+const char kToTrashMany[] = " Sie werden in den Papierkorb verschoben.";
 
 // How many rows pass, and how many of them are bookmarks.
 struct TSelection {
@@ -51,15 +53,28 @@ std::size_t DeleteRows(TFavoriteList& list, const std::function<bool(std::size_t
 
 }  // namespace
 
-TPrompt AskDeleteSelectedPrompt(std::size_t bookmarks) {
-    return WithBookmarks({"Wollen Sie die markierten Dateien wirklich löschen?", kDeleteCaption,
-                          TMsgButtons::YesNo, TMsgIcon::Question},
-                         bookmarks, "markierte");
+TPrompt AskDeleteSelectedPrompt(std::size_t files, std::size_t bookmarks) {
+    const std::string text =
+        files == 1 ? "Wollen Sie die markierte Datei wirklich löschen?" + std::string(kToTrashOne)
+                   : "Wollen Sie die " + std::to_string(files) +
+                         " markierten Dateien wirklich löschen?" + kToTrashMany;
+    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question}, bookmarks,
+                         "markierte");
 }
 
-TPrompt AskDeleteFailedPrompt(std::size_t bookmarks) {
-    return WithBookmarks({"Wollen Sie wirklich alle Datei löschen, die mit FAILED markiert sind?",
-                          kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question},
+TPrompt AskDeleteFailedPrompt(std::size_t files, std::size_t bookmarks) {
+    const std::string text =
+        files == 1 ? "Wollen Sie die eine Datei wirklich löschen, die mit FAILED markiert ist?" +
+                         std::string(kToTrashOne)
+                   : "Wollen Sie wirklich alle " + std::to_string(files) +
+                         " Dateien löschen, die mit FAILED markiert sind?" + kToTrashMany;
+    return WithBookmarks({text, kDeleteCaption, TMsgButtons::YesNo, TMsgIcon::Question}, bookmarks,
+                         "mit FAILED markierte");
+}
+
+TPrompt NoFailedFilesPrompt(std::size_t bookmarks) {
+    return WithBookmarks({"Keine Datei ist mit FAILED markiert.", kDeleteCaption, TMsgButtons::Ok,
+                          TMsgIcon::Information},
                          bookmarks, "mit FAILED markierte");
 }
 
@@ -101,7 +116,8 @@ std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bo
                        TMsgButtons::Ok, TMsgIcon::Information});
         return 0;
     }
-    if (askFirst && prompter.Show(AskDeleteSelectedPrompt(selection.bookmarks)) != TMsgAnswer::Yes)
+    if (askFirst && prompter.Show(AskDeleteSelectedPrompt(selection.rows - selection.bookmarks,
+                                                          selection.bookmarks)) != TMsgAnswer::Yes)
         return 0;
     if (!askFirst && selection.bookmarks > 0 && note)
         note(BookmarksLeftText(selection.bookmarks, "markierte"));
@@ -110,10 +126,20 @@ std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bo
         [](const std::string&) { return CannotDeleteSelectedPrompt(); }, trash, prompter);
 }
 
-std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter) {
+std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter, bool askFirst,
+                         const TNoteLine& note) {
     auto failed = [&](std::size_t i) { return list[i].Datum == rowtext::kFailed; };
-    if (prompter.Show(AskDeleteFailedPrompt(Count(list, failed).bookmarks)) != TMsgAnswer::Yes)
+    const TSelection selection = Count(list, failed);
+    const std::size_t files = selection.rows - selection.bookmarks;
+    if (askFirst && files == 0) {
+        prompter.Show(NoFailedFilesPrompt(selection.bookmarks));
         return 0;
+    }
+    if (askFirst &&
+        prompter.Show(AskDeleteFailedPrompt(files, selection.bookmarks)) != TMsgAnswer::Yes)
+        return 0;
+    if (!askFirst && selection.bookmarks > 0 && note)
+        note(BookmarksLeftText(selection.bookmarks, "mit FAILED markierte"));
     return DeleteRows(
         list, [&](std::size_t i) { return failed(i) && !list[i].Bookmark; },
         CannotDeleteFailedPrompt, trash, prompter);

@@ -20,10 +20,13 @@ struct TPrompt {
     bool operator==(const TPrompt&) const = default;
 };
 
-// The questions and reports of deleting. bookmarks counts the rows that the question leaves
-// alone because they are browser bookmarks; the question then says so.
-TPrompt AskDeleteSelectedPrompt(std::size_t bookmarks = 0);
-TPrompt AskDeleteFailedPrompt(std::size_t bookmarks = 0);
+// The questions and reports of deleting. files counts the shortcut files that would go to the
+// trash; bookmarks the rows that the question leaves alone because they are browser
+// bookmarks, which the question then names.
+TPrompt AskDeleteSelectedPrompt(std::size_t files, std::size_t bookmarks = 0);
+TPrompt AskDeleteFailedPrompt(std::size_t files, std::size_t bookmarks = 0);
+// Said instead of the question about FAILED rows when no shortcut row is marked so.
+TPrompt NoFailedFilesPrompt(std::size_t bookmarks = 0);
 // Why selected bookmark rows stay: "2 markierte Lesezeichen bleiben ...".
 std::string BookmarksLeftText(std::size_t bookmarks, const char* which);
 TPrompt CannotDeleteSelectedPrompt();
@@ -73,6 +76,8 @@ using TNoteLine = std::function<void(const std::string& line)>;
 std::size_t DeleteSelected(TFavoriteList& list, const TRowSelected& selected, bool askFirst,
                            TTrash& trash, TPrompter& prompter, const TNoteLine& note = {});
 
-// The same for every shortcut row whose status is exactly "FAILED", always asking first (even
-// when there is none); the question says how many FAILED bookmark rows stay.
-std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter);
+// The same for every shortcut row whose status is exactly "FAILED", asking first when askFirst
+// is set; the question says how many FAILED bookmark rows stay (without a question the note
+// does). With no FAILED shortcut row there is nothing to ask: askFirst shows that in a box.
+std::size_t DeleteFailed(TFavoriteList& list, TTrash& trash, TPrompter& prompter,
+                         bool askFirst = true, const TNoteLine& note = {});

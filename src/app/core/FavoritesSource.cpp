@@ -11,6 +11,9 @@ namespace {
 constexpr const char* kChooseAnother =
     " Einen anderen Ordner wählen Sie mit --favorites ORDNER, etwa einen von einer "
     "Windows-Festplatte kopierten oder dort eingehängten Favoritenordner.";
+constexpr const char* kChooseAnotherInWindow =
+    " Einen anderen Ordner wählen Sie mit „Ordner wählen...“ oder später mit „Quelle...“, etwa "
+    "einen von einer Windows-Festplatte kopierten oder dort eingehängten Favoritenordner.";
 
 std::string Absolute(const std::string& folder) {
     std::error_code ec;
@@ -41,15 +44,16 @@ TFavoritesScan ScanFavorites(TFavoriteList& list, TShellBrowser* browser,
     return scan;
 }
 
-std::string NoFavoritesLine(const TFavoritesScan& scan) {
+std::string NoFavoritesLine(const TFavoritesScan& scan, TProgramKind program) {
+    const char* chooseAnother = program == kWindowProgram ? kChooseAnotherInWindow : kChooseAnother;
     if (!scan.FolderFound)
         return "Kein Favoritenordner gefunden: „" + scan.Folder + "“ gibt es nicht." +
-               kChooseAnother;
+               chooseAnother;
     if (scan.Rows == 0 && !scan.NoAddress.empty())
         return "Die Internet-Verknüpfungen in „" + scan.Folder + "“ enthalten keine Adresse.";
     if (scan.Rows == 0)
         return "Keine Internet-Verknüpfungen (*.url, *.desktop) in „" + scan.Folder +
-               "“ gefunden." + kChooseAnother;
+               "“ gefunden." + chooseAnother;
     return {};
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FavoriteList.h"
+#include "ProgramOptions.h"
 
 class TShellBrowser;
 
@@ -26,9 +27,9 @@ struct TFavoritesScan {
 TFavoritesScan ScanFavorites(TFavoriteList& list, TShellBrowser* browser, const std::string& given);
 
 // The German line for a scan that found no folder or no shortcut in it, naming the folder and
-// how to choose another (or, when its shortcut files name no address, saying so); empty when
-// shortcuts were found.
-std::string NoFavoritesLine(const TFavoritesScan& scan);
+// how to choose another in the given program (the option, or the window's buttons), or, when
+// its shortcut files name no address, saying so; empty when shortcuts were found.
+std::string NoFavoritesLine(const TFavoritesScan& scan, TProgramKind program = kCheckProgram);
 
 // The German lines that end a scan's report: how many shortcut files were skipped for want of
 // an address, and that folders reached by many links or system folders were left out; each

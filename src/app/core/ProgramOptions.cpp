@@ -235,6 +235,6 @@ std::string Usage(TProgramKind program) {
            "  0    kein Favorit ist FAILED\n"
            "  2    mindestens ein Favorit ist FAILED\n"
            "  1    die Prüfung konnte nicht laufen oder ihre Ergebnisse nicht speichern\n"
-           "  130  mit Strg+C abgebrochen (143 nach SIGTERM); die Ergebnisse bis dahin sind "
-           "gespeichert\n";
+           "  130  mit Strg+C abgebrochen (143 nach SIGTERM, 141 wenn der Leser der Ausgabe "
+           "endet,\n       etwa | head); die Ergebnisse bis dahin sind gespeichert\n";
 }

@@ -44,6 +44,8 @@ std::string IoErrorText(int error) {
             return "Der Ordner existiert nicht";
         case ENOTDIR:
             return "Ein Teil des Pfades ist kein Ordner";
+        case EISDIR:
+            return "Dort liegt ein Ordner";
         default:
             return std::strerror(error);
     }
@@ -161,14 +163,14 @@ bool FolderRefusesWrites(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
-[[noreturn]] void RaiseCannotSave(const std::string& fileName, int error) {
-    throw EResultFileError("Die Ergebnisdatei " + fileName +
-                           " kann nicht gespeichert werden: " + IoErrorText(error));
+[[noreturn]] void RaiseCannotSave(const std::string& fileName, const std::string& reason) {
+    throw EResultFileError(
+        "Die Ergebnisdatei " + fileName + " kann nicht gespeichert werden: " + reason, fileName,
+        reason);
 }
 
-[[noreturn]] void RaiseNotPlainFile(const std::string& fileName) {
-    throw EResultFileError("Die Ergebnisdatei " + fileName +
-                           " kann nicht gespeichert werden: Sie ist keine gewöhnliche Datei");
+[[noreturn]] void RaiseCannotSave(const std::string& fileName, int error) {
+    RaiseCannotSave(fileName, IoErrorText(error));
 }
 
 std::string ReadLink(const std::string& link) {
@@ -203,7 +205,8 @@ std::string FinalTarget(const std::string& fileName) {
 void RequirePlainOrMissing(const std::string& fileName, const std::string& target) {
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        RaiseNotPlainFile(fileName);
+        RaiseCannotSave(fileName, S_ISDIR(st.st_mode) ? "Sie ist ein Ordner, keine Datei"
+                                                      : "Sie ist keine gewöhnliche Datei");
 }
 
 void WriteRecords(std::FILE* file, const TFavoriteList& list) {
@@ -271,7 +274,7 @@ void SaveInPlace(const TFavoriteList& list, const std::string& fileName) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        RaiseNotPlainFile(fileName);
+        RaiseCannotSave(fileName, "Sie ist keine gewöhnliche Datei");
     }
     const auto size = static_cast<off_t>(RecordsSize(list));
     int reserved = size > 0 ? ::posix_fallocate(fd, 0, size) : 0;

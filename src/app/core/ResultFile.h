@@ -12,9 +12,14 @@
 inline constexpr const char* ResultFileName = "urls.dat";
 
 // A read or write of the result file failed; the text is meant for the standard error box.
+// Reason is the why alone, Path the file it concerns when the error names one.
 class EResultFileError : public std::runtime_error {
   public:
-    explicit EResultFileError(const std::string& text) : std::runtime_error(text) {}
+    explicit EResultFileError(const std::string& text) : std::runtime_error(text), Reason(text) {}
+    EResultFileError(const std::string& text, const std::string& path, const std::string& reason)
+        : std::runtime_error(text), Path(path), Reason(reason) {}
+    std::string Path;
+    std::string Reason;
 };
 
 // Writes one length-prefixed text. Raises EResultFileError on any output error.
