@@ -32,6 +32,7 @@ TMainForm::TMainForm(const TProgramOptions& options, QWidget* parent)
     CreateControls();
     CreateReloadAction();
     CreateSourceControls();
+    ConnectColumnFit();
     SetTabOrder();  // once every control is made
     ConnectHandlers();
     RestoreWindowSettings();
@@ -129,6 +130,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick)
         Guarded([this] { ListView1DblClick(); });
+    if (watched == ListView1->viewport() && event->type() == QEvent::Resize)
+        FitListColumns();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -201,6 +201,12 @@ class TMainForm : public QMainWindow {
     // The first-start panel and the buttons that need rows, as the list is now.
     void ShowListState();
 
+    // --- Columns (MainUnitColumns.cpp) ----------------------------------------------------
+    // Gives the room a wide list leaves to the name and address columns, or takes it back.
+    void FitListColumns();
+    // A column's width without the room fitting gave it: the width to remember.
+    int ColumnWidthToKeep(int column) const;
+
     // --- Remembered between starts (MainUnitSettings.cpp) --------------------------------
     void SaveWindowSettings();
     void RestoreWindowSettings();  // place, size, columns and splitters
@@ -248,7 +254,12 @@ class TMainForm : public QMainWindow {
     void ReloadWhenIdle(bool running);
     void ScheduleReload();
 
+    // MainUnitColumns.cpp
+    void ConnectColumnFit();
+
     sys::HWND handle_ = 0;
+    std::vector<int> columnsGiven_;  // per column, the pixels fitting added
+    bool fittingColumns_ = false;
     std::unique_ptr<TDirMon> favoritesMon_;  // while a scanned Favorites folder exists
     QTimer* reloadTimer_ = nullptr;          // gathers a burst of changes into one reload
     bool reloadable_ = false;                // the rows came from a scan of the folder

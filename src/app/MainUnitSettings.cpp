@@ -40,7 +40,7 @@ void TMainForm::SaveWindowSettings() {
     settings->setValue(kMaximized, isMaximized());
     QVariantList widths;
     for (int column = 0; column < TFavoriteModel::ColumnCount; ++column)
-        widths.append(ListView1->header()->sectionSize(column));
+        widths.append(ColumnWidthToKeep(column));
     settings->setValue(kColumns, widths);
     settings->setValue(kSorted, ListView1->header()->isSortIndicatorShown());
     settings->setValue(kSortColumn, SortColumn);
