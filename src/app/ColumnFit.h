@@ -1,7 +1,7 @@
 // The list's columns and the width of a wide window: the room the columns leave free goes to
-// the columns that can use it (name and address), and a narrower window takes back what they
-// were given, never what the user or the stored settings set. A column the user resizes keeps
-// the width the user gave it.
+// the columns that can use it (name, status, address), and a narrower window takes back what
+// they were given, never what the user or the stored settings set. A column the user resizes
+// keeps the width the user gave it.
 #pragma once
 
 #include <vector>

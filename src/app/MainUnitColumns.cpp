@@ -8,8 +8,9 @@
 
 namespace {
 
-// Name and address take the room a wide window leaves; path, status and file keep theirs.
-const std::vector<int> kColumnWeights{2, 0, 0, 3, 0};
+// Name, status (whose dates want about twice its width) and address take the room a wide
+// window leaves; path and file keep theirs.
+const std::vector<int> kColumnWeights{2, 0, 1, 2, 0};
 
 }  // namespace
 

@@ -72,7 +72,8 @@ TEST_F(MainFormTest, ColumnsFillAWideWindowAndTheUsersWidthsAreRemembered) {
     const std::vector<int> wide = widths();
     EXPECT_GT(wide[TFavoriteModel::colName], narrow[TFavoriteModel::colName]);
     EXPECT_GT(wide[TFavoriteModel::colURL], narrow[TFavoriteModel::colURL]);
-    EXPECT_EQ(wide[TFavoriteModel::colDatum], narrow[TFavoriteModel::colDatum]);
+    EXPECT_GT(wide[TFavoriteModel::colDatum], narrow[TFavoriteModel::colDatum]);
+    EXPECT_EQ(wide[TFavoriteModel::colPfad], narrow[TFavoriteModel::colPfad]);
     // What is remembered is the width without the room of this window.
     EXPECT_EQ(form.ColumnWidthToKeep(TFavoriteModel::colURL), narrow[TFavoriteModel::colURL]);
     header->resizeSection(TFavoriteModel::colURL, 260);  // as the user's drag does
