@@ -7,12 +7,13 @@ set -euo pipefail
 # libssl-dev is the TLS library; nginx-light is the real web server the HTTPS tests talk to;
 # microsocks and dante-server are the real SOCKS servers of the socket tests. dpkg-dev gives
 # cpack's DEB generator dpkg-shlibdeps, which names the packages of the libraries used.
+# groff-base reads the man pages in their test.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           libssl-dev nginx-light dpkg-dev microsocks dante-server
           xvfb xauth curl netbase python3-pil fonts-dejavu-core
-          libsqlite3-dev libxml2-dev nlohmann-json3-dev)
+          libsqlite3-dev libxml2-dev nlohmann-json3-dev groff-base)
 
 missing=()
 for p in "${packages[@]}"; do
