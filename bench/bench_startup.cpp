@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     fs::path home = fs::temp_directory_path() / ("qv-bench-" + std::to_string(::getpid()));
     MakeFavorites(home / "Favorites");
     ::setenv("HOME", home.c_str(), 1);
+    // No remembered size, source or sort order of the user's window may change what is timed.
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
     int result = 0;
     {
         QApplication qtApp(argc, argv);

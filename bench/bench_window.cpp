@@ -190,6 +190,9 @@ int main(int argc, char** argv) {
     int result = 0;
     try {
         const TScratch scratch(RefusingPort(), args.rows);
+        // No remembered size, source or sort order of the user's window may change what is timed,
+        // and the window's settings go to the scratch folder, not to the user's.
+        ::setenv("XDG_CONFIG_HOME", (scratch.root / "config").c_str(), 1);
         std::printf("%d favourites, all refused\n", args.rows);
         std::printf("%-4s | %-26s | %-26s\n", "", "wall time", "processor time (user+sys)");
         std::printf("%-4s | %8s %8s %8s | %8s %8s %8s\n", "jobs", "window s", "check s", "w/c",

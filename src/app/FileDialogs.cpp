@@ -17,7 +17,7 @@ QString TQtFileDialogs::ChooseFolder(QWidget* parent, const QString& start) {
                                              start);
 }
 
-// Chromium's file has no extension, so "all files" comes first after the named kinds.
+// Chromium's file has no extension: the first filter names it ("Bookmarks") beside the patterns.
 QString TQtFileDialogs::ChooseBookmarkFile(QWidget* parent, const QString& start) {
     return QFileDialog::getOpenFileName(
         parent, QStringLiteral("Lesezeichen-Datei öffnen"), start,

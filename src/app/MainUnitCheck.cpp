@@ -7,14 +7,19 @@
 
 #include "FavoriteModel.h"
 #include "MainUnit.h"
+#include "app/core/JobLimit.h"
 #include "app/core/ResultFile.h"
 #include "app/core/ResultLocation.h"
+#include "sys/OpenFileLimit.h"
 
 TMainFormCheck::TMainFormCheck(TMainForm& form)
     : Clients(form.Options.TimeoutSeconds),
       Run(form.Favorites, Clients.Client, *this, [&form] { form.SaveURLs(); }),
       form_(form) {
-    Run.SetJobs(JobsOf(form.Options, kWindowProgram), Clients.Requests);
+    // Rows beyond the descriptors the process may open would fail as FAILED for want of a socket.
+    const int jobs =
+        JobsWithinFileLimit(JobsOf(form.Options, kWindowProgram), sys::RaiseOpenFileLimit());
+    Run.SetJobs(jobs, Clients.Requests);
     frame_.setSingleShot(true);
     frame_.setInterval(kFrame);
     QObject::connect(&frame_, &QTimer::timeout, [this] { ShowPending(); });

@@ -46,8 +46,6 @@ class TMainFormCheck : public ICheckRunView {
     void ClearLog();
     // The list follows the row being checked until the user scrolls it out of view.
     void WatchListScrolling();
-    // The counts of the rows the last run logged.
-    const TRunSummary& LastRun() const { return lastRun_; }
 
     // Shows at once what waits for the next frame; anything that reads the memo during a run
     // calls it first.
@@ -77,7 +75,7 @@ class TMainFormCheck : public ICheckRunView {
     // deleted between runs, their files stay.
     std::unordered_map<std::string, TBlockMark> blocks_;
     std::vector<std::pair<std::string, qsizetype>> pendingMarks_;  // key, index in pendingLog_
-    TRunSummary lastRun_;
+    TRunSummary lastRun_;  // the rows the current or last run logged, for the status bar
     std::size_t followedRow_ = 0;
     bool followPending_ = false;           // a block came since the list last followed
     bool following_ = true;                // the user has not scrolled the row out of view

@@ -14,7 +14,6 @@
 #include "app/core/Interrupt.h"
 #include "app/core/ProgramOptions.h"
 #include "sys/Application.h"
-#include "sys/OpenFileLimit.h"
 
 namespace {
 
@@ -66,7 +65,6 @@ int main(int argc, char** argv) {
     const std::optional<TProgramOptions> options = ReadOptions(QApplication::arguments(), exitCode);
     if (!options)
         return exitCode;
-    sys::RaiseOpenFileLimit();  // a run of --jobs 256 holds a socket per row
     QApplication::setApplicationName(QStringLiteral("quorvane"));
     QApplication::setOrganizationName(QStringLiteral("Bramwick"));
     QApplication::setDesktopFileName(QStringLiteral("quorvane"));

@@ -37,7 +37,7 @@ constexpr sys::UINT WM_DIRMON_ENDED = sys::WM_USER + 2;
 // What the worker thread works with. Made before the thread starts and freed after it has
 // ended; the worker only reads it, apart from its exit code.
 struct TDirMon::TWorker {
-    TDirMon* monitor = nullptr;  // only for KeepWalking
+    std::function<void()> walkHook;  // the monitor's, copied at Start
     sys::HWND window = 0;
     std::atomic<bool>* posted = nullptr;
     int stopFd = -1;  // an eventfd: readable once the worker is to end
@@ -73,7 +73,11 @@ struct TDirMon::TWorker {
     // Watches the tree here rather than in Start, which a large tree would hold up. What
     // changed between Start and the watch of its folder is reported as one change.
     int Open() {
-        notification.SetKeepGoing([this] { return monitor->KeepWalking(); });
+        notification.SetKeepGoing([this] {
+            if (walkHook)
+                walkHook();
+            return !StopSignalled();
+        });
         notification.SetReportChangesSince(started);
         int error = notification.Open(folder, nested, flags);
         // A folder gone before its watch came is reported as if it went afterwards.
@@ -166,7 +170,6 @@ void TDirMon::Start() {
     if (Running() || directory_.empty())
         return;
     auto worker = std::make_unique<TWorker>();
-    worker->monitor = this;
     worker->window = window_;
     worker->posted = &changePosted_;
     worker->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -176,7 +179,8 @@ void TDirMon::Start() {
     worker->nested = nested_;
     worker->flags = flags_;
     clock_gettime(CLOCK_REALTIME_COARSE, &worker->started);
-    // In place before the thread starts, since KeepWalking reads it there.
+    worker->walkHook = walkHook_;
+    // In place before the thread starts, since AwaitStopSignal reads it there.
     worker_ = std::move(worker);
     try {
         worker_->thread = std::thread([w = worker_.get()] { w->Run(); });
@@ -192,10 +196,6 @@ void TDirMon::Stop() {
         throw sys::Exception("DirMon not started");
     EndWorker();
     DoStop();
-}
-
-bool TDirMon::KeepWalking() {
-    return !worker_->StopSignalled();
 }
 
 void TDirMon::AwaitStopSignal() {

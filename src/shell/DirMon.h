@@ -18,7 +18,7 @@
 // another kind or one made within a clock tick before Start may raise it too. After the walk,
 // each change raises calls as above.
 //
-// Threads: everything but the worker and KeepWalking belongs to the thread that made the
+// Threads: everything but the worker and the walk hook belongs to the thread that made the
 // monitor.
 // Re-entrancy: any handler may destroy the monitor or pump messages; a call that raises an
 // event touches nothing of a monitor that its handler destroyed.
@@ -77,13 +77,13 @@ class TDirMon : public sys::TComponent {
     TNotifyEvent OnStop;
 
   protected:
-    // Asked on the worker before each folder of a walk (while opening the watches, or when a
-    // new tree comes in): false cuts the walk short and ends the worker (ExitCode ECANCELED
-    // unless Stop asked for it). True until Stop. Subclasses that watch the walk call it from
-    // their own, and stop a running monitor in their destructor, since the worker may call it
+    // Called on the worker before each folder of a walk (while opening the watches, or when a
+    // new tree comes in), for tests that hold the walk at a folder; the walk goes on unless
+    // Stop has been called. Takes effect at the next Start; a subclass whose hook uses its
+    // own members stops a running monitor in its destructor, since the worker calls the hook
     // until it ends.
-    virtual bool KeepWalking();
-    // On the worker: blocks until Stop has been called.
+    void SetWalkHook(std::function<void()> hook) { walkHook_ = std::move(hook); }
+    // On the worker, from the walk hook: blocks until Stop has been called.
     void AwaitStopSignal();
     // Exceptions of the handler are swallowed here.
     virtual void DoDirChange();
@@ -101,6 +101,7 @@ class TDirMon : public sys::TComponent {
     sys::HWND window_ = 0;
     bool nested_ = false;
     std::unique_ptr<TWorker> worker_;
+    std::function<void()> walkHook_;
     int exitCode_ = 0;
     // Set by the worker when it posts, cleared when the message arrives: while one waits,
     // further changes need no message of their own.

@@ -5,18 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "ListEventLog.h"
+
 namespace {
 
-struct Log : TFavoriteListObserver {
-    std::vector<std::string> events;
-    void BeforeInsert(std::size_t f, std::size_t l) override { Add("+", f, l); }
-    void BeforeRemove(std::size_t f, std::size_t l) override { Add("-", f, l); }
-    void BeforeReset() override { events.push_back("reset"); }
-    void RowsChanged(std::size_t f, std::size_t l) override { Add("~", f, l); }
-    void Add(const char* what, std::size_t f, std::size_t l) {
-        events.push_back(what + std::to_string(f) + ":" + std::to_string(l));
-    }
-};
+using Log = TListEventLog;
 
 TFavoriteRow Shortcut(const std::string& name, const std::string& datum = "???") {
     TFavoriteRow row;

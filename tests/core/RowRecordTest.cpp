@@ -46,9 +46,14 @@ TEST(RowRecordTest, JsonStringsParseBackForAnyBytes) {
 
 TEST(RowRecordTest, OnlyAStoredDateBecomesAnIsoDate) {
     EXPECT_EQ(IsoDate("2002/10/09; 10:10:10 GMT"), "2002-10-09T10:10:10Z");
+    EXPECT_EQ(IsoDate("2016/12/31; 23:59:60 GMT"), "2016-12-31T23:59:60Z");  // a leap second
     for (const char* text :
          {"OK", "FAILED", "???", "", "2002/10/09; 10:10:10", "2002/1/09; 10:10:10 GMT",
-          "2002/10/09; 10:10:1x GMT", "2002/10/09; 10:10:10 GMTX"})
+          "2002/10/09; 10:10:1x GMT", "2002/10/09; 10:10:10 GMTX",
+          // Digits a server may send that name no moment
+          "2002/00/09; 10:10:10 GMT", "2002/13/09; 10:10:10 GMT", "2002/10/00; 10:10:10 GMT",
+          "2002/10/32; 10:10:10 GMT", "2002/10/09; 24:10:10 GMT", "2002/10/09; 10:60:10 GMT",
+          "2002/10/09; 10:10:61 GMT"})
         EXPECT_EQ(IsoDate(text), std::nullopt) << text;
 }
 

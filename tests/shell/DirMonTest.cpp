@@ -279,25 +279,24 @@ class THeldMonitor : public TDirMon {
     std::shared_future<void> release;
     bool untilStop = false;  // hold until Stop rather than until release
 
-    // The worker calls KeepWalking of this class: it must end before this part goes.
+    THeldMonitor() {
+        SetWalkHook([this] {
+            if (std::this_thread::get_id() == creator_)
+                onCallingThread = true;
+            if (++asked == holdAt) {
+                reached.set_value();
+                if (untilStop)
+                    AwaitStopSignal();
+                else
+                    release.wait();
+            }
+        });
+    }
+    // The worker calls the hook, which uses this class: it must end before this part goes.
     ~THeldMonitor() override {
         OnStop = nullptr;
         if (Running())
             Stop();
-    }
-
-  protected:
-    bool KeepWalking() override {
-        if (std::this_thread::get_id() == creator_)
-            onCallingThread = true;
-        if (++asked == holdAt) {
-            reached.set_value();
-            if (untilStop)
-                AwaitStopSignal();
-            else
-                release.wait();
-        }
-        return TDirMon::KeepWalking();
     }
 
   private:

@@ -57,6 +57,14 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count) {
     return true;
 }
 
+// Two digits at text[at] that make a number from low to high.
+bool TwoDigitsWithin(std::string_view text, std::size_t at, int low, int high) {
+    if (!Digits(text, at, 2))
+        return false;
+    const int value = (text[at] - '0') * 10 + (text[at + 1] - '0');
+    return value >= low && value <= high;
+}
+
 }  // namespace
 
 std::string ValidUtf8(std::string_view text) {
@@ -93,11 +101,13 @@ std::string JsonString(std::string_view text) {
 }
 
 std::optional<std::string> IsoDate(std::string_view datum) {
-    // "YYYY/MM/DD; HH:MM:SS GMT"
-    if (datum.size() != 24 || !Digits(datum, 0, 4) || datum[4] != '/' || !Digits(datum, 5, 2) ||
-        datum[7] != '/' || !Digits(datum, 8, 2) || datum.substr(10, 2) != "; " ||
-        !Digits(datum, 12, 2) || datum[14] != ':' || !Digits(datum, 15, 2) || datum[17] != ':' ||
-        !Digits(datum, 18, 2) || datum.substr(20) != " GMT")
+    // "YYYY/MM/DD; HH:MM:SS GMT", cut from a server's header unchecked: digits that name no
+    // moment make no date (60 seconds is a leap second).
+    if (datum.size() != 24 || !Digits(datum, 0, 4) || datum[4] != '/' ||
+        !TwoDigitsWithin(datum, 5, 1, 12) || datum[7] != '/' || !TwoDigitsWithin(datum, 8, 1, 31) ||
+        datum.substr(10, 2) != "; " || !TwoDigitsWithin(datum, 12, 0, 23) || datum[14] != ':' ||
+        !TwoDigitsWithin(datum, 15, 0, 59) || datum[17] != ':' ||
+        !TwoDigitsWithin(datum, 18, 0, 60) || datum.substr(20) != " GMT")
         return std::nullopt;
     std::string iso(datum.substr(0, 10));
     iso[4] = iso[7] = '-';

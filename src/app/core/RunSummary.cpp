@@ -25,28 +25,29 @@ void CountStatus(TRunSummary& summary, std::string_view datum) {
         ++summary.Dated;
 }
 
-std::string SummaryLine(const TRunSummary& summary) {
-    std::string line = std::to_string(summary.Rows) +
-                       (summary.Rows == 1 ? " Eintrag: " : " Einträge: ") +
-                       std::to_string(summary.Ok) + " OK, " + std::to_string(summary.Dated) +
-                       " mit Datum, " + std::to_string(summary.Failed) + " FAILED";
+namespace {
+
+// The counts that most runs do not have, each only when it is not 0.
+std::string RareCounts(const TRunSummary& summary) {
+    std::string counts;
     if (summary.Blocked > 0)
-        line += ", " + std::to_string(summary.Blocked) + " BLOCKED";
+        counts += ", " + std::to_string(summary.Blocked) + " BLOCKED";
     if (summary.Skipped > 0)
-        line += ", " + std::to_string(summary.Skipped) + " SKIPPED";
+        counts += ", " + std::to_string(summary.Skipped) + " SKIPPED";
     if (summary.Unchecked > 0)
-        line += ", " + std::to_string(summary.Unchecked) + " ungeprüft";
-    return line;
+        counts += ", " + std::to_string(summary.Unchecked) + " ungeprüft";
+    return counts;
+}
+
+}  // namespace
+
+std::string SummaryLine(const TRunSummary& summary) {
+    return std::to_string(summary.Rows) + (summary.Rows == 1 ? " Eintrag: " : " Einträge: ") +
+           std::to_string(summary.Ok) + " OK, " + std::to_string(summary.Dated) + " mit Datum, " +
+           std::to_string(summary.Failed) + " FAILED" + RareCounts(summary);
 }
 
 std::string LastRunLine(const TRunSummary& summary) {
-    std::string line = "Letzte Prüfung: " + std::to_string(summary.Ok + summary.Dated) + " OK, " +
-                       std::to_string(summary.Failed) + " FAILED";
-    if (summary.Blocked > 0)
-        line += ", " + std::to_string(summary.Blocked) + " BLOCKED";
-    if (summary.Skipped > 0)
-        line += ", " + std::to_string(summary.Skipped) + " SKIPPED";
-    if (summary.Unchecked > 0)
-        line += ", " + std::to_string(summary.Unchecked) + " ungeprüft";
-    return line;
+    return "Letzte Prüfung: " + std::to_string(summary.Ok + summary.Dated) + " OK, " +
+           std::to_string(summary.Failed) + " FAILED" + RareCounts(summary);
 }
