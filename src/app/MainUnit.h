@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "MainUnitCheck.h"
@@ -252,6 +253,7 @@ class TMainForm : public QMainWindow {
     void CreateReloadAction();
     void WatchFavorites(const std::string& folder);
     void ReloadWhenIdle(bool running);
+    void RestoreStoredResults(const std::unordered_set<std::string>& listedBefore);
     void ScheduleReload();
 
     // MainUnitColumns.cpp

@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <exception>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "MessageBoxes.h"
 #include "app/core/FavoriteMerge.h"
 #include "app/core/FavoritesSource.h"
+#include "app/core/ResultFile.h"
+#include "app/core/ResultLocation.h"
 #include "shell/DirMon.h"
 
 namespace {
@@ -95,9 +98,38 @@ void TMainForm::ReloadFavorites() {
     reloadPending_ = false;
     TFavoriteList fresh;
     const TFavoritesScan scan = ScanFavorites(fresh, ShellBrowser1.get(), Options.FavoritesFolder);
+    std::unordered_set<std::string> listed;
+    for (const TFavoriteRow& row : Favorites.Rows())
+        if (!row.Bookmark)
+            listed.insert(row.Datei);
     std::vector<TFavoriteRow> rows = fresh.Rows();
     MergeShortcutRows(Favorites, std::move(rows));
+    RestoreStoredResults(listed);
     WatchFavorites(scan.Root);
+}
+
+// A shortcut that comes back (from the trash, say) finds its stored result, as at the start;
+// rows the list had keep the verdicts they have.
+void TMainForm::RestoreStoredResults(const std::unordered_set<std::string>& listedBefore) {
+    TFavoriteList added;
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < Favorites.Count(); ++i) {
+        if (!Favorites[i].Bookmark && !listedBefore.count(Favorites[i].Datei)) {
+            added.Append(Favorites[i]);
+            positions.push_back(i);
+        }
+    }
+    if (positions.empty())
+        return;
+    const std::string path = ResultFilePath(ProgramDir);
+    try {
+        ::OpenURLs(added, path);
+    } catch (const EResultFileError& e) {
+        ResultReport.ReadFailed(isVisible() ? this : nullptr, path, e);
+    }
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        if (added[i].Datum != Favorites[positions[i]].Datum)
+            Favorites.SetDatum(positions[i], added[i].Datum);
 }
 
 // The run's end applies a reload that came during it, from the loop, once the run is over.

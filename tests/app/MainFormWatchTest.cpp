@@ -67,6 +67,26 @@ class MainFormWatchTest : public MainFormTest {
     }
 };
 
+// A shortcut that comes back (from the trash, say) gets its stored result, as at the start;
+// the rows the list had keep theirs, even where the file says otherwise.
+TEST_F(MainFormWatchTest, AShortcutThatComesBackFindsItsStoredResult) {
+    TMainForm& form = CreateOnFolder();
+    form.ProgramDir = home.Home().string() + "/";  // the result file stays in the test's home
+    const fs::path alpha = FileOf("Ordner/Alpha"), beta = FileOf("Ordner/Beta");
+    form.Favorites.SetDatum(*RowOf(alpha), "2002/10/09; 10:10:10 GMT");
+    form.Favorites.SetDatum(*RowOf(beta), "FAILED");
+    form.SaveURLs();
+    form.Favorites.SetDatum(*RowOf(beta), "OK");  // checked again since
+
+    fs::rename(alpha, home.Home() / "Alpha.url");
+    ASSERT_TRUE(AwaitRow(alpha, false));
+    fs::rename(home.Home() / "Alpha.url", alpha);
+    ASSERT_TRUE(AwaitRow(alpha, true));
+
+    EXPECT_EQ(form.Favorites[*RowOf(alpha)].Datum, "2002/10/09; 10:10:10 GMT");
+    EXPECT_EQ(form.Favorites[*RowOf(beta)].Datum, "OK");
+}
+
 // A shortcut made, renamed and removed while the window is open comes, moves and goes in the
 // list; the other rows keep their verdicts, the selection stays on its row.
 TEST_F(MainFormWatchTest, ShortcutsMadeAndRemovedShowInTheOpenWindow) {
