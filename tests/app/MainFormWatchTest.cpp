@@ -40,6 +40,7 @@ class MainFormWatchTest : public MainFormTest {
     TMainForm& CreateOnFolder() {
         TMainForm::SetScanHook(nullptr);
         Form = std::make_unique<TMainForm>();
+        Form->ProgramDir = home.Home().string() + "/";  // the result file stays in the home
         return *Form;
     }
     std::optional<std::size_t> RowOf(const fs::path& file) {
@@ -71,7 +72,6 @@ class MainFormWatchTest : public MainFormTest {
 // the rows the list had keep theirs, even where the file says otherwise.
 TEST_F(MainFormWatchTest, AShortcutThatComesBackFindsItsStoredResult) {
     TMainForm& form = CreateOnFolder();
-    form.ProgramDir = home.Home().string() + "/";  // the result file stays in the test's home
     const fs::path alpha = FileOf("Ordner/Alpha"), beta = FileOf("Ordner/Beta");
     form.Favorites.SetDatum(*RowOf(alpha), "2002/10/09; 10:10:10 GMT");
     form.Favorites.SetDatum(*RowOf(beta), "FAILED");
