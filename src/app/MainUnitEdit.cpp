@@ -55,14 +55,9 @@ void TMainForm::ListView1DblClick() {
     ShowBtnClick();
 }
 
-// F5 with no row selected reads the list anew; Ctrl+A selects every row, also with Shift or
-// Alt held; the command keys go to their handlers (MainUnitMenu.cpp); other keys keep the
-// list's own handling.
+// Ctrl+A selects every row, also with Shift or Alt held; the command keys go to their
+// handlers (MainUnitMenu.cpp); other keys keep the list's own handling.
 bool TMainForm::ListView1KeyDown(QKeyEvent* key) {
-    if (key->key() == Qt::Key_F5 && key->modifiers() == Qt::NoModifier && SelectedCount() == 0) {
-        ReloadFavorites();
-        return true;
-    }
     if (ListCommandKey(key))
         return true;
     if (key->key() != Qt::Key_A || !(key->modifiers() & Qt::ControlModifier))

@@ -90,10 +90,8 @@ bool TMainForm::ListCommandKey(QKeyEvent* key) {
             case Qt::Key_Delete:
                 DelBtnClick();
                 return true;
-            case Qt::Key_F5:
-                if (SelectedCount() == 0)
-                    return false;
-                CheckBtnClick();
+            case Qt::Key_F5:  // with nothing selected: read the list anew
+                SelectedCount() == 0 ? ReloadFavorites() : CheckBtnClick();
                 return true;
             default:
                 return false;
