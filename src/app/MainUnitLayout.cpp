@@ -253,6 +253,9 @@ void TMainForm::CreateMemo() {
     Memo1->setMinimumHeight(45);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setTabChangesFocus(true);  // Tab goes on to the next control
+    // What a run appends is no edit to take back: without an undo history the log costs no
+    // memory per line beyond its text, and appends are cheaper.
+    Memo1->setUndoRedoEnabled(false);
 }
 
 QWidget* TMainForm::CreateBottomPanel() {

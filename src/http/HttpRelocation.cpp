@@ -84,14 +84,18 @@ std::string OriginForm(std::string_view path) {
 std::string BracketedHost(std::string_view host) {
     if (host.find(':') == std::string_view::npos || host.starts_with('['))
         return std::string(host);
-    return "[" + std::string(host) + "]";
+    std::string bracketed = "[";  // not "[" + std::string(...), which GCC 12 warns about
+    bracketed += host;
+    return bracketed + "]";
 }
 
 // "host", with ":port" only when the port is not the scheme's default.
 std::string HostWithOwnPort(std::string_view host, std::string_view port, std::string_view scheme) {
     std::string text = BracketedHost(host);
-    if (!port.empty() && port != DefaultPort(scheme))
-        text += ":" + std::string(port);
+    if (!port.empty() && port != DefaultPort(scheme)) {
+        text += ':';
+        text += port;
+    }
     return text;
 }
 

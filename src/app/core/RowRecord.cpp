@@ -135,7 +135,8 @@ std::string JsonRecord(const TRowRecord& r) {
     const auto text = [](const char* key, std::string_view value) {
         return std::string("\"") + key + "\":" + JsonString(value);
     };
-    return "{" + text("file", r.File) + "," + text("folder", r.Folder) + "," +
+    std::string json = "{";  // not "{" + ...: see RowHeading.cpp
+    return json + text("file", r.File) + "," + text("folder", r.Folder) + "," +
            text("name", r.Name) + "," + text("url", r.Url) + "," + text("verdict", r.Verdict) +
            ",\"status\":" + (r.Status ? std::to_string(*r.Status) : "null") + "," +
            text("reason", r.Reason) + "," + text("final_url", r.FinalUrl) +
