@@ -66,14 +66,6 @@ class EditWindowTest : public MainFormTest {
         Form->Favorites.Assign(rows);
     }
 
-    void Select(std::initializer_list<int> rows) {
-        auto* selection = Form->ListView1->selectionModel();
-        selection->clearSelection();
-        for (int row : rows)
-            selection->select(Form->ListModel->index(row, 0),
-                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-
     std::string Names() const {
         std::string names;
         for (const auto& r : Form->Favorites.Rows())

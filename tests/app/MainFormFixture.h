@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QTreeView>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "RunLoop.h"
 #include "ScriptedMessageBoxes.h"
+#include "app/FavoriteModel.h"
 #include "app/MainUnit.h"
 #include "app/ShellOpen.h"
 #include "sys/Application.h"
@@ -56,6 +60,15 @@ class MainFormTest : public ::testing::Test {
         EXPECT_TRUE(testsupport::RunLoopUntil(
             [&] { return QApplication::activeWindow() == &form && form.isVisible(); }));
         return form;
+    }
+
+    // Selects exactly the given rows of the list.
+    void Select(std::initializer_list<int> rows) {
+        auto* selection = Form->ListView1->selectionModel();
+        selection->clearSelection();
+        for (int row : rows)
+            selection->select(Form->ListModel->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
     TScriptedMessageBoxesScope Boxes;

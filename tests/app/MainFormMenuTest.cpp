@@ -73,14 +73,6 @@ class MenuWindowTest : public MainFormTest {
         return form;
     }
 
-    void Select(std::initializer_list<int> rows) {
-        auto* selection = Form->ListView1->selectionModel();
-        selection->clearSelection();
-        for (int row : rows)
-            selection->select(Form->ListModel->index(row, 0),
-                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-
     // Sends the key to the list; true when something took it.
     bool Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QKeyEvent press(QEvent::KeyPress, key, modifiers);

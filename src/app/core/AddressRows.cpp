@@ -1,5 +1,7 @@
 #include "AddressRows.h"
 
+#include "sys/AsciiText.h"
+
 namespace {
 
 TFavoriteRow AddressRow(const std::string& address) {
@@ -10,17 +12,10 @@ TFavoriteRow AddressRow(const std::string& address) {
     return row;
 }
 
-std::string Trimmed(const std::string& line) {
-    const char* blanks = " \t\r\n\v\f";
-    const std::size_t first = line.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    return line.substr(first, line.find_last_not_of(blanks) - first + 1);
-}
-
 void ReadAddresses(std::istream& input, std::vector<TFavoriteRow>& rows) {
     for (std::string line; std::getline(input, line);) {
-        const std::string address = Trimmed(line);
+        // A CR LF file leaves its CR at each line's end.
+        const std::string address = sys::TrimBlanks(line, sys::kSpaceAndControls);
         if (!address.empty() && address.front() != '#')
             rows.push_back(AddressRow(address));
     }
