@@ -47,12 +47,12 @@ void SaveRememberedSource(const TRememberedSource& source) {
         settings->setValue(kSourceBookmarkFile, source.BookmarkFile);
 }
 
-void SaveSplitterState(const QString& key, const QSplitter& splitter) {
-    OpenSettings()->setValue(key, splitter.saveState());
+void SaveSplitterState(QSettings& settings, const QString& key, const QSplitter& splitter) {
+    settings.setValue(key, splitter.saveState());
 }
 
-void RestoreSplitterState(const QString& key, QSplitter& splitter) {
-    const QByteArray state = OpenSettings()->value(key).toByteArray();
+void RestoreSplitterState(const QSettings& settings, const QString& key, QSplitter& splitter) {
+    const QByteArray state = settings.value(key).toByteArray();
     if (!state.isEmpty())
         splitter.restoreState(state);
 }

@@ -24,6 +24,7 @@ TRememberedSource LoadRememberedSource();
 // Replaces the remembered source; an empty one forgets it (the default folders again).
 void SaveRememberedSource(const TRememberedSource& source);
 
-// A splitter's sizes under key; a missing or damaged entry leaves the splitter as it is.
-void SaveSplitterState(const QString& key, const QSplitter& splitter);
-void RestoreSplitterState(const QString& key, QSplitter& splitter);
+// A splitter's sizes under key in settings; a missing or damaged entry leaves the splitter as
+// it is.
+void SaveSplitterState(QSettings& settings, const QString& key, const QSplitter& splitter);
+void RestoreSplitterState(const QSettings& settings, const QString& key, QSplitter& splitter);

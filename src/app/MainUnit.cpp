@@ -65,10 +65,13 @@ void TMainForm::GuardedCall(const std::function<void()>& handler) {
     Guarded(handler);
 }
 
+std::function<void()> TMainForm::GuardedSlot(void (TMainForm::*handler)()) {
+    return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+}
+
 void TMainForm::ConnectHandlers() {
     auto on = [this](auto* sender, auto signal, void (TMainForm::*handler)()) {
-        connect(sender, signal, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(sender, signal, this, GuardedSlot(handler));
     };
     on(CheckAllBtn, &QPushButton::clicked, &TMainForm::CheckAllBtnClick);
     on(BreakBtn, &QPushButton::clicked, &TMainForm::BreakBtnClick);

@@ -248,6 +248,9 @@ class TMainForm : public QMainWindow {
     template <typename Handler>
     void Guarded(Handler handler);
     void GuardedCall(const std::function<void()>& handler);
+    // A handler as a slot: its exceptions go to the error box, never through Qt's event
+    // delivery.
+    std::function<void()> GuardedSlot(void (TMainForm::*handler)());
     void WndProc(sys::TMessage& message);
     // MainUnitWatch.cpp
     void CreateReloadAction();

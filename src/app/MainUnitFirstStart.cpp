@@ -16,7 +16,6 @@
 #include "FavoriteModel.h"
 #include "FileDialogs.h"
 #include "MainUnit.h"
-#include "MessageBoxes.h"
 #include "app/core/ListSort.h"
 #include "sys/UserFolders.h"
 
@@ -38,19 +37,6 @@ QPushButton* PanelButton(const QString& text, QWidget* parent) {
 
 QString Home() {
     return QString::fromStdString(sys::HomeDirectory());
-}
-
-// A handler of this file as a slot: an exception goes to the standard error box, never
-// through Qt's event delivery.
-template <typename Handler>
-auto Slot(TMainForm* form, Handler handler) {
-    return [form, handler] {
-        try {
-            (form->*handler)();
-        } catch (const std::exception& e) {
-            ShowException(e, form);
-        }
-    };
 }
 
 }  // namespace
@@ -91,24 +77,23 @@ void TMainForm::CreateSourceControls() {
     SourceBtn->setAutoDefault(false);
     auto* menu = new QMenu(SourceBtn);
     menu->addAction(QStringLiteral("&Ordner wählen..."), this,
-                    Slot(this, &TMainForm::ChooseFolderClick));
+                    GuardedSlot(&TMainForm::ChooseFolderClick));
     menu->addAction(QStringLiteral("&Lesezeichen-Datei öffnen..."), this,
-                    Slot(this, &TMainForm::ChooseBookmarkFileClick));
+                    GuardedSlot(&TMainForm::ChooseBookmarkFileClick));
     menu->addSeparator();
     menu->addAction(QStringLiteral("&Standard: ~/Favorites und Browser"), this,
-                    Slot(this, &TMainForm::DefaultSourceClick));
+                    GuardedSlot(&TMainForm::DefaultSourceClick));
     SourceBtn->setMenu(menu);
     if (auto* bottom = qobject_cast<QHBoxLayout*>(BottomPanel->layout()))
         bottom->insertWidget(bottom->indexOf(ImageBtnGroup), SourceBtn, 0, Qt::AlignVCenter);
 
-    connect(ChooseFolderBtn, &QPushButton::clicked, this, [this] { ChooseFolderClick(); });
-    connect(ChooseBookmarksBtn, &QPushButton::clicked, this, [this] { ChooseBookmarkFileClick(); });
+    connect(ChooseFolderBtn, &QPushButton::clicked, this,
+            GuardedSlot(&TMainForm::ChooseFolderClick));
+    connect(ChooseBookmarksBtn, &QPushButton::clicked, this,
+            GuardedSlot(&TMainForm::ChooseBookmarkFileClick));
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(ListModel, signal, this, [this] { ShowListState(); });
     connect(ListModel, &QAbstractItemModel::modelReset, this, [this] { ShowListState(); });
-    setTabOrder(ListView1, ChooseFolderBtn);
-    setTabOrder(ChooseFolderBtn, ChooseBookmarksBtn);
-    setTabOrder(wwwBtn, SourceBtn);
 }
 
 // Buttons that act on rows do nothing on an empty list, so they say so by being disabled.

@@ -33,8 +33,7 @@ void TMainForm::CreateRowMenu() {
     RowMenu = new QMenu(ListView1);
     RowMenu->setObjectName(QStringLiteral("RowMenu"));
     auto on = [this](QAction* action, void (TMainForm::*handler)()) {
-        connect(action, &QAction::triggered, this,
-                [this, handler] { GuardedCall([this, handler] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this, GuardedSlot(handler));
     };
     on(AddEntry(RowMenu, QStringLiteral("&Besuchen"), "Eingabe"), &TMainForm::ShowBtnClick);
     on(AddEntry(RowMenu, QStringLiteral("Ü&berprüfen"), "F5"), &TMainForm::CheckBtnClick);

@@ -47,7 +47,7 @@ void TMainForm::SaveWindowSettings() {
     settings->setValue(kSortDescending, SortDescending);
     for (QSplitter* splitter : findChildren<QSplitter*>())
         if (!splitter->objectName().isEmpty())
-            SaveSplitterState(SplitterKey(*splitter), *splitter);
+            SaveSplitterState(*settings, SplitterKey(*splitter), *splitter);
 }
 
 // The remembered place on the screen it was on, or the layout's size centred on this one;
@@ -75,7 +75,7 @@ void TMainForm::RestoreWindowSettings() {
                 ListView1->header()->resizeSection(column, width);
     for (QSplitter* splitter : findChildren<QSplitter*>())
         if (!splitter->objectName().isEmpty())
-            RestoreSplitterState(SplitterKey(*splitter), *splitter);
+            RestoreSplitterState(*settings, SplitterKey(*splitter), *splitter);
 }
 
 void TMainForm::RestoreSortState() {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "MainUnit.h"
-#include "MessageBoxes.h"
 #include "app/core/FavoriteMerge.h"
 #include "app/core/FavoritesSource.h"
 #include "app/core/ResultFile.h"
@@ -22,16 +21,6 @@
 #include "shell/DirMon.h"
 
 namespace {
-
-// Handlers run from Qt's event delivery, which exceptions must not unwind.
-template <typename Handler>
-void Reporting(QWidget* form, Handler handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        ShowException(e, form->isVisible() ? form : nullptr);
-    }
-}
 
 // Long enough to gather a copy of many shortcuts into one reload, short enough to feel at once.
 constexpr int kReloadDelayMs = 250;
@@ -45,7 +34,7 @@ void TMainForm::CreateReloadAction() {
     ReloadAction->setToolTip(QStringLiteral("Liste neu einlesen (Strg+R, F5 ohne Auswahl)"));
     addAction(ReloadAction);
     connect(ReloadAction, &QAction::triggered, this,
-            [this] { Reporting(this, [this] { ReloadFavorites(); }); });
+            [this] { GuardedCall([this] { ReloadFavorites(); }); });
 
     ReloadBtn = new QToolButton;
     ReloadBtn->setDefaultAction(ReloadAction);
@@ -58,7 +47,7 @@ void TMainForm::CreateReloadAction() {
     reloadTimer_->setSingleShot(true);
     reloadTimer_->setInterval(kReloadDelayMs);
     connect(reloadTimer_, &QTimer::timeout, this,
-            [this] { Reporting(this, [this] { ReloadFavorites(); }); });
+            [this] { GuardedCall([this] { ReloadFavorites(); }); });
 }
 
 // Names of files and folders: a shortcut made, removed or renamed anywhere below.
@@ -137,6 +126,6 @@ void TMainForm::ReloadWhenIdle(bool running) {
     if (!running && reloadPending_)
         QTimer::singleShot(0, this, [this] {
             if (reloadPending_)
-                Reporting(this, [this] { ReloadFavorites(); });
+                GuardedCall([this] { ReloadFavorites(); });
         });
 }

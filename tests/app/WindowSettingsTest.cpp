@@ -82,14 +82,15 @@ TEST(AppSettings, ASplitterKeepsItsSizesUnderItsKey) {
     splitter.addWidget(new QWidget);
     splitter.resize(100, 300);
     splitter.setSizes({220, 80});
-    SaveSplitterState(QStringLiteral("Splitters/Test"), splitter);
+    SaveSplitterState(*OpenSettings(), QStringLiteral("Splitters/Test"), splitter);
 
     QSplitter again(Qt::Vertical);
     again.addWidget(new QWidget);
     again.addWidget(new QWidget);
     again.resize(100, 300);
-    RestoreSplitterState(QStringLiteral("Splitters/Missing"), again);  // nothing to restore
-    RestoreSplitterState(QStringLiteral("Splitters/Test"), again);
+    const auto settings = OpenSettings();
+    RestoreSplitterState(*settings, QStringLiteral("Splitters/Missing"), again);  // nothing there
+    RestoreSplitterState(*settings, QStringLiteral("Splitters/Test"), again);
     EXPECT_EQ(again.sizes(), splitter.sizes());
 }
 
