@@ -78,18 +78,6 @@ QPixmap Disc(TStatusKind kind, qreal ratio) {
 
 }  // namespace
 
-TStatusKind StatusKind(std::string_view datum) {
-    if (datum == rowtext::kFailed)
-        return TStatusKind::Dead;
-    if (datum == rowtext::kBlocked)
-        return TStatusKind::Refused;
-    if (datum == rowtext::kSkipped)
-        return TStatusKind::Skipped;
-    if (datum.empty() || rowtext::IsUnchecked(datum))
-        return TStatusKind::Plain;
-    return TStatusKind::Alive;  // "OK" or a date
-}
-
 QColor StatusColor(TStatusKind kind, const QPalette& palette) {
     const TShades shades = Shades(kind);
     return IsDark(palette) ? shades.onDark : shades.onLight;

@@ -9,15 +9,13 @@
 #include <array>
 #include <string_view>
 
-enum class TStatusKind {
-    Plain,    // "???", "CHECKING...": no verdict
-    Alive,    // "OK" or a Last-Modified date
-    Dead,     // "FAILED"
-    Refused,  // "BLOCKED"
-    Skipped,  // "SKIPPED"
-};
+#include "app/core/RowText.h"
 
-TStatusKind StatusKind(std::string_view datum);
+using TStatusKind = rowtext::TVerdictKind;
+
+inline TStatusKind StatusKind(std::string_view datum) {
+    return rowtext::VerdictKindOf(datum);
+}
 // The text colour of a kind on palette's base; invalid for Plain (the palette's own text).
 QColor StatusColor(TStatusKind kind, const QPalette& palette);
 // A disc in the kind's colour with a white mark; null for Plain.

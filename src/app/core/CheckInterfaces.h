@@ -13,6 +13,9 @@
 
 #include "ProxyEnv.h"
 
+// The most rows a run has in flight at once.
+inline constexpr int kMaxJobs = 256;
+
 // The results of a client's last request.
 class ICheckResult {
   public:

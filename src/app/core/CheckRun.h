@@ -38,7 +38,6 @@ class TCheckRun {
     // its rows use. Only while no run is in progress.
     void SetJobs(int jobs, TCheckRequestFactory factory);
     int Jobs() const { return jobs_; }
-    static constexpr int kMaxJobs = 256;
 
     // The run state, all false while idle. Plain fields, so that the window can hold them
     // under its own names; only the run and the two requests above change them.

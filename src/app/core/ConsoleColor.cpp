@@ -19,13 +19,17 @@ bool ColorsWanted(TColorChoice choice, bool terminal, const char* noColor, const
 }
 
 std::string_view VerdictColor(std::string_view datum) {
-    if (datum == rowtext::kFailed)
-        return "\033[31m";
-    if (datum == rowtext::kBlocked)
-        return "\033[33m";
-    if (datum == rowtext::kSkipped)
-        return "\033[90m";
-    if (rowtext::IsUnchecked(datum))
-        return {};
-    return "\033[32m";  // OK or a date
+    switch (rowtext::VerdictKindOf(datum)) {
+        case rowtext::TVerdictKind::Alive:
+            return "\033[32m";
+        case rowtext::TVerdictKind::Dead:
+            return "\033[31m";
+        case rowtext::TVerdictKind::Refused:
+            return "\033[33m";
+        case rowtext::TVerdictKind::Skipped:
+            return "\033[90m";
+        case rowtext::TVerdictKind::Plain:
+            break;
+    }
+    return {};
 }

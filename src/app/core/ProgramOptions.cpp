@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "CheckInterfaces.h"
+
 namespace {
 
 struct TOptionEntry {
@@ -16,7 +18,6 @@ struct TOptionEntry {
 };
 
 constexpr unsigned kBoth = kWindowProgram | kCheckProgram;
-constexpr int kMaxJobs = 256;
 
 // A whole number from low to high, or EBadOption naming the option.
 int Number(const char* name, const std::string& value, int low, int high) {

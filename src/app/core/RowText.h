@@ -22,4 +22,25 @@ inline bool IsUnchecked(std::string_view datum) {
     return datum == kUnchecked || datum == kChecking;
 }
 
+// What a row's text says, for the views that colour it.
+enum class TVerdictKind {
+    Plain,    // "???", "CHECKING...": no verdict
+    Alive,    // "OK" or a Last-Modified date
+    Dead,     // "FAILED"
+    Refused,  // "BLOCKED"
+    Skipped,  // "SKIPPED"
+};
+
+inline TVerdictKind VerdictKindOf(std::string_view datum) {
+    if (datum == kFailed)
+        return TVerdictKind::Dead;
+    if (datum == kBlocked)
+        return TVerdictKind::Refused;
+    if (datum == kSkipped)
+        return TVerdictKind::Skipped;
+    if (datum.empty() || IsUnchecked(datum))
+        return TVerdictKind::Plain;
+    return TVerdictKind::Alive;
+}
+
 }  // namespace rowtext
