@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -158,6 +159,36 @@ TEST_F(NginxCheckTest, TrustingTheTestCaChecksHttpsPagesAndFollowsTheRedirectFro
         EXPECT_EQ(line, "ReasonPhrase = Not Found");
     ASSERT_FALSE(outcome.lines.empty());
     EXPECT_EQ(outcome.lines.back(), "5 Einträge: 0 OK, 3 mit Datum, 2 FAILED");
+}
+
+// The JSON records of addresses given on the command line, against a real server: the final
+// status, the reason, the address after nginx's relocation and the page's date.
+TEST_F(NginxCheckTest, JsonRecordsTellTheFinalAddressAndStatusOfARealServer) {
+    const std::string redirected = nginx->HttpUrl(NginxServer::kPagePath);
+    const std::string missing = nginx->HttpsUrl(NginxServer::kMissingPath);
+    testsupport::TProgramRun run;
+    run.program = program.string();
+    run.args = {"--format", "json", redirected, missing};
+    run.env = {{"HOME", home.string()},
+               {"SSL_CERT_FILE", testsupport::TestCa::Shared().CaFile()},
+               {"SSL_CERT_DIR", noCaDir.string()}};
+    run.bound = kRunBound;
+    const TOutcome outcome = testsupport::RunProgram(run);
+
+    SCOPED_TRACE("quorvane-check printed:\n" + Joined(outcome.lines) + outcome.errors);
+    EXPECT_EQ(outcome.exitCode, 2);
+    ASSERT_EQ(outcome.lines.size(), 2u);
+    const auto page = nlohmann::json::parse(outcome.lines[0]);
+    EXPECT_EQ(page.at("url"), redirected);
+    EXPECT_EQ(page.at("final_url"), nginx->HttpsUrl(NginxServer::kPagePath));
+    EXPECT_EQ(page.at("status"), 200);
+    EXPECT_EQ(page.at("verdict"), kPageDate);
+    EXPECT_EQ(page.at("last_modified"), "2002-10-09T10:10:10Z");
+    const auto gone = nlohmann::json::parse(outcome.lines[1]);
+    EXPECT_EQ(gone.at("verdict"), "FAILED");
+    EXPECT_EQ(gone.at("status"), 404);
+    EXPECT_EQ(gone.at("reason"), "Not Found");
+    EXPECT_EQ(gone.at("final_url"), missing);
 }
 
 // A server on a port of its own that routes by host and port (as virtual hosts behind one
